@@ -1,0 +1,3 @@
+#include "DebugMode.h"
+
+std::atomic<bool> g_debug_mode{false};

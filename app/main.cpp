@@ -1,0 +1,32 @@
+#include "Gluebox.h"
+#include "MatMetaType.h"
+#include "StationPaths.h"
+#include "UnixSignalWatcher.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QSplashScreen>
+
+int main(int argc, char *argv[])
+{
+    qRegisterMetaType<cv::Mat>("cv::Mat");
+
+    QApplication app(argc, argv);
+
+    QSplashScreen *splash = new QSplashScreen(QPixmap(StationPaths::splashImage()));
+    splash->show();
+    app.processEvents();
+
+    Gluebox *window = new Gluebox;
+    window->showFullScreen();
+    splash->finish(window);
+
+    UnixSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app,
+                     &QApplication::quit);
+
+    const int exitCode = app.exec();
+    delete window;
+    delete splash;
+    return exitCode;
+}

@@ -1,0 +1,71 @@
+#include "Rotation.h"
+
+#include "StationPaths.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <cstdio>
+
+std::atomic<int> g_rotate[4] = {{Rotation::kNone}, {Rotation::kNone}, {Rotation::kNone},
+                                {Rotation::kNone}};
+std::atomic<bool> g_rotate_enable[4] = {{false}, {false}, {false}, {false}};
+
+namespace {
+void reportOpenFailure()
+{
+    std::printf("Error: Open config file rotate.txt\n");
+    std::fflush(stdout);
+}
+} // namespace
+
+int Rotation::nextCode(int code)
+{
+    return ((code % 4) + 5) % 4;
+}
+
+bool readRotate()
+{
+    QFile file(StationPaths::rotateFile());
+    if (!file.open(QIODevice::ReadOnly)) {
+        reportOpenFailure();
+        return false;
+    }
+    QByteArray line = file.readLine(256);
+    if (line.isEmpty())
+        return false;
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    const QStringList pieces = QString::fromLatin1(line).split(QLatin1Char(','));
+    if (pieces.size() < 9)
+        return false;
+    for (int k = 0; k < 4; ++k) {
+        g_rotate_enable[k] = pieces[2 * k].toInt() != 0;
+        int code = pieces[2 * k + 1].toInt();
+        // OpenCV's rotate leaves its output empty for any other code, which would
+        // hand an empty image to the detector.
+        if (code < 0 || code > Rotation::kNone) {
+            std::printf("Ignored rotation code %d of camera %d in rotate.txt, no rotation\n", code,
+                        k + 1);
+            std::fflush(stdout);
+            code = Rotation::kNone;
+        }
+        g_rotate[k] = code;
+    }
+    return true;
+}
+
+bool writeRotate()
+{
+    QFile file(StationPaths::rotateFile());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        reportOpenFailure();
+        return false;
+    }
+    QByteArray out;
+    for (int k = 0; k < 4; ++k) {
+        out += QByteArray::number(g_rotate_enable[k] ? 1 : 0).left(1) + ',';
+        out += QByteArray::number(g_rotate[k].load()).left(1) + ',';
+    }
+    return file.write(out) == out.size() && file.flush();
+}

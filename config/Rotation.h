@@ -1,0 +1,23 @@
+#pragma once
+
+#include <atomic>
+
+// Per-camera image rotation from "../conf/rotate.txt". Codes 0..2 are OpenCV's rotate
+// codes (90° clockwise, 180°, 90° counter-clockwise); 3 means no rotation.
+// Written only by the GUI thread; the work and debug threads read them for every frame.
+extern std::atomic<int> g_rotate[4];
+extern std::atomic<bool> g_rotate_enable[4];
+
+namespace Rotation {
+constexpr int kNone = 3;
+// The next code when the operator presses a camera's rotate button.
+int nextCode(int code);
+}
+
+// Reads rotate.txt ("1,2,0,3,0,3,0,3,"). Unopenable file: prints
+// "Error: Open config file rotate.txt", returns false. An empty file or fewer than 9
+// comma-separated pieces: returns false and changes nothing.
+bool readRotate();
+
+// Writes the 16-character line for the four cameras, without a line end.
+bool writeRotate();

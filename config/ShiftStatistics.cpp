@@ -1,0 +1,3 @@
+#include "ShiftStatistics.h"
+
+int g_last_shift = ShiftStatistics::kNoShiftWritten;

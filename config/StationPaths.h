@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Every file and folder the station touches, relative to its working directory
+// (<station>/bin). Keeping them here is what lets a Windows build use its drive
+// paths while Linux uses the station folder's data/ tree.
+namespace StationPaths {
+
+QString confFile();             // settings and recipe
+QString modbusFile();           // PLC address map
+QString rotateFile();           // per-camera rotation
+QString plcParamFile();         // PLC parameter rows
+QString statisticFile(int position);
+QString cameraSimFile();        // simulated cameras and line (Linux build)
+QString adminPasswordFile();
+QString operatorPasswordFile();
+QString splashImage();
+QString warmUpImage();
+QString modelConfig();
+QString modelWeights();
+QString modelNames();
+QString imageRoot();            // day folders of saved images, ends with '/'
+QString logRoot();              // operation log folder, ends with '/'
+
+} // namespace StationPaths

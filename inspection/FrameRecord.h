@@ -1,0 +1,11 @@
+#pragma once
+
+#include <opencv2/core/mat.hpp>
+
+// One product: `shots` equal images stacked top to bottom. An empty image is the stop
+// marker of the work thread's queue.
+struct FrameRecord
+{
+    int shots = 0;
+    cv::Mat image; // 8-bit, grey or BGR
+};

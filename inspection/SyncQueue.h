@@ -1,0 +1,53 @@
+#pragma once
+
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <string>
+
+// Bounded blocking FIFO between two threads. put() waits while the queue is full,
+// take() while it is empty; nothing is ever dropped. A consumer is stopped by its own
+// stop flag plus an element carrying an empty image, delivered after everything queued.
+template <typename T>
+class SyncQueue
+{
+public:
+    static constexpr int kCapacity = 15;
+
+    explicit SyncQueue(std::string name)
+        : m_name(std::move(name))
+    {
+    }
+    SyncQueue(const SyncQueue &) = delete;
+    SyncQueue &operator=(const SyncQueue &) = delete;
+
+    const std::string &name() const { return m_name; }
+
+    // Blocks while kCapacity items are queued, then appends a copy and wakes one consumer.
+    void put(const T &item)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_notFull.wait(lock, [this] { return static_cast<int>(m_items.size()) < m_capacity; });
+        m_items.push_back(item);
+        m_notEmpty.notify_one();
+    }
+
+    // Blocks while the queue is empty, then moves the oldest item into out and wakes one
+    // producer.
+    void take(T &out)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_notEmpty.wait(lock, [this] { return !m_items.empty(); });
+        out = std::move(m_items.front());
+        m_items.pop_front();
+        m_notFull.notify_one();
+    }
+
+private:
+    const std::string m_name;
+    std::mutex m_mutex; // guards m_items
+    std::condition_variable_any m_notFull;
+    std::condition_variable_any m_notEmpty;
+    std::list<T> m_items; // oldest first
+    const int m_capacity = kCapacity;
+};

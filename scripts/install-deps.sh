@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that build, run and test the station (as root).
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    qtbase5-dev          # Qt 5 Core, Gui, Widgets, Test
+    libopencv-dev        # core, imgproc, imgcodecs, dnn
+    libmodbus-dev        # Modbus RTU master and the PLC simulator's slave
+    xvfb xauth           # runs the station where no display is attached
+    fonts-wqy-microhei   # the screens and the splash are Chinese
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y --no-install-recommends "${missing[@]}"
+fi
