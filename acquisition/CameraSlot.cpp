@@ -1,0 +1,3 @@
+#include "CameraSlot.h"
+
+CameraSlot g_cameras[4];
