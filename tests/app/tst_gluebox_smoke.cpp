@@ -1,0 +1,78 @@
+#include <QDate>
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+// Starts the real station program in a throw-away station folder and ends it the way a
+// service manager would.
+class tst_GlueboxSmoke : public QObject
+{
+    Q_OBJECT
+
+private:
+    static bool copyTree(const QString &from, const QString &to)
+    {
+        QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString src = it.next();
+            const QString dst = to + src.mid(from.size());
+            QDir().mkpath(QFileInfo(dst).path());
+            if (!QFile::copy(src, dst))
+                return false;
+        }
+        return true;
+    }
+
+    static QByteArray read(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void startsLogsAndEndsCleanly()
+    {
+        QTemporaryDir station;
+        QVERIFY(copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
+        QVERIFY(QFile::remove(station.filePath("conf/rotate.txt")));
+
+        QProcess gluebox;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("GLUEBOX_PLC_PORT", station.filePath("no-such-port"));
+        gluebox.setProcessEnvironment(env);
+        gluebox.setWorkingDirectory(station.filePath("bin"));
+        gluebox.setProcessChannelMode(QProcess::MergedChannels);
+        gluebox.start(QStringLiteral(GLUEBOX_EXECUTABLE), QStringList());
+        QVERIFY2(gluebox.waitForStarted(10000), qPrintable(gluebox.errorString()));
+
+        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        const QString logFile = station.filePath("data/log/" + day + ".txt");
+        QTRY_VERIFY_WITH_TIMEOUT(read(logFile).contains("][INFO] Application Start.\n"), 30000);
+        QCOMPARE(gluebox.state(), QProcess::Running);
+
+        ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
+        QVERIFY(gluebox.waitForFinished(30000));
+        const QByteArray output = gluebox.readAll();
+        QVERIFY2(gluebox.exitStatus() == QProcess::NormalExit, output.constData());
+        QCOMPARE(gluebox.exitCode(), 0);
+
+        const QByteArray log = read(logFile);
+        QVERIFY(log.indexOf("Application Start.") < log.indexOf("Application exited."));
+        QVERIFY(QRegularExpression("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}\\]\\[INFO\\] "
+                                   "Application Start\\.$",
+                                   QRegularExpression::MultilineOption)
+                    .match(QString::fromLatin1(log))
+                    .hasMatch());
+
+        // A missing rotation file is put back without rotation.
+        QCOMPARE(read(station.filePath("conf/rotate.txt")), QByteArray("0,3,0,3,0,3,0,3,"));
+        QVERIFY2(output.contains("Error: Open config file rotate.txt"), output.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_GlueboxSmoke)
+#include "tst_gluebox_smoke.moc"

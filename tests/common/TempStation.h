@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+// A throw-away station folder (bin/, conf/, data/) with the working directory moved into
+// its bin/, so that the station's relative paths ("../conf/conf.txt") land inside it.
+// The previous working directory comes back when it goes out of scope.
+class TempStation
+{
+public:
+    TempStation()
+        : m_previous(QDir::currentPath())
+    {
+        QDir root(m_dir.path());
+        root.mkpath(QStringLiteral("bin"));
+        root.mkpath(QStringLiteral("conf"));
+        root.mkpath(QStringLiteral("data"));
+        QDir::setCurrent(root.filePath(QStringLiteral("bin")));
+    }
+    ~TempStation() { QDir::setCurrent(m_previous); }
+    TempStation(const TempStation &) = delete;
+    TempStation &operator=(const TempStation &) = delete;
+
+    bool isValid() const { return m_dir.isValid(); }
+    QString root() const { return m_dir.path(); }
+    QString path(const QString &relativeToRoot) const { return m_dir.filePath(relativeToRoot); }
+
+    // Writes bytes to a path relative to bin/ (as the station names its files).
+    static bool write(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    }
+    static QByteArray read(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private:
+    QString m_previous;
+    QTemporaryDir m_dir;
+};

@@ -1,0 +1,85 @@
+#include "StdoutCapture.h"
+#include "TempStation.h"
+
+#include "Passwords.h"
+
+#include <QtTest>
+
+class tst_Passwords : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void digestIsLowerCaseHexMd5OfLatin1()
+    {
+        QCOMPARE(Passwords::digest("123456"), QString("e10adc3949ba59abbe56e057f20f883e"));
+        QCOMPARE(Passwords::digest(""), QString("d41d8cd98f00b204e9800998ecf8427e"));
+        // One byte per character, not UTF-8.
+        QCOMPARE(Passwords::digest(QString(QChar(0xe9))), QString("3406877694691ddd1dfb0aca54681407"));
+    }
+
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("expected");
+        const QString def = QString::fromLatin1(Passwords::kDefaultDigest);
+        QTest::newRow("digest") << QByteArray("e10adc3949ba59abbe56e057f20f883e")
+                                << "e10adc3949ba59abbe56e057f20f883e";
+        QTest::newRow("31 characters unchanged") << QByteArray("e10adc3949ba59abbe56e057f20f883")
+                                                 << "e10adc3949ba59abbe56e057f20f883";
+        QTest::newRow("not trimmed") << QByteArray(" abc ") << " abc ";
+        QTest::newRow("first line only") << QByteArray("abc\ndef") << "abc";
+        QTest::newRow("empty file") << QByteArray() << def;
+        QTest::newRow("empty first line") << QByteArray("\nabc") << def;
+        QTest::newRow("overlong cut") << QByteArray(400, 'a') << QString(255, 'a');
+    }
+
+    void read()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, expected);
+        TempStation station;
+        TempStation::write("pswd.txt", content);
+        TempStation::write("pswd_op.txt", content);
+        QCOMPARE(readAdminPassword(), expected);
+        QCOMPARE(readOperatorPassword(), expected);
+    }
+
+    void missingFilesGiveTheDefault()
+    {
+        TempStation station;
+        StdoutCapture out;
+        QCOMPARE(readAdminPassword(), QString("3f9a1c07e5b24d68a0c1f2e4b7d95a13"));
+        QCOMPARE(readOperatorPassword(), QString("3f9a1c07e5b24d68a0c1f2e4b7d95a13"));
+        QCOMPARE(out.text(), QByteArray("Error: Open config file pswd.txt\n"
+                                        "Error: Open config file pswd_op.txt\n"));
+        QVERIFY(!QFile::exists("pswd.txt")); // nothing is created by reading
+    }
+
+    void writeThenReadEachRole()
+    {
+        TempStation station;
+        const QString savedAdmin = g_admin_pswd, savedOp = g_op_pswd;
+        g_admin_pswd = Passwords::digest("8888");
+        g_op_pswd = Passwords::digest("1111");
+        QVERIFY(writeAdminPassword());
+        QVERIFY(writeOperatorPassword());
+        QCOMPARE(TempStation::read("pswd.txt"), g_admin_pswd.toLatin1()); // no line end
+        QCOMPARE(readAdminPassword(), Passwords::digest("8888"));
+        QCOMPARE(readOperatorPassword(), Passwords::digest("1111"));
+        g_admin_pswd = savedAdmin;
+        g_op_pswd = savedOp;
+    }
+
+    void unwritableLocation()
+    {
+        TempStation station;
+        QDir().mkpath("pswd.txt");
+        QVERIFY(!writeAdminPassword());
+        StdoutCapture out;
+        QCOMPARE(readAdminPassword(), QString::fromLatin1(Passwords::kDefaultDigest));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Passwords)
+#include "tst_passwords.moc"

@@ -1,0 +1,121 @@
+#include "StdoutCapture.h"
+#include "TempStation.h"
+
+#include "Rotation.h"
+
+#include <QtTest>
+
+class tst_Rotation : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString state()
+    {
+        QString s;
+        for (int k = 0; k < 4; ++k)
+            s += QStringLiteral("%1:%2 ").arg(g_rotate_enable[k] ? 1 : 0).arg(g_rotate[k].load());
+        return s.trimmed();
+    }
+    static void setState(bool enabled, int code)
+    {
+        for (int k = 0; k < 4; ++k) {
+            g_rotate_enable[k] = enabled;
+            g_rotate[k] = code;
+        }
+    }
+
+private slots:
+    void init() { setState(false, Rotation::kNone); }
+
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("camera 0 rotated") << QByteArray("1,2,0,3,0,3,0,3,") << true
+                                          << "1:2 0:3 0:3 0:3";
+        QTest::newRow("without final comma") << QByteArray("0,3,1,0,1,1,0,3") << false
+                                             << "0:3 0:3 0:3 0:3";
+        QTest::newRow("four pieces") << QByteArray("1,2,0,3") << false << "0:3 0:3 0:3 0:3";
+        QTest::newRow("empty file") << QByteArray() << false << "0:3 0:3 0:3 0:3";
+        QTest::newRow("line end after it") << QByteArray("0,3,1,0,1,1,0,3,\r\n") << true
+                                           << "0:3 1:0 1:1 0:3";
+        QTest::newRow("text gives 0") << QByteArray("x,y,1,z,0,3,0,3,") << true
+                                      << "0:0 1:0 0:3 0:3";
+        QTest::newRow("enabled flag any non-zero") << QByteArray("7,1,-1,2,0,3,0,3,") << true
+                                                   << "1:1 1:2 0:3 0:3";
+        QTest::newRow("codes outside 0..3 mean none") << QByteArray("1,4,1,-1,1,9,0,3,") << true
+                                                      << "1:3 1:3 1:3 0:3";
+        QTest::newRow("only first line") << QByteArray("1,1,\n1,1,1,1,1,1,1,1,") << false
+                                         << "0:3 0:3 0:3 0:3";
+        // Text ends at a NUL byte, as it always has for this file.
+        QTest::newRow("NUL ends the text") << QByteArray("\x01\xff,\x00,,,,,,,,,\xfe", 14) << false
+                                           << "0:3 0:3 0:3 0:3";
+        QTest::newRow("binary") << QByteArray("\x01\xff,\x80,,\xfe,,,,,,,\x7f") << true
+                                << "0:0 0:0 0:0 0:0";
+    }
+
+    void read()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, ok);
+        QFETCH(QString, expected);
+        TempStation station;
+        TempStation::write("../conf/rotate.txt", content);
+        bool result;
+        {
+            StdoutCapture out;
+            result = readRotate();
+        }
+        QCOMPARE(result, ok);
+        QCOMPARE(state(), expected);
+    }
+
+    void missingFile()
+    {
+        TempStation station;
+        StdoutCapture out;
+        QVERIFY(!readRotate());
+        QCOMPARE(out.text(), QByteArray("Error: Open config file rotate.txt\n"));
+        QCOMPARE(state(), QString("0:3 0:3 0:3 0:3"));
+    }
+
+    void writeIsSixteenCharactersAndRoundTrips()
+    {
+        TempStation station;
+        g_rotate_enable[1] = true;
+        g_rotate[1] = 0;
+        g_rotate_enable[2] = true;
+        g_rotate[2] = 2;
+        QVERIFY(writeRotate());
+        const QByteArray written = TempStation::read("../conf/rotate.txt");
+        QCOMPARE(written, QByteArray("0,3,1,0,1,2,0,3,"));
+        setState(false, Rotation::kNone);
+        QVERIFY(readRotate());
+        QVERIFY(writeRotate());
+        QCOMPARE(TempStation::read("../conf/rotate.txt"), written);
+    }
+
+    void writeFailsOnDirectory()
+    {
+        TempStation station;
+        QDir().mkpath("../conf/rotate.txt");
+        StdoutCapture out;
+        QVERIFY(!writeRotate());
+        QCOMPARE(out.text(), QByteArray("Error: Open config file rotate.txt\n"));
+        QVERIFY(!readRotate());
+    }
+
+    void nextCodeCycles()
+    {
+        QCOMPARE(Rotation::nextCode(0), 1);
+        QCOMPARE(Rotation::nextCode(2), 3);
+        QCOMPARE(Rotation::nextCode(3), 0);
+        QCOMPARE(Rotation::nextCode(-1), 0);
+        QCOMPARE(Rotation::nextCode(9), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Rotation)
+#include "tst_rotation.moc"
