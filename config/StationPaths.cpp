@@ -1,5 +1,8 @@
 #include "StationPaths.h"
 
+#include <QByteArray>
+#include <QtGlobal>
+
 namespace StationPaths {
 
 QString confFile() { return QStringLiteral("../conf/conf.txt"); }
@@ -25,6 +28,16 @@ QString logRoot() { return QStringLiteral("D:/log/"); }
 #else
 QString imageRoot() { return QStringLiteral("../data/image/"); }
 QString logRoot() { return QStringLiteral("../data/log/"); }
+#endif
+
+#ifdef Q_OS_WIN
+QString plcPort() { return QStringLiteral("COM1"); }
+#else
+QString plcPort()
+{
+    const QByteArray port = qgetenv("GLUEBOX_PLC_PORT");
+    return port.isEmpty() ? QStringLiteral("/dev/ttyS0") : QString::fromLocal8Bit(port);
+}
 #endif
 
 } // namespace StationPaths

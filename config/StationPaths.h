@@ -23,4 +23,8 @@ QString modelNames();
 QString imageRoot();            // day folders of saved images, ends with '/'
 QString logRoot();              // operation log folder, ends with '/'
 
+// Serial device of the PLC: "COM1" on Windows; elsewhere GLUEBOX_PLC_PORT when it names
+// a device (the PLC simulator's pseudo-terminal, a USB adapter), else "/dev/ttyS0".
+QString plcPort();
+
 } // namespace StationPaths

@@ -1,0 +1,107 @@
+#include "ModbusLink.h"
+
+#include "StationPaths.h"
+
+#include <QMutexLocker>
+
+#include <cerrno>
+#include <cstdio>
+
+ModbusLink *g_modbus = nullptr;
+
+namespace {
+
+// libmodbus puts the address into 16 bits of the request; anything outside would
+// silently reach a different coil or register of the PLC.
+bool validRange(int addr, int count)
+{
+    return addr >= 0 && count > 0 && addr <= 0xFFFF && count <= 0x10000 - addr;
+}
+
+} // namespace
+
+bool ModbusLink::openLink()
+{
+    return openLink(StationPaths::plcPort());
+}
+
+bool ModbusLink::openLink(const QString &device)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_connected)
+        return true;
+    m_device = device;
+    m_ctx.reset(modbus_new_rtu(device.toLocal8Bit().constData(), kBaud, 'N', 8, 1));
+    if (!m_ctx)
+        return false;
+    modbus_set_debug(m_ctx.get(), 0);
+    modbus_set_response_timeout(m_ctx.get(), kResponseTimeoutMs / 1000,
+                                (kResponseTimeoutMs % 1000) * 1000);
+    if (modbus_connect(m_ctx.get()) == -1) {
+        m_ctx.reset();
+        return false;
+    }
+    modbus_set_slave(m_ctx.get(), kSlave);
+    m_connected = true;
+    return true;
+}
+
+int ModbusLink::readBits(int addr, int count, uint8_t *dest)
+{
+    if (!m_connected)
+        return 0;
+    if (!validRange(addr, count) || !dest) {
+        errno = EINVAL;
+        return -1;
+    }
+    QMutexLocker lock(&m_mutex);
+    return modbus_read_bits(m_ctx.get(), addr, count, dest);
+}
+
+int ModbusLink::readRegisters(int addr, int count, uint16_t *dest)
+{
+    if (!m_connected)
+        return 0;
+    if (!validRange(addr, count) || !dest) {
+        errno = EINVAL;
+        return -1;
+    }
+    QMutexLocker lock(&m_mutex);
+    return modbus_read_registers(m_ctx.get(), addr, count, dest);
+}
+
+int ModbusLink::writeBit(int addr, int value)
+{
+    if (!m_connected)
+        return 0;
+    if (!validRange(addr, 1)) {
+        errno = EINVAL;
+        return -1;
+    }
+    QMutexLocker lock(&m_mutex);
+    return modbus_write_bit(m_ctx.get(), addr, value != 0 ? 1 : 0);
+}
+
+int ModbusLink::writeRegisters(int addr, int count, const uint16_t *src)
+{
+    if (!m_connected)
+        return 0;
+    if (!validRange(addr, count) || !src) {
+        errno = EINVAL;
+        return -1;
+    }
+    QMutexLocker lock(&m_mutex);
+    return modbus_write_registers(m_ctx.get(), addr, count, src);
+}
+
+const char *ModbusLink::connectionMessage(bool connected)
+{
+    return connected ? "Connected to dev!\n"
+                     : "\nSorry,fail to connect ttyS0,please check your device's state.\n";
+}
+
+void ModbusLink::printConnectionMessage() const
+{
+    std::fputs(connectionMessage(m_connected), stdout);
+    std::fflush(stdout);
+}
