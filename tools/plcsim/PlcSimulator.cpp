@@ -306,11 +306,13 @@ void PlcSimulator::afterCoilWrite(int addr, bool before, bool after)
             .arg(name.isEmpty() ? QString() : QLatin1Char(' ') + name)
             .arg(after ? 1 : 0));
     const auto now = Clock::now();
-    if (addr == m_addr.WORK && before != after)
+    // An unconfigured signal (address 0) must not claim coil 0.
+    auto is = [addr](int configured) { return configured > 0 && addr == configured; };
+    if (is(m_addr.WORK) && before != after)
         log(after ? QStringLiteral("machine running") : QStringLiteral("machine paused"));
-    if (addr == m_addr.NO_KICK && before != after)
+    if (is(m_addr.NO_KICK) && before != after)
         log(after ? QStringLiteral("no-kick mode: rejects pass") : QStringLiteral("rejects are kicked again"));
-    if (addr == m_addr.RESET && before != after) {
+    if (is(m_addr.RESET) && before != after) {
         if (after) {
             m_resetSince = now;
             log(QStringLiteral("RESET pulse begins"));
@@ -319,7 +321,7 @@ void PlcSimulator::afterCoilWrite(int addr, bool before, bool after)
             log(QStringLiteral("RESET pulse ends after %1 ms").arg(ms));
         }
     }
-    if (addr == m_addr.SHIFT && after) {
+    if (is(m_addr.SHIFT) && after) {
         const int64_t total = m_addr.QUANTITY > 0 ? pairLocked(m_addr.QUANTITY) : 0;
         for (int k = 0; k < kPositions; ++k) {
             if (m_addr.kick(k) > 0)
