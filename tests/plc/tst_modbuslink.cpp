@@ -58,6 +58,7 @@ private slots:
     void addressOutsideModbusRangeStaysOffTheLine();
     void silentPlcTimesOut();
     void twoThreadsAtOnce();
+    void stationRestartsOnTheSameLine();
     void missingDevice();
     void portFromEnvironment();
     void connectionMessages();
@@ -257,6 +258,21 @@ void TstModbusLink::twoThreadsAtOnce()
     registers.join();
     coils.join();
     QCOMPARE(failures.load(), 0);
+}
+
+void TstModbusLink::stationRestartsOnTheSameLine()
+{
+    for (int run = 0; run < 2; ++run) {
+        ModbusLink link;
+        QVERIFY(link.openLink(m_sim->devicePath()));
+        m_sim->setPair(kQuantity, 1000 + run);
+        uint16_t pair[2] = {0, 0};
+        QCOMPARE(link.readRegisters(kQuantity, 2, pair), 2);
+        QCOMPARE(int(pair[0]), 1000 + run);
+    }
+    uint16_t pair[2] = {0, 0};
+    QCOMPARE(m_link.readRegisters(kQuantity, 2, pair), 2);
+    QCOMPARE(int(pair[0]), 1001);
 }
 
 void TstModbusLink::missingDevice()

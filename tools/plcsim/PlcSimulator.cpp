@@ -199,6 +199,25 @@ void PlcSimulator::log(const QString &line)
         m_logger(timestamp() + QLatin1Char(' ') + line);
 }
 
+void PlcSimulator::note(const QString &line)
+{
+    m_pendingLog << timestamp() + QLatin1Char(' ') + line;
+}
+
+void PlcSimulator::flushLog()
+{
+    QStringList lines;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        lines.swap(m_pendingLog);
+    }
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    if (m_logger) {
+        for (const QString &line : lines)
+            m_logger(line);
+    }
+}
+
 void PlcSimulator::serve()
 {
     uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
@@ -212,6 +231,7 @@ void PlcSimulator::serve()
         if (length > 0) {
             ++m_requests;
             handle(req, length);
+            flushLog();
         } else if (length < 0 && err != ETIMEDOUT) {
             // A garbled frame: drop whatever is left of it before the next request.
             modbus_flush(m_ctx.get());
@@ -249,11 +269,13 @@ QString PlcSimulator::nameOf(bool coil, int addr) const
 void PlcSimulator::handle(const uint8_t *req, int length)
 {
     const int h = modbus_get_header_length(m_ctx.get());
-    if (length < h + 5)
+    if (length < h + 1)
         return;
     const int function = req[h];
-    const int addr = (req[h + 1] << 8) | req[h + 2];
-    const int field = (req[h + 3] << 8) | req[h + 4];
+    // Every function served here carries an address and a count or value.
+    const bool full = length >= h + 5;
+    const int addr = full ? (req[h + 1] << 8) | req[h + 2] : 0;
+    const int field = full ? (req[h + 3] << 8) | req[h + 4] : 0;
 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_answering) {
@@ -271,12 +293,14 @@ void PlcSimulator::handle(const uint8_t *req, int length)
     case 0x10: coils = false; count = field; break;   // write registers
     default:
         modbus_reply_exception(m_ctx.get(), req, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
-        log(QStringLiteral("refused function 0x%1").arg(function, 2, 16, QLatin1Char('0')));
+        note(QStringLiteral("refused function 0x%1").arg(function, 2, 16, QLatin1Char('0')));
         return;
     }
+    if (!full)
+        return;
     if (!served(coils, addr, count)) {
         modbus_reply_exception(m_ctx.get(), req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
-        log(QStringLiteral("refused %1 %2..%3: not configured")
+        note(QStringLiteral("refused %1 %2..%3: not configured")
                 .arg(coils ? QStringLiteral("coils") : QStringLiteral("registers"))
                 .arg(addr)
                 .arg(addr + count - 1));
@@ -301,7 +325,7 @@ void PlcSimulator::handle(const uint8_t *req, int length)
 void PlcSimulator::afterCoilWrite(int addr, bool before, bool after)
 {
     const QString name = nameOf(true, addr);
-    log(QStringLiteral("write coil %1%2 = %3")
+    note(QStringLiteral("write coil %1%2 = %3")
             .arg(addr)
             .arg(name.isEmpty() ? QString() : QLatin1Char(' ') + name)
             .arg(after ? 1 : 0));
@@ -309,16 +333,16 @@ void PlcSimulator::afterCoilWrite(int addr, bool before, bool after)
     // An unconfigured signal (address 0) must not claim coil 0.
     auto is = [addr](int configured) { return configured > 0 && addr == configured; };
     if (is(m_addr.WORK) && before != after)
-        log(after ? QStringLiteral("machine running") : QStringLiteral("machine paused"));
+        note(after ? QStringLiteral("machine running") : QStringLiteral("machine paused"));
     if (is(m_addr.NO_KICK) && before != after)
-        log(after ? QStringLiteral("no-kick mode: rejects pass") : QStringLiteral("rejects are kicked again"));
+        note(after ? QStringLiteral("no-kick mode: rejects pass") : QStringLiteral("rejects are kicked again"));
     if (is(m_addr.RESET) && before != after) {
         if (after) {
             m_resetSince = now;
-            log(QStringLiteral("RESET pulse begins"));
+            note(QStringLiteral("RESET pulse begins"));
         } else {
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_resetSince).count();
-            log(QStringLiteral("RESET pulse ends after %1 ms").arg(ms));
+            note(QStringLiteral("RESET pulse ends after %1 ms").arg(ms));
         }
     }
     if (is(m_addr.SHIFT) && after) {
@@ -333,7 +357,7 @@ void PlcSimulator::afterCoilWrite(int addr, bool before, bool after)
         m_boxFraction = 0;
         // The machine acknowledges the change by dropping the coil again.
         m_memory->tab_bits[addr] = 0;
-        log(QStringLiteral("SHIFT pulse: shift closed at %1 boxes, counters back to 0").arg(total));
+        note(QStringLiteral("SHIFT pulse: shift closed at %1 boxes, counters back to 0").arg(total));
     }
 }
 
@@ -347,12 +371,12 @@ void PlcSimulator::afterRegisterWrite(int first, int count, const QVector<uint16
         if (m_pairNames.contains(a) && a + 1 < first + count)
             line += QStringLiteral(" (%1 = %2)").arg(m_pairNames.value(a)).arg(static_cast<int32_t>(pairLocked(a)));
     }
-    log(line);
+    note(line);
     if (m_addr.ALARM > 0 && first <= m_addr.ALARM && m_addr.ALARM < first + count) {
         const int old = before[m_addr.ALARM - first];
         const int now = m_memory->tab_registers[m_addr.ALARM];
         if (old != 0 && now == 0)
-            log(QStringLiteral("alarm %1 cleared by the station").arg(old));
+            note(QStringLiteral("alarm %1 cleared by the station").arg(old));
     }
 }
 

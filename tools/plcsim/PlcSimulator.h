@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <array>
@@ -108,6 +109,10 @@ private:
     bool served(bool coils, int addr, int count) const;
     QString nameOf(bool coil, int addr) const;
     void log(const QString &line);
+    // Log lines of the request being served, handed to the logger after m_mutex is
+    // released so that a slow reader of the log can't hold up the PLC.
+    void note(const QString &line);   // caller holds m_mutex
+    void flushLog();
     // Callers hold m_mutex.
     uint32_t pairLocked(int addr) const;
     void setPairLocked(int addr, uint32_t value);
@@ -135,6 +140,7 @@ private:
     std::array<double, kPositions> m_kickFraction{};
     std::chrono::steady_clock::time_point m_lastTick;
     std::chrono::steady_clock::time_point m_resetSince;
+    QStringList m_pendingLog;
 
     std::mutex m_logMutex;   // protects m_logger
     Logger m_logger;
