@@ -182,6 +182,10 @@ int main(int argc, char *argv[])
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    // Started with & from a shell, a read of the terminal would stop the whole process
+    // (and with it the PLC); ignored, the read fails and standard input is left alone.
+    std::signal(SIGTTIN, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 
     print(QStringLiteral("PLC device: %1").arg(sim.devicePath()));
     print(QStringLiteral("Start the station with GLUEBOX_PLC_PORT=%1%2")
