@@ -59,6 +59,7 @@ private slots:
     void silentPlcTimesOut();
     void twoThreadsAtOnce();
     void stationRestartsOnTheSameLine();
+    void missingDevice_data();
     void missingDevice();
     void portFromEnvironment();
     void connectionMessages();
@@ -275,10 +276,20 @@ void TstModbusLink::stationRestartsOnTheSameLine()
     QCOMPARE(int(pair[0]), 1001);
 }
 
+void TstModbusLink::missingDevice_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::newRow("no such device") << QStringLiteral("/dev/gluebox-no-such-port");
+    QTest::newRow("not a terminal") << QStringLiteral("/dev/null");
+    QTest::newRow("a folder") << QDir::tempPath();
+    QTest::newRow("no name") << QString();
+}
+
 void TstModbusLink::missingDevice()
 {
+    QFETCH(QString, device);
     ModbusLink link;
-    QVERIFY(!link.openLink(QStringLiteral("/dev/gluebox-no-such-port")));
+    QVERIFY(!link.openLink(device));
     QVERIFY(!link.connected());
 
     const int requests = m_sim->requestCount();
