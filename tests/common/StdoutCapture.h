@@ -21,12 +21,23 @@ public:
     StdoutCapture(const StdoutCapture &) = delete;
     StdoutCapture &operator=(const StdoutCapture &) = delete;
 
-    // Everything printed so far; capturing goes on.
+    // Everything the code printed so far (Qt Test's own message lines left out);
+    // capturing goes on.
     QByteArray text()
     {
         std::fflush(stdout);
         QFile f(m_file.fileName());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        if (!f.open(QIODevice::ReadOnly))
+            return QByteArray();
+        QByteArray kept;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            if (line.startsWith("QDEBUG : ") || line.startsWith("QWARN  : ")
+                || line.startsWith("QINFO  : "))
+                continue;
+            kept += line + '\n';
+        }
+        kept.chop(1); // the split left one line end too many
+        return kept;
     }
 
 private:

@@ -1,0 +1,7 @@
+#include "CameraBackends.h"
+
+CameraBackends &cameraBackends()
+{
+    static CameraBackends table;
+    return table;
+}

@@ -1,0 +1,441 @@
+#include "CameraRegistry.h"
+
+#include "BalluffCameraSetup.h"
+#include "BaslerCameraSetup.h"
+#include "CameraBackends.h"
+#include "CaptureWorker.h"
+#include "ConfLineReader.h"
+#include "DebugMode.h"
+#include "HikCameraSetup.h"
+#include "IdleCaptureWorker.h"
+#include "StationQueues.h"
+#include "SysConf.h"
+
+#include <QDebug>
+#include <QThread>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+
+namespace {
+constexpr int kMaxBasler = 2;
+constexpr int kMaxHik = 4;
+constexpr int kMaxBalluff = 4;
+constexpr unsigned kHikLayers = HikDeviceInfo::kGigE | HikDeviceInfo::kUsb3;
+constexpr int kStopWaitMs = 10000;
+
+int userIdValue(const std::string &text)
+{
+    return ConfLineReader::leadingInt(QByteArray::fromStdString(text));
+}
+
+std::string upper(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+bool startsWith(const std::string &s, const char *prefix)
+{
+    return s.rfind(prefix, 0) == 0;
+}
+
+const char *vendorName(int vendor)
+{
+    switch (vendor) {
+    case CameraSlot::Balluff: return "balluff";
+    case CameraSlot::Basler: return "basler";
+    case CameraSlot::Hik: return "hik";
+    default: return "unknown";
+    }
+}
+} // namespace
+
+CameraRegistry::CameraRegistry(QObject *parent)
+    : QObject(parent)
+    , m_workerFactory([](int position, int) { return new IdleCaptureWorker(false, position); })
+{
+}
+
+CameraRegistry::~CameraRegistry()
+{
+    closeAll();
+}
+
+CameraRegistry &CameraRegistry::instance()
+{
+    static CameraRegistry registry;
+    return registry;
+}
+
+void CameraRegistry::setWorkerFactory(WorkerFactory factory)
+{
+    m_workerFactory = std::move(factory);
+}
+
+void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, const SysConf &conf)
+{
+    m_slots = positions;
+    std::vector<CameraSlot> candidates;
+    int baslerCount = 0, hikCount = 0, balluffCount = 0;
+    const CameraBackends &backends = cameraBackends();
+
+    if (BaslerTransportLayer *basler = backends.basler) {
+        try {
+            basler->initialize();
+            m_baslerDevices = basler->enumerateDevices();
+            const int count = std::min<int>(static_cast<int>(m_baslerDevices.size()), kMaxBasler);
+            for (int i = 0; i < count; ++i) {
+                std::unique_ptr<BaslerCamera> camera = basler->createCamera(m_baslerDevices[i]);
+                camera->open();
+                const std::string id = camera->deviceUserId();
+                camera->close();
+                if (verbose)
+                    std::printf("Basler user ID = %s\n", id.c_str());
+                CameraSlot c;
+                c.baslerIndex = i;
+                c.vendor = CameraSlot::Basler;
+                c.userId = userIdValue(id);
+                candidates.push_back(c);
+                ++baslerCount;
+            }
+        } catch (const BaslerError &e) {
+            std::cerr << "An exception occurred." << std::endl << e.description() << std::endl;
+        }
+    }
+
+    if (HikApi *hik = backends.hik) {
+        m_hikDevices.clear();
+        if (hik->enumDevices(kHikLayers, m_hikDevices) != HikApi::kOk)
+            m_hikDevices.clear();
+        const int count = std::min<int>(static_cast<int>(m_hikDevices.size()), kMaxHik);
+        for (int i = 0; i < count; ++i) {
+            const HikDeviceInfo &info = m_hikDevices[i];
+            if (info.layerType != HikDeviceInfo::kGigE && info.layerType != HikDeviceInfo::kUsb3)
+                continue;
+            if (verbose)
+                std::printf("Camera:%d,vendor = %s\n", i, info.manufacturerName.c_str());
+            const std::string name = upper(info.manufacturerName);
+            if (!startsWith(name, "HIK") && !startsWith(name, "U3V"))
+                continue;
+            std::string id;
+            HikHandle handle = nullptr;
+            if (hik->createHandle(&handle, info) == HikApi::kOk) {
+                if (hik->openDevice(handle, HikApi::kAccessExclusive, 0) == HikApi::kOk) {
+                    if (hik->getDeviceUserId(handle, id) == HikApi::kOk) {
+                        if (verbose)
+                            std::printf("Hikrobot user ID = %s\n", id.c_str());
+                    } else {
+                        id.clear();
+                    }
+                    hik->closeDevice(handle);
+                }
+                hik->destroyHandle(handle);
+            }
+            CameraSlot c;
+            c.deviceIndex = i;
+            c.vendor = CameraSlot::Hik;
+            c.userId = userIdValue(id);
+            candidates.push_back(c);
+            ++hikCount;
+        }
+    }
+
+    if (BalluffDeviceManager *balluff = backends.balluff) {
+        balluff->updateDeviceList();
+        const int count = std::min(balluff->deviceCount(), kMaxBalluff);
+        for (int i = 0; i < count; ++i) {
+            BalluffDevice *device = balluff->device(i);
+            if (!device)
+                continue;
+            const std::string manufacturer = device->manufacturer();
+            if (verbose)
+                std::printf("Camera:%d,vendor = %s\n", i, manufacturer.c_str());
+            if (!startsWith(upper(manufacturer), "BALLUFF"))
+                continue;
+            try {
+                const bool wasOpen = device->isOpen();
+                if (!wasOpen)
+                    device->open();
+                const std::string id = device->readS("DeviceUserID");
+                if (!wasOpen)
+                    device->close();
+                if (verbose)
+                    std::printf("Balluff user ID = %s\n", id.c_str());
+                CameraSlot c;
+                c.deviceIndex = i;
+                c.vendor = CameraSlot::Balluff;
+                c.userId = userIdValue(id);
+                candidates.push_back(c);
+                ++balluffCount;
+            } catch (const BalluffError &e) {
+                std::printf("An exception occurred.\n%s\n", e.what());
+            }
+        }
+    }
+
+    if (verbose) {
+        std::printf("Camera Count:\t%d\n", static_cast<int>(candidates.size()));
+        if (balluffCount)
+            std::printf("Balluff Count:\t%d\n", balluffCount);
+        if (hikCount)
+            std::printf("Hikvision Count:\t%d\n", hikCount);
+        if (baslerCount)
+            std::printf("Basler Count:\t%d\n", baslerCount);
+    }
+    std::fflush(stdout);
+
+    // First free candidate in list order wins: Basler before HIK before Balluff, and a
+    // camera never serves two positions.
+    std::vector<bool> taken(candidates.size(), false);
+    for (int p = 0; p < 4; ++p) {
+        positions[p] = CameraSlot();
+        for (size_t c = 0; c < candidates.size(); ++c) {
+            if (!taken[c] && candidates[c].userId == conf.USERID[p]) {
+                taken[c] = true;
+                positions[p] = candidates[c];
+                positions[p].found = true;
+                break;
+            }
+        }
+    }
+}
+
+bool CameraRegistry::SetCameraOpen(int position, bool open)
+{
+    if (position < 0 || position > 3 || !m_slots)
+        return false;
+    return open ? this->open(position) : close(position);
+}
+
+bool CameraRegistry::open(int p)
+{
+    CameraSlot &slot = m_slots[p];
+    if (slot.opened)
+        return false;
+    if (slot.vendor != CameraSlot::Balluff && slot.vendor != CameraSlot::Basler
+        && slot.vendor != CameraSlot::Hik)
+        return false;
+    qDebug().noquote() << "open for" << vendorName(slot.vendor);
+    if (!openVendor(p, slot))
+        return false;
+
+    CaptureWorker *worker = m_workerFactory(p, slot.vendor);
+    worker->setQueues(g_image_queue[p], g_result_list[p], g_result_wait_list[p],
+                      g_shooted_list[p], g_debug_queue[p]);
+    QThread *thread = new QThread;
+    worker->moveToThread(thread);
+    connect(thread, &QThread::started, worker, &CaptureWorker::process);
+    connect(worker, &CaptureWorker::finished, thread, &QThread::quit);
+    connect(worker, &CaptureWorker::finished, worker, &QObject::deleteLater);
+    connect(worker, &CaptureWorker::updateStatistics, this, &CameraRegistry::updateStatistics);
+    m_positions[p].worker = worker;
+    m_positions[p].thread = thread;
+    thread->start(QThread::InheritPriority);
+    if (!thread->isRunning()) {
+        close(p);
+        return false;
+    }
+    qDebug().noquote() << vendorName(slot.vendor) << "pThread OK";
+    slot.opened = true;
+    return true;
+}
+
+bool CameraRegistry::openVendor(int p, const CameraSlot &slot)
+{
+    const CameraBackends &backends = cameraBackends();
+    const SysConf &conf = g_sys_conf;
+    Position &pos = m_positions[p];
+    switch (slot.vendor) {
+    case CameraSlot::Hik: {
+        if (!backends.hik || slot.deviceIndex < 0
+            || slot.deviceIndex >= static_cast<int>(m_hikDevices.size()))
+            return false;
+        HikHandle handle = nullptr;
+        const HikDeviceInfo &info = m_hikDevices[slot.deviceIndex];
+        if (backends.hik->createHandle(&handle, info) != HikApi::kOk)
+            return false;
+        if (!HikCameraSetup::configureOnOpen(*backends.hik, handle, info, conf.EXPO[p],
+                                             conf.GAIN[p], conf.FILTER[p])) {
+            backends.hik->destroyHandle(handle);
+            return false;
+        }
+        pos.hik = handle;
+        return true;
+    }
+    case CameraSlot::Basler: {
+        if (!backends.basler || slot.baslerIndex < 0
+            || slot.baslerIndex >= static_cast<int>(m_baslerDevices.size()))
+            return false;
+        try {
+            pos.basler = backends.basler->createCamera(m_baslerDevices[slot.baslerIndex]);
+            pos.basler->setGrabCameraEvents(true);
+            pos.basler->open();
+            BaslerCameraSetup::configureOnOpen(*pos.basler, conf.EXPO[p], conf.GAIN[p],
+                                               conf.FILTER[p]);
+            return true;
+        } catch (const BaslerError &e) {
+            std::cerr << "An exception occurred." << std::endl << e.description() << std::endl;
+            if (pos.basler) {
+                pos.basler->close();
+                pos.basler->setGrabCameraEvents(false);
+            }
+            return false;
+        }
+    }
+    case CameraSlot::Balluff: {
+        BalluffDevice *device = backends.balluff ? backends.balluff->device(slot.deviceIndex) : nullptr;
+        if (!device)
+            return false;
+        try {
+            pos.balluffFunctions = BalluffCameraSetup::openAndConfigure(*device, conf.EXPO[p],
+                                                                        conf.GAIN[p], conf.FILTER[p]);
+            pos.balluff = device;
+            return true;
+        } catch (const BalluffError &e) {
+            std::printf("An exception occurred.\n%s\n", e.what());
+            std::fflush(stdout);
+            pos.balluffFunctions.reset();
+            if (device->isOpen())
+                device->close();
+            return false;
+        }
+    }
+    default:
+        return false;
+    }
+}
+
+bool CameraRegistry::close(int p)
+{
+    CameraSlot &slot = m_slots[p];
+    Position &pos = m_positions[p];
+    if (!slot.opened && !pos.thread)
+        return false;
+    qDebug().noquote() << "close for" << vendorName(slot.vendor);
+
+    if (CaptureWorker *worker = pos.worker) {
+        disconnect(pos.thread, &QThread::started, worker, &CaptureWorker::process);
+        disconnect(worker, &CaptureWorker::finished, pos.thread, &QThread::quit);
+        disconnect(worker, &CaptureWorker::finished, worker, &QObject::deleteLater);
+        disconnect(worker, &CaptureWorker::updateStatistics, this, &CameraRegistry::updateStatistics);
+        worker->requestStop();
+    }
+    bool stopped = true;
+    if (pos.thread) {
+        pos.thread->quit();
+        stopped = pos.thread->wait(kStopWaitMs);
+    }
+    releaseVendor(p, slot.vendor);
+    if (stopped) {
+        delete pos.worker;
+        delete pos.thread;
+    } else {
+        // Never destroy a thread that still runs: leave it, and say so.
+        std::printf("Capture thread of camera %d did not stop within %d ms\n", p + 1, kStopWaitMs);
+        std::fflush(stdout);
+    }
+    pos.worker = nullptr;
+    pos.thread = nullptr;
+    slot.opened = false;
+    return true;
+}
+
+void CameraRegistry::releaseVendor(int p, int vendor)
+{
+    Position &pos = m_positions[p];
+    const CameraBackends &backends = cameraBackends();
+    switch (vendor) {
+    case CameraSlot::Balluff:
+        if (pos.balluff && pos.balluff->isOpen())
+            pos.balluff->close();
+        pos.balluffFunctions.reset();
+        pos.balluff = nullptr;
+        break;
+    case CameraSlot::Basler:
+        if (pos.basler && pos.basler->isOpen())
+            pos.basler->close();
+        if (pos.basler)
+            pos.basler->setGrabCameraEvents(false);
+        break; // the camera object is kept until the next open replaces it
+    case CameraSlot::Hik:
+        if (pos.hik && backends.hik) {
+            backends.hik->closeDevice(pos.hik);
+            backends.hik->destroyHandle(pos.hik);
+        }
+        pos.hik = nullptr;
+        break;
+    default:
+        break;
+    }
+}
+
+void CameraRegistry::closeAll()
+{
+    if (!m_slots)
+        return;
+    for (int p = 0; p < 4; ++p)
+        if (m_slots[p].opened)
+            close(p);
+}
+
+void CameraRegistry::setMode(bool freeRun)
+{
+    if (!m_slots)
+        return;
+    const CameraBackends &backends = cameraBackends();
+    for (int p = 0; p < 4; ++p) {
+        const CameraSlot &slot = m_slots[p];
+        if (!slot.found || !slot.opened)
+            continue;
+        Position &pos = m_positions[p];
+        try {
+            if (slot.vendor == CameraSlot::Hik && pos.hik && backends.hik) {
+                freeRun ? HikCameraSetup::setFreeRunMode(*backends.hik, pos.hik)
+                        : HikCameraSetup::setTriggeredMode(*backends.hik, pos.hik);
+            } else if (slot.vendor == CameraSlot::Basler && pos.basler) {
+                freeRun ? BaslerCameraSetup::setFreeRunMode(*pos.basler)
+                        : BaslerCameraSetup::setTriggeredMode(*pos.basler);
+            } else if (slot.vendor == CameraSlot::Balluff && pos.balluff) {
+                freeRun ? BalluffCameraSetup::setFreeRunMode(*pos.balluff)
+                        : BalluffCameraSetup::setTriggeredMode(*pos.balluff);
+            }
+        } catch (const std::exception &e) {
+            // A camera that refuses the switch keeps its mode; the others still switch.
+            std::printf("An exception occurred.\n%s\n", e.what());
+            std::fflush(stdout);
+        }
+    }
+}
+
+void CameraRegistry::EnableDebugMode()
+{
+    setMode(true);
+    g_debug_mode = true;
+}
+
+void CameraRegistry::DisableDebugMode()
+{
+    setMode(false);
+    g_debug_mode = false;
+}
+
+HikHandle CameraRegistry::hikHandle(int p) const { return (p >= 0 && p < 4) ? m_positions[p].hik : nullptr; }
+BaslerCamera *CameraRegistry::baslerCamera(int p) const { return (p >= 0 && p < 4) ? m_positions[p].basler.get() : nullptr; }
+BalluffDevice *CameraRegistry::balluffDevice(int p) const { return (p >= 0 && p < 4) ? m_positions[p].balluff : nullptr; }
+BalluffFunctionInterface *CameraRegistry::balluffFunctions(int p) const { return (p >= 0 && p < 4) ? m_positions[p].balluffFunctions.get() : nullptr; }
+CaptureWorker *CameraRegistry::worker(int p) const { return (p >= 0 && p < 4) ? m_positions[p].worker : nullptr; }
+QThread *CameraRegistry::workerThread(int p) const { return (p >= 0 && p < 4) ? m_positions[p].thread : nullptr; }
+
+void EnumerateCameras(CameraSlot (&positions)[4], bool verbose, const SysConf &conf)
+{
+    CameraRegistry::instance().EnumerateCameras(positions, verbose, conf);
+}
+
+bool SetCameraOpen(int position, bool open)
+{
+    return CameraRegistry::instance().SetCameraOpen(position, open);
+}

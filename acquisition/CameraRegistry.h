@@ -1,0 +1,86 @@
+#pragma once
+
+#include "BalluffDevice.h"
+#include "BalluffFunctionInterface.h"
+#include "BaslerCamera.h"
+#include "BaslerTransportLayer.h"
+#include "CameraSlot.h"
+#include "HikApi.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CaptureWorker;
+class QThread;
+struct SysConf;
+
+// Finds the cameras of the three vendors, binds them to positions by user ID, and opens
+// and closes the camera of a position together with its capture worker and thread.
+// Everything here runs on the GUI thread.
+class CameraRegistry : public QObject
+{
+    Q_OBJECT
+public:
+    // Makes the capture worker for a freshly opened position.
+    using WorkerFactory = std::function<CaptureWorker *(int position, int vendor)>;
+
+    explicit CameraRegistry(QObject *parent = nullptr);
+    ~CameraRegistry() override;
+
+    // The process-wide registry, serving g_cameras and the back-ends table.
+    static CameraRegistry &instance();
+
+    void setWorkerFactory(WorkerFactory factory);
+
+    // Fills slots from the connected cameras and conf's USERID1..4.
+    void EnumerateCameras(CameraSlot (&positions)[4], bool verbose, const SysConf &conf);
+    // Opens (open = true) or closes the camera of a position; see g_cameras.
+    bool SetCameraOpen(int position, bool open);
+    void EnableDebugMode();
+    void DisableDebugMode();
+
+    // Closes every open position (shutdown).
+    void closeAll();
+
+    // The vendor objects of an open position, for its capture worker.
+    HikHandle hikHandle(int position) const;
+    BaslerCamera *baslerCamera(int position) const;
+    BalluffDevice *balluffDevice(int position) const;
+    BalluffFunctionInterface *balluffFunctions(int position) const;
+    CaptureWorker *worker(int position) const;
+    QThread *workerThread(int position) const;
+
+signals:
+    // Frames per second of a position, forwarded from its capture worker.
+    void updateStatistics(const QString &text, int position);
+
+private:
+    struct Position
+    {
+        HikHandle hik = nullptr;
+        std::unique_ptr<BaslerCamera> basler;
+        BalluffDevice *balluff = nullptr;
+        std::unique_ptr<BalluffFunctionInterface> balluffFunctions;
+        CaptureWorker *worker = nullptr;
+        QThread *thread = nullptr;
+    };
+
+    bool open(int position);
+    bool close(int position);
+    bool openVendor(int position, const CameraSlot &slot);
+    void releaseVendor(int position, int vendor);
+    void setMode(bool freeRun);
+
+    CameraSlot *m_slots = nullptr;
+    std::vector<HikDeviceInfo> m_hikDevices;
+    std::vector<BaslerDeviceInfo> m_baslerDevices;
+    Position m_positions[4];
+    WorkerFactory m_workerFactory;
+};
+
+// The station's calls, on the process-wide registry and g_cameras.
+void EnumerateCameras(CameraSlot (&positions)[4], bool verbose, const SysConf &conf);
+bool SetCameraOpen(int position, bool open);

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "SimCamera.h"
+
+#include <QString>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class FrameSource;
+class LineSimulator;
+class SimBalluffDeviceManager;
+class SimBaslerTransportLayer;
+class SimHikApi;
+
+// The Linux build's cameras: simulated devices of the three vendors, their back-ends
+// installed in the registry's table, and the line that drives them. Configured by
+// "../conf/camsim.txt"; without it, two HIK cameras with the default user ID.
+class SimulatedStation
+{
+public:
+    struct Settings
+    {
+        std::vector<SimCamera::Config> cameras;
+        double productsPerMinute = 600;
+        int shots = 3;
+        double ngShare = 0.05;
+        std::string source = "generated"; // "generated", "pattern" or a folder of images
+        unsigned seed = 1;
+        int dotsPerImage = 0;             // generated products: 0 = vary per product
+    };
+
+    static Settings defaults();
+    // Reads the file on top of the defaults. A file without CAMERA lines keeps the
+    // default cameras. Unknown keys and malformed CAMERA lines are reported and skipped.
+    static Settings read(const QString &path, bool *found = nullptr);
+    static bool parseCamera(const std::string &value, SimCamera::Config &config);
+
+    explicit SimulatedStation(Settings settings);
+    ~SimulatedStation(); // removes its back-ends from the registry's table
+    SimulatedStation(const SimulatedStation &) = delete;
+    SimulatedStation &operator=(const SimulatedStation &) = delete;
+
+    void install();
+    void uninstall();
+
+    const Settings &settings() const { return m_settings; }
+    int cameraCount() const { return static_cast<int>(m_cameras.size()); }
+    SimCamera *camera(int index) const;
+    LineSimulator &line() const { return *m_line; }
+    SimHikApi &hik() const { return *m_hik; }
+    SimBaslerTransportLayer &basler() const { return *m_basler; }
+    SimBalluffDeviceManager &balluff() const { return *m_balluff; }
+
+private:
+    Settings m_settings;
+    std::vector<std::unique_ptr<SimCamera>> m_cameras;
+    std::unique_ptr<SimHikApi> m_hik;
+    std::unique_ptr<SimBaslerTransportLayer> m_basler;
+    std::unique_ptr<SimBalluffDeviceManager> m_balluff;
+    std::shared_ptr<FrameSource> m_source;
+    std::unique_ptr<LineSimulator> m_line;
+    bool m_installed = false;
+};

@@ -1,0 +1,206 @@
+#include "LineSimulator.h"
+
+#include "SimCamera.h"
+
+#include <chrono>
+
+namespace {
+constexpr size_t kWindowsToEjector = 2; // the ejector sits two product windows downstream
+}
+
+LineSimulator::LineSimulator(std::vector<SimCamera *> cameras, std::shared_ptr<FrameSource> source,
+                             int shotsPerProduct)
+    : m_source(std::move(source))
+    , m_shots(shotsPerProduct < 1 ? 1 : shotsPerProduct)
+{
+    m_lanes.resize(cameras.size());
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        Lane &lane = m_lanes[i];
+        lane.camera = cameras[i];
+        lane.rejectLine = SimCamera::rolesOf(cameras[i]->vendor()).rejectOutput;
+        lane.camera->setPulseListener([this, i](const std::string &line) { onPulse(i, line); });
+        // Free-running cameras see whatever product stands in front of them.
+        lane.camera->setFreeRunProvider([this, i] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const auto &frames = m_lanes[i].product.frames;
+            return frames.empty() ? cv::Mat() : frames.front().clone();
+        });
+    }
+}
+
+LineSimulator::~LineSimulator()
+{
+    stop();
+    for (Lane &lane : m_lanes) {
+        lane.camera->setPulseListener(nullptr);
+        lane.camera->setFreeRunProvider(nullptr);
+    }
+}
+
+void LineSimulator::judge(Lane &lane, const InFlight &p)
+{
+    ++lane.counters.judged;
+    if (p.ng && p.pulses > 0)
+        ++lane.counters.correctEjections;
+    else if (p.ng)
+        ++lane.counters.missedEjections;
+    else if (p.pulses > 0)
+        ++lane.counters.wrongEjections;
+}
+
+void LineSimulator::onPulse(size_t index, const std::string &line)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Lane &lane = m_lanes[index];
+    if (line != lane.rejectLine)
+        return; // the good-product output of some cameras ejects nothing
+    if (lane.conveyor.size() == kWindowsToEjector + 1)
+        ++lane.conveyor.front().pulses;
+    else
+        ++lane.counters.wrongEjections;
+}
+
+void LineSimulator::beginProduct()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (size_t i = 0; i < m_lanes.size(); ++i) {
+        Lane &lane = m_lanes[i];
+        // The product that stood at the ejector during the last window has gone past it.
+        while (lane.conveyor.size() > kWindowsToEjector) {
+            judge(lane, lane.conveyor.front());
+            lane.conveyor.pop_front();
+        }
+        lane.product = m_source ? m_source->next(static_cast<int>(i), m_shots) : FrameSource::Product();
+        lane.shot = 0;
+        lane.conveyor.push_back({lane.product.ng, 0});
+        ++lane.counters.products;
+        if (lane.product.ng)
+            ++lane.counters.ngProducts;
+    }
+    lock.unlock();
+    for (Lane &lane : m_lanes)
+        lane.camera->windowEdge(true);
+}
+
+void LineSimulator::shoot()
+{
+    std::vector<std::pair<SimCamera *, cv::Mat>> exposures;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (Lane &lane : m_lanes) {
+            const auto &frames = lane.product.frames;
+            cv::Mat frame = frames.empty() ? cv::Mat()
+                                           : frames[std::min<size_t>(lane.shot, frames.size() - 1)];
+            ++lane.shot;
+            exposures.emplace_back(lane.camera, frame);
+        }
+    }
+    for (auto &e : exposures)
+        e.first->triggerPulse(e.second);
+}
+
+void LineSimulator::endProduct()
+{
+    for (Lane &lane : m_lanes)
+        lane.camera->windowEdge(false);
+}
+
+void LineSimulator::runProduct()
+{
+    beginProduct();
+    for (int s = 0; s < m_shots; ++s)
+        shoot();
+    endProduct();
+}
+
+bool LineSimulator::settle(int timeoutMs)
+{
+    bool idle = true;
+    for (Lane &lane : m_lanes)
+        idle = lane.camera->waitIdle(timeoutMs) && idle;
+    return idle;
+}
+
+void LineSimulator::finish()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (Lane &lane : m_lanes) {
+        if (lane.conveyor.size() == kWindowsToEjector + 1) {
+            judge(lane, lane.conveyor.front());
+            lane.conveyor.pop_front();
+        }
+    }
+}
+
+LineSimulator::Counters LineSimulator::counters(int camera) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (camera < 0 || camera >= static_cast<int>(m_lanes.size()))
+        return Counters();
+    return m_lanes[camera].counters;
+}
+
+bool LineSimulator::currentProductIsNg(int camera) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (camera < 0 || camera >= static_cast<int>(m_lanes.size()))
+        return false;
+    return m_lanes[camera].product.ng;
+}
+
+void LineSimulator::start(double productsPerMinute)
+{
+    if (m_thread.joinable() || productsPerMinute <= 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        m_stop = false;
+    }
+    m_thread = std::thread(&LineSimulator::run, this, productsPerMinute);
+}
+
+void LineSimulator::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        m_stop = true;
+    }
+    m_runWake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool LineSimulator::isRunning() const
+{
+    return m_thread.joinable();
+}
+
+void LineSimulator::run(double productsPerMinute)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(60.0 / productsPerMinute));
+    // The window is open for 60 % of a product's period; shots are spread inside it.
+    const auto window = period * 6 / 10;
+    auto waitUntil = [this](Clock::time_point t) {
+        std::unique_lock<std::mutex> lock(m_runMutex);
+        return !m_runWake.wait_until(lock, t, [this] { return m_stop; });
+    };
+    auto t0 = Clock::now();
+    for (;;) {
+        beginProduct();
+        for (int s = 0; s < m_shots; ++s) {
+            if (!waitUntil(t0 + window * (2 * s + 1) / (2 * m_shots)))
+                return;
+            shoot();
+        }
+        if (!waitUntil(t0 + window))
+            return;
+        endProduct();
+        t0 += period;
+        if (t0 < Clock::now())
+            t0 = Clock::now(); // fell behind: don't try to catch up with a burst
+        if (!waitUntil(t0))
+            return;
+    }
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "FrameSource.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class SimCamera;
+
+// The packing machine as the cameras see it. For each product the product-window line of
+// every camera rises, the frame-trigger line pulses once per shot (exposing the product's
+// next picture on a camera in triggered mode), and the window falls. It also watches the
+// reject outputs: a product stands at the ejector during the window two products after
+// its own, and a reject pulse in that window ejects it.
+//
+// Stepped mode: the caller drives each edge (beginProduct, shoot, endProduct) and waits
+// with settle() for the cameras' callback threads. Real-time mode: start() runs the
+// line on a thread of its own at a given rate until stop().
+class LineSimulator
+{
+public:
+    struct Counters
+    {
+        int products = 0;         // products that entered the camera's window
+        int ngProducts = 0;       // of those, with a defect
+        int judged = 0;           // products whose ejection window has passed
+        int correctEjections = 0; // NG and ejected
+        int missedEjections = 0;  // NG and not ejected
+        int wrongEjections = 0;   // good but ejected, or a pulse with no product there
+    };
+
+    // Cameras are not owned and must outlive the simulator.
+    LineSimulator(std::vector<SimCamera *> cameras, std::shared_ptr<FrameSource> source,
+                  int shotsPerProduct);
+    ~LineSimulator();
+    LineSimulator(const LineSimulator &) = delete;
+    LineSimulator &operator=(const LineSimulator &) = delete;
+
+    int cameraCount() const { return static_cast<int>(m_lanes.size()); }
+    int shotsPerProduct() const { return m_shots; }
+
+    void beginProduct();
+    void shoot();
+    void endProduct();
+    void runProduct(); // begin, one shot per configured shot, end
+    // Waits until every camera's callback thread has handled the edges sent so far.
+    bool settle(int timeoutMs);
+    // Judges the product standing at the ejector now (call after settle()).
+    void finish();
+
+    void start(double productsPerMinute);
+    void stop();
+    bool isRunning() const;
+
+    Counters counters(int camera) const;
+    // Was the last product that entered camera's window an NG one?
+    bool currentProductIsNg(int camera) const;
+
+private:
+    struct InFlight
+    {
+        bool ng = false;
+        int pulses = 0;
+    };
+    struct Lane
+    {
+        SimCamera *camera = nullptr;
+        std::string rejectLine;
+        FrameSource::Product product;
+        int shot = 0;
+        std::deque<InFlight> conveyor; // newest at the back, the one at the ejector in front
+        Counters counters;
+    };
+
+    static void judge(Lane &lane, const InFlight &p);
+    void onPulse(size_t lane, const std::string &line);
+    void run(double productsPerMinute);
+
+    std::shared_ptr<FrameSource> m_source;
+    const int m_shots;
+    mutable std::mutex m_mutex; // guards m_lanes' contents and m_source
+    std::vector<Lane> m_lanes;
+
+    std::mutex m_runMutex; // guards m_stop
+    std::condition_variable m_runWake;
+    bool m_stop = false;
+    std::thread m_thread;
+};
