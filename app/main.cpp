@@ -13,6 +13,11 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
 
+    // Before anything slow: a stop request during start-up still ends the station in order.
+    UnixSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app,
+                     &QApplication::quit);
+
     QSplashScreen *splash = new QSplashScreen(QPixmap(StationPaths::splashImage()));
     splash->show();
     app.processEvents();
@@ -20,10 +25,6 @@ int main(int argc, char *argv[])
     Gluebox *window = new Gluebox;
     window->showFullScreen();
     splash->finish(window);
-
-    UnixSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app,
-                     &QApplication::quit);
 
     const int exitCode = app.exec();
     delete window;

@@ -209,14 +209,13 @@ double SimCamera::frameRate() const
 void SimCamera::windowEdge(bool rising)
 {
     const std::string line = rolesOf(m_config.vendor).window;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lineLevels[line] = rising;
-    }
+    // The level changes when the camera handles the edge, so a listener reading the line
+    // in its callback sees the level of the edge it was called for.
     post([this, line, rising] {
         EdgeListener listener;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            m_lineLevels[line] = rising;
             listener = m_edgeListener;
         }
         if (listener && m_plugged)

@@ -1,0 +1,491 @@
+#include "BoxImageGenerator.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+std::uint64_t splitmix(std::uint64_t x)
+{
+    x += 0x9e3779b97f4a7c15ULL;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+// cv::RNG rather than <random>: its sequence is OpenCV's own, not the C++ library's.
+cv::RNG rngFor(std::uint64_t seed, int index, int salt)
+{
+    std::uint64_t s = splitmix(seed ^ splitmix(std::uint64_t(index) * 4 + std::uint64_t(salt)));
+    return cv::RNG(s ? s : 1);
+}
+
+struct DotSpec
+{
+    enum Kind { Dot, Drop, Smear };
+    Kind kind = Dot;
+    cv::Point2f centre;
+    float semiMajor = 10;
+    float semiMinor = 10;
+    float angleRad = 0;
+};
+
+double uni(cv::RNG &rng, double a, double b) { return rng.uniform(a, b); }
+
+cv::Scalar jitter(cv::RNG &rng, cv::Scalar c, double amount)
+{
+    for (int k = 0; k < 3; ++k)
+        c[k] = std::clamp(c[k] + uni(rng, -amount, amount), 0.0, 255.0);
+    return c;
+}
+
+// Smooth random field in [-1, 1] at the given cell size.
+cv::Mat smoothField(cv::RNG &rng, cv::Size size, int cellPx)
+{
+    cv::Mat small(std::max(2, size.height / cellPx + 2), std::max(2, size.width / cellPx + 2), CV_32F);
+    rng.fill(small, cv::RNG::UNIFORM, -1.0, 1.0);
+    cv::Mat big;
+    cv::resize(small, big, size, 0, 0, cv::INTER_CUBIC);
+    return big;
+}
+
+std::string randomText(cv::RNG &rng)
+{
+    static const char alphabet[] = "ABCDEFGHJKLMNPRSTUVWXYZ0123456789-/";
+    std::string s;
+    const int n = rng.uniform(2, 12);
+    for (int i = 0; i < n; ++i)
+        s += alphabet[rng.uniform(0, int(sizeof alphabet) - 1)];
+    return s;
+}
+
+// Flat print: text, bars, frames, rings and large discs. Round print stays either hollow,
+// marked or larger than any glue dot, as on real cartons.
+void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar paper)
+{
+    const bool dark = cv::sum(paper)[0] > 330;
+    auto ink = [&]() {
+        if (rng.uniform(0, 3) == 0)
+            return cv::Scalar(uni(rng, 0, 255), uni(rng, 0, 255), uni(rng, 0, 255));
+        const double v = dark ? uni(rng, 10, 110) : uni(rng, 150, 250);
+        return jitter(rng, cv::Scalar(v, v, v), 20);
+    };
+    auto at = [&]() {
+        return cv::Point(rng.uniform(face.x, face.x + face.width), rng.uniform(face.y, face.y + face.height));
+    };
+    const int blocks = rng.uniform(0, 4);
+    for (int i = 0; i < blocks; ++i) {
+        const cv::Point p = at();
+        const cv::Rect r(p, cv::Size(rng.uniform(40, 300), rng.uniform(30, 200)));
+        cv::rectangle(canvas, r, ink(), rng.uniform(0, 2) ? cv::FILLED : rng.uniform(1, 5), cv::LINE_AA);
+    }
+    const int texts = rng.uniform(0, 7);
+    for (int i = 0; i < texts; ++i)
+        cv::putText(canvas, randomText(rng), at(), rng.uniform(0, 8), uni(rng, 0.4, 2.2), ink(),
+                    rng.uniform(1, 4), cv::LINE_AA);
+    if (rng.uniform(0, 4) == 0) { // bar code
+        cv::Point p = at();
+        const int height = rng.uniform(30, 90);
+        const cv::Scalar c = ink();
+        for (int i = 0, n = rng.uniform(20, 50); i < n; ++i) {
+            const int w = rng.uniform(1, 5);
+            if (rng.uniform(0, 2))
+                cv::rectangle(canvas, cv::Rect(p.x, p.y, w, height), c, cv::FILLED);
+            p.x += w + rng.uniform(1, 4);
+        }
+    }
+    const int lines = rng.uniform(0, 4);
+    for (int i = 0; i < lines; ++i)
+        cv::line(canvas, at(), at(), ink(), rng.uniform(1, 6), cv::LINE_AA);
+    const int rounds = rng.uniform(0, 5);
+    for (int i = 0; i < rounds; ++i) {
+        const cv::Point c = at();
+        const cv::Scalar colour = ink();
+        switch (rng.uniform(0, 5)) {
+        case 0: // ring
+            cv::circle(canvas, c, rng.uniform(6, 45), colour, rng.uniform(1, 4), cv::LINE_AA);
+            break;
+        case 1: // target
+            for (int r = rng.uniform(20, 50); r > 4; r -= rng.uniform(5, 10))
+                cv::circle(canvas, c, r, colour, 2, cv::LINE_AA);
+            break;
+        case 2: { // disc with a mark inside
+            const int r = rng.uniform(10, 30);
+            cv::circle(canvas, c, r, colour, cv::FILLED, cv::LINE_AA);
+            cv::putText(canvas, std::string(1, char('A' + rng.uniform(0, 26))), c - cv::Point(r / 2, -r / 2),
+                        cv::FONT_HERSHEY_SIMPLEX, r / 22.0, paper, 2, cv::LINE_AA);
+            break;
+        }
+        case 3: // disc larger than any glue dot
+            cv::circle(canvas, c, rng.uniform(26, 60), colour, cv::FILLED, cv::LINE_AA);
+            break;
+        default: { // halftone of specks far smaller than glue
+            const int step = rng.uniform(6, 12);
+            const int n = rng.uniform(3, 9);
+            for (int y = 0; y < n; ++y)
+                for (int x = 0; x < n; ++x)
+                    cv::circle(canvas, c + cv::Point(x * step, y * step), rng.uniform(1, 3), colour, cv::FILLED,
+                               cv::LINE_AA);
+        }
+        }
+    }
+}
+
+// Renders one blob of glue: a slightly irregular dome with soft edges, shading from one
+// side, a gloss highlight and sometimes a dark rim.
+void drawGlue(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, double contrast,
+              cv::Scalar tint)
+{
+    const float reach = d.semiMajor * 1.3f + 3;
+    const cv::Rect area = cv::Rect(int(d.centre.x - reach), int(d.centre.y - reach), int(2 * reach) + 1,
+                                   int(2 * reach) + 1) &
+                          cv::Rect(0, 0, canvas.cols, canvas.rows);
+    const double edge = uni(rng, 0.08, 0.3);
+    const double lightAngle = uni(rng, 0, 2 * CV_PI);
+    const double lx = std::cos(lightAngle), ly = std::sin(lightAngle);
+    const double shade = uni(rng, 0.0, 0.35) * contrast;
+    const double gloss = rng.uniform(0, 3) ? uni(rng, 0.0, 1.0) : 0.0;
+    const double glossSigma = uni(rng, 0.12, 0.3);
+    const double rim = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) * contrast : 0.0;
+    double wobbleAmp[3], wobblePhase[3];
+    for (int k = 0; k < 3; ++k) {
+        wobbleAmp[k] = d.kind == DotSpec::Smear ? uni(rng, 0, 0.15) : uni(rng, 0, 0.06);
+        wobblePhase[k] = uni(rng, 0, 2 * CV_PI);
+    }
+    const double sign = brighter ? 1.0 : -1.0;
+    const double ca = std::cos(d.angleRad), sa = std::sin(d.angleRad);
+    for (int y = area.y; y < area.y + area.height; ++y) {
+        cv::Vec3f *row = canvas.ptr<cv::Vec3f>(y);
+        for (int x = area.x; x < area.x + area.width; ++x) {
+            const double dx = x + 0.5 - d.centre.x, dy = y + 0.5 - d.centre.y;
+            const double u = (dx * ca + dy * sa) / d.semiMajor;
+            const double v = (-dx * sa + dy * ca) / d.semiMinor;
+            const double theta = std::atan2(v, u);
+            double wobble = 1.0;
+            for (int k = 0; k < 3; ++k)
+                wobble += wobbleAmp[k] * std::cos((k + 2) * theta + wobblePhase[k]);
+            const double r = std::sqrt(u * u + v * v) / wobble;
+            if (r > 1.0 + edge)
+                continue;
+            // Soft edge around r = 1, half-way at the labelled outline.
+            const double t = std::clamp((1.0 + edge / 2 - r) / edge, 0.0, 1.0);
+            const double alpha = t * t * (3 - 2 * t);
+            const double nx = u, ny = v; // slope of the dome
+            double lift = sign * contrast + shade * (nx * lx + ny * ly);
+            const double gx = u + 0.35 * lx, gy = v + 0.35 * ly;
+            lift += gloss * 90.0 * std::exp(-(gx * gx + gy * gy) / (2 * glossSigma * glossSigma));
+            lift -= rim * std::exp(-std::pow((r - 0.9) / 0.12, 2));
+            cv::Vec3f &px = row[x];
+            for (int k = 0; k < 3; ++k) {
+                const double target = px[k] + lift * tint[k];
+                px[k] = float(px[k] * (1 - alpha) + target * alpha);
+            }
+        }
+    }
+}
+
+cv::Rect2f outline(const DotSpec &d)
+{
+    const double c = std::cos(d.angleRad), s = std::sin(d.angleRad);
+    const double hw = std::sqrt(std::pow(d.semiMajor * c, 2) + std::pow(d.semiMinor * s, 2));
+    const double hh = std::sqrt(std::pow(d.semiMajor * s, 2) + std::pow(d.semiMinor * c, 2));
+    return cv::Rect2f(float(d.centre.x - hw), float(d.centre.y - hh), float(2 * hw), float(2 * hh));
+}
+
+DotSpec randomDot(cv::RNG &rng, cv::Point2f centre)
+{
+    DotSpec d;
+    d.centre = centre;
+    d.semiMajor = float(uni(rng, 5.0, 20.0));
+    d.semiMinor = float(d.semiMajor * uni(rng, 0.72, 1.0));
+    d.angleRad = float(uni(rng, 0, CV_PI));
+    return d;
+}
+
+DotSpec drop(cv::RNG &rng, cv::Point2f centre)
+{
+    DotSpec d;
+    d.kind = DotSpec::Drop;
+    d.centre = centre;
+    d.semiMajor = float(uni(rng, 1.5, 3.0));
+    d.semiMinor = float(d.semiMajor * uni(rng, 0.8, 1.0));
+    return d;
+}
+
+DotSpec smear(cv::RNG &rng, cv::Point2f centre)
+{
+    DotSpec d;
+    d.kind = DotSpec::Smear;
+    d.centre = centre;
+    d.semiMajor = float(uni(rng, 26.0, 45.0));
+    d.semiMinor = float(uni(rng, 2.5, 6.0));
+    d.angleRad = float(uni(rng, 0, CV_PI));
+    return d;
+}
+
+bool fits(const std::vector<DotSpec> &placed, const DotSpec &d)
+{
+    for (const DotSpec &o : placed) {
+        const double gap = cv::norm(o.centre - d.centre) - o.semiMajor - d.semiMajor;
+        if (gap < 8)
+            return false;
+    }
+    return true;
+}
+
+struct Scene
+{
+    cv::Mat canvas; // CV_32FC3
+    cv::Rect face;
+    double paperLevel = 128; // mean of the board's colour
+};
+
+Scene carton(cv::RNG &rng, cv::Size size)
+{
+    Scene s;
+    cv::Scalar paper;
+    switch (rng.uniform(0, 3)) {
+    case 0: // kraft board
+        paper = jitter(rng, cv::Scalar(95, 145, 185), 25);
+        break;
+    case 1: // white board
+        paper = jitter(rng, cv::Scalar(215, 218, 222), 25);
+        break;
+    default: // printed colour
+        paper = cv::Scalar(uni(rng, 40, 240), uni(rng, 40, 240), uni(rng, 40, 240));
+    }
+    const cv::Scalar belt = jitter(rng, cv::Scalar(40, 40, 40), 25);
+    s.canvas = cv::Mat(size, CV_32FC3, belt);
+    // The face fills the view, or the belt shows around it.
+    if (rng.uniform(0, 2)) {
+        const int l = rng.uniform(0, 70), r = rng.uniform(0, 70), t = rng.uniform(0, 50), b = rng.uniform(0, 50);
+        s.face = cv::Rect(l, t, size.width - l - r, size.height - t - b);
+    } else {
+        s.face = cv::Rect(0, 0, size.width, size.height);
+    }
+    s.canvas(s.face).setTo(paper);
+    s.paperLevel = (paper[0] + paper[1] + paper[2]) / 3;
+    cv::Mat low = smoothField(rng, size, rng.uniform(60, 200)) * float(uni(rng, 3, 14));
+    cv::Mat mid = smoothField(rng, size, rng.uniform(6, 20)) * float(uni(rng, 1, 7));
+    cv::Mat texture = low + mid;
+    // Fibres of the board.
+    cv::Mat fibres(size, CV_32F, cv::Scalar(0));
+    for (int i = 0, n = rng.uniform(0, 900); i < n; ++i) {
+        const cv::Point a(rng.uniform(0, size.width), rng.uniform(0, size.height));
+        const double ang = uni(rng, 0, CV_PI), len = uni(rng, 3, 18);
+        const cv::Point b = a + cv::Point(int(len * std::cos(ang)), int(len * std::sin(ang)));
+        cv::line(fibres, a, b, cv::Scalar(uni(rng, -12, 12)), 1, cv::LINE_AA);
+    }
+    texture += fibres;
+    cv::Mat texture3;
+    cv::merge(std::vector<cv::Mat>{texture, texture, texture}, texture3);
+    s.canvas += texture3;
+    drawPrint(rng, s.canvas, s.face, paper);
+    return s;
+}
+
+void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out)
+{
+    const cv::Size size = s.canvas.size();
+    // Uneven light: a slope, a vignette and sometimes a bright patch.
+    cv::Mat light(size, CV_32F);
+    const double ang = uni(rng, 0, 2 * CV_PI), slope = uni(rng, 0.0, 0.45);
+    const double vignette = uni(rng, 0.0, 0.35);
+    const cv::Point2d spot(uni(rng, 0, size.width), uni(rng, 0, size.height));
+    const double spotGain = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) : 0.0;
+    const double spotR = uni(rng, 80, 300);
+    const double base = uni(rng, 0.75, 1.15);
+    for (int y = 0; y < size.height; ++y) {
+        float *row = light.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x) {
+            const double nx = (x - size.width / 2.0) / size.width, ny = (y - size.height / 2.0) / size.height;
+            double g = base + slope * (nx * std::cos(ang) + ny * std::sin(ang));
+            g *= 1.0 - vignette * (nx * nx + ny * ny) * 2;
+            const double sx = x - spot.x, sy = y - spot.y;
+            g += spotGain * std::exp(-(sx * sx + sy * sy) / (2 * spotR * spotR));
+            row[x] = float(g);
+        }
+    }
+    cv::Mat light3;
+    cv::merge(std::vector<cv::Mat>{light, light, light}, light3);
+    cv::multiply(s.canvas, light3, s.canvas);
+    const double blur = uni(rng, 0.3, 1.3);
+    cv::GaussianBlur(s.canvas, s.canvas, cv::Size(0, 0), blur);
+    cv::Mat noise(size, CV_32FC3);
+    const double sigma = uni(rng, 1.5, 7.0);
+    rng.fill(noise, cv::RNG::NORMAL, 0.0, sigma);
+    s.canvas += noise;
+    cv::Mat bgr;
+    s.canvas.convertTo(bgr, CV_8UC3);
+    if (colour)
+        out = bgr;
+    else
+        cv::cvtColor(bgr, out, cv::COLOR_BGR2GRAY);
+}
+
+// Draws the planned blobs; returns the outlines of the real dots.
+std::vector<cv::Rect2f> drawAll(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &specs, bool colour)
+{
+    // One glue per box: its polarity and tint are the same for all its dots.
+    bool brighter = rng.uniform(0, 2) == 0;
+    double baseContrast = uni(rng, 22, 85);
+    // Glue brighter than a white board would vanish in the highlights.
+    const double headroom = 245 - s.paperLevel;
+    if (brighter && headroom < 30)
+        brighter = false;
+    if (brighter)
+        baseContrast = std::min(baseContrast, headroom);
+    else
+        baseContrast = std::min(baseContrast, s.paperLevel - 10);
+    cv::Scalar tint(1, 1, 1);
+    if (colour && rng.uniform(0, 2))
+        tint = cv::Scalar(uni(rng, 0.5, 1.0), uni(rng, 0.7, 1.0), uni(rng, 0.8, 1.0));
+    std::vector<cv::Rect2f> dots;
+    for (const DotSpec &d : specs) {
+        double contrast = baseContrast * uni(rng, 0.8, 1.2);
+        // On dark or bright print the glue keeps a visible contrast, as under a real light.
+        const cv::Rect around = cv::Rect(int(d.centre.x - d.semiMajor), int(d.centre.y - d.semiMajor),
+                                         int(2 * d.semiMajor) + 1, int(2 * d.semiMajor) + 1) &
+                                cv::Rect(0, 0, s.canvas.cols, s.canvas.rows);
+        const cv::Scalar m = cv::mean(s.canvas(around));
+        const double local = (m[0] + m[1] + m[2]) / 3;
+        bool up = brighter;
+        if (up && 245 - local < 22)
+            up = false;
+        else if (!up && local - 10 < 22)
+            up = true;
+        contrast = std::clamp(contrast, 22.0, up ? 245 - local : local - 10);
+        drawGlue(rng, s.canvas, d, up, d.kind == DotSpec::Smear ? contrast * 0.8 : contrast, tint);
+        if (d.kind == DotSpec::Dot)
+            dots.push_back(outline(d));
+    }
+    return dots;
+}
+
+} // namespace
+
+BoxImageGenerator::BoxImageGenerator(std::uint64_t seed)
+    : m_seed(seed)
+{
+}
+
+BoxImageGenerator::Picture BoxImageGenerator::picture(int index) const
+{
+    cv::RNG pick = rngFor(m_seed, index, 3);
+    Options o;
+    o.colour = pick.uniform(0, 4) == 0;
+    return picture(index, o);
+}
+
+BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &options) const
+{
+    cv::RNG rng = rngFor(m_seed, index, 0);
+    Scene s = carton(rng, options.size);
+    const int n = rng.uniform(options.minDots, options.maxDots + 1);
+    std::vector<DotSpec> specs;
+    const cv::Rect inner(s.face.x + 22, s.face.y + 22, std::max(1, s.face.width - 44), std::max(1, s.face.height - 44));
+    for (int tries = 0; int(specs.size()) < n && tries < 2000; ++tries) {
+        const cv::Point2f c(float(uni(rng, inner.x, inner.x + inner.width)),
+                            float(uni(rng, inner.y, inner.y + inner.height)));
+        DotSpec d = randomDot(rng, c);
+        if (fits(specs, d))
+            specs.push_back(d);
+    }
+    if (options.distractors) {
+        const int extras = rng.uniform(0, 3) == 0 ? rng.uniform(1, 4) : 0;
+        for (int i = 0, tries = 0; i < extras && tries < 200; ++tries) {
+            const cv::Point2f c(float(uni(rng, inner.x, inner.x + inner.width)),
+                                float(uni(rng, inner.y, inner.y + inner.height)));
+            DotSpec d = rng.uniform(0, 2) ? drop(rng, c) : smear(rng, c);
+            if (fits(specs, d)) {
+                specs.push_back(d);
+                ++i;
+            }
+        }
+    }
+    Picture p;
+    p.dots = drawAll(rng, s, specs, options.colour);
+    finish(rng, s, options.colour, p.image);
+    return p;
+}
+
+BoxImageGenerator::Product BoxImageGenerator::product(int index, bool colour, int dotsPerImage) const
+{
+    cv::RNG rng = rngFor(m_seed, index, 1);
+    Product product;
+    const bool good = rng.uniform(0, 2) == 0;
+    if (!good) {
+        product.defect = Defect(rng.uniform(1, 4));
+        product.defectImage = rng.uniform(0, 3);
+    }
+    const cv::Size size(728, 544);
+    // The same glue pattern on every box of a line: dots on a jittered grid.
+    for (int i = 0; i < 3; ++i) {
+        cv::RNG irng = rngFor(m_seed, index * 3 + i, 2);
+        const int n = dotsPerImage > 0 ? dotsPerImage : irng.uniform(3, 11);
+        product.expected[i] = n;
+        Scene s = carton(irng, size);
+        const int cols = n <= 4 ? 2 : (n <= 9 ? 3 : 4);
+        const int rows = (n + cols - 1) / cols;
+        const cv::Rect inner(s.face.x + 60, s.face.y + 60, s.face.width - 120, s.face.height - 120);
+        std::vector<DotSpec> specs;
+        for (int k = 0; k < n; ++k) {
+            const float cx = inner.x + inner.width * (k % cols + 0.5f) / cols + float(uni(irng, -15, 15));
+            const float cy = inner.y + inner.height * (k / cols + 0.5f) / rows + float(uni(irng, -12, 12));
+            specs.push_back(randomDot(irng, cv::Point2f(cx, cy)));
+        }
+        if (i == product.defectImage) {
+            const int k = irng.uniform(0, n);
+            const cv::Point2f c = specs[k].centre;
+            switch (product.defect) {
+            case Missing:
+                specs.erase(specs.begin() + k);
+                break;
+            case Shrunk:
+                specs[k] = drop(irng, c);
+                break;
+            case Smeared:
+                specs[k] = smear(irng, c);
+                break;
+            case None:
+                break;
+            }
+        }
+        product.images[i].dots = drawAll(irng, s, specs, colour);
+        finish(irng, s, colour, product.images[i].image);
+    }
+    cv::vconcat(std::vector<cv::Mat>{product.images[0].image, product.images[1].image, product.images[2].image},
+                product.stacked);
+    return product;
+}
+
+const char *BoxImageGenerator::defectName(Defect d)
+{
+    switch (d) {
+    case None:
+        return "good";
+    case Missing:
+        return "missing";
+    case Shrunk:
+        return "shrunk";
+    case Smeared:
+        return "smeared";
+    }
+    return "?";
+}
+
+std::string BoxImageGenerator::darknetLabels(const Picture &picture)
+{
+    std::string text;
+    const double w = picture.image.cols, h = picture.image.rows;
+    char line[96];
+    for (const cv::Rect2f &r : picture.dots) {
+        std::snprintf(line, sizeof line, "0 %.6f %.6f %.6f %.6f\n", (r.x + r.width / 2) / w,
+                      (r.y + r.height / 2) / h, r.width / w, r.height / h);
+        text += line;
+    }
+    return text;
+}
