@@ -1,0 +1,149 @@
+// Times the glue-dot detector on the shipped model and generated box images.
+//   bench_detector [STATION_DIR] [ROUNDS]
+// STATION_DIR holds model/ and bin/alg_jd.jpg (default: the repository's station/).
+// Prints median and 99th percentile per call of: the raw forward of a prepared blob of 1
+// and of 3 images, detectOne, detectBatch of 3, and three detectOne in a row; then the
+// model's FLOPs and the share of the CPU's peak that the forward reaches.
+#include "BoxImageGenerator.h"
+#include "GlueDotDetector.h"
+
+#include "StationPaths.h"
+
+#include <QDir>
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/dnn.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Figures
+{
+    double medianMs;
+    double p99Ms;
+};
+
+Figures timeIt(int rounds, const std::function<void()> &call)
+{
+    for (int i = 0; i < 5; ++i) // let caches and the thread pool settle
+        call();
+    std::vector<double> ms;
+    ms.reserve(rounds);
+    for (int i = 0; i < rounds; ++i) {
+        const auto t0 = Clock::now();
+        call();
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    const size_t p99 = std::min(ms.size() - 1, size_t(ms.size() * 0.99));
+    return {ms[ms.size() / 2], ms[p99]};
+}
+
+void print(const char *what, const Figures &f)
+{
+    std::printf("%-34s median %7.2f ms   p99 %7.2f ms\n", what, f.medianMs, f.p99Ms);
+}
+
+double cpuMHz()
+{
+    std::ifstream info("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(info, line))
+        if (line.rfind("cpu MHz", 0) == 0)
+            return std::atof(line.substr(line.find(':') + 1).c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QString station = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
+    if (!QDir::setCurrent(QDir(station).filePath(QStringLiteral("bin")))) {
+        std::fprintf(stderr, "no bin/ folder in %s\n", qPrintable(station));
+        return 2;
+    }
+    GlueDotDetector detector;
+    if (!detector.initDetector()) {
+        std::fprintf(stderr, "initDetector failed\n");
+        return 1;
+    }
+
+    // Three images of a product as the work thread hands them over (grey made BGR).
+    const BoxImageGenerator gen(2);
+    const BoxImageGenerator::Product product = gen.product(0);
+    std::vector<cv::Mat> images;
+    for (const auto &p : product.images) {
+        cv::Mat bgr;
+        cv::cvtColor(p.image, bgr, cv::COLOR_GRAY2BGR);
+        images.push_back(bgr);
+    }
+
+    // The raw network, loaded and placed as the detector places its own.
+    cv::dnn::Net net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
+                                                   StationPaths::modelWeights().toStdString());
+    net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+    net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+    const std::vector<std::string> outNames = net.getUnconnectedOutLayersNames();
+    const cv::Size input(416, 416);
+    const cv::Mat blob1 = cv::dnn::blobFromImage(images[0], 1.0 / 255, input, cv::Scalar(), true, false);
+    const cv::Mat blob3 = cv::dnn::blobFromImages(images, 1.0 / 255, input, cv::Scalar(), true, false);
+
+    std::printf("OpenCV %s, %d threads, %d CPUs, %d rounds per figure\n", CV_VERSION, cv::getNumThreads(),
+                cv::getNumberOfCPUs(), rounds);
+    std::vector<cv::Mat> outs;
+    const Figures f1 = timeIt(rounds, [&] {
+        net.setInput(blob1);
+        net.forward(outs, outNames);
+    });
+    const Figures f3 = timeIt(rounds, [&] {
+        net.setInput(blob3);
+        net.forward(outs, outNames);
+    });
+    print("forward, blob of 1 image", f1);
+    print("forward, blob of 3 images", f3);
+    print("detectOne", timeIt(rounds, [&] {
+              cv::Mat drawn;
+              std::vector<Detection> found;
+              detector.detectOne(images[0], drawn, found);
+          }));
+    print("detectBatch of 3", timeIt(rounds, [&] {
+              std::vector<cv::Mat> drawn;
+              std::vector<std::vector<Detection>> found;
+              detector.detectBatch(images, drawn, found);
+          }));
+    print("three detectOne in a row", timeIt(rounds, [&] {
+              for (const cv::Mat &image : images) {
+                  cv::Mat drawn;
+                  std::vector<Detection> found;
+                  detector.detectOne(image, drawn, found);
+              }
+          }));
+
+    const double flops = double(net.getFLOPS(cv::dnn::MatShape{1, 3, 416, 416}));
+    // Peak: every core issuing two fused multiply-adds per cycle on its widest vectors.
+    const int lanes = cv::checkHardwareSupport(CV_CPU_AVX_512F) ? 16 : cv::checkHardwareSupport(CV_CPU_AVX2) ? 8 : 4;
+    const double ghz = cpuMHz() / 1000.0;
+    const double peak = cv::getNumberOfCPUs() * ghz * 1e9 * lanes * 2 * 2;
+    std::printf("model: %.3f GFLOPs per image (multiply and add counted apart)\n", flops / 1e9);
+    if (peak > 0) {
+        std::printf("CPU peak assumed: %d cores x %.2f GHz x %d FP32 flops per cycle = %.0f GFLOP/s\n",
+                    cv::getNumberOfCPUs(), ghz, lanes * 4, peak / 1e9);
+        std::printf("forward of 1 reaches %.1f GFLOP/s (%.1f %% of peak), of 3 reaches %.1f GFLOP/s (%.1f %%)\n",
+                    flops / (f1.medianMs / 1e3) / 1e9, 100 * flops / (f1.medianMs / 1e3) / peak,
+                    3 * flops / (f3.medianMs / 1e3) / 1e9, 100 * 3 * flops / (f3.medianMs / 1e3) / peak);
+    }
+    return 0;
+}

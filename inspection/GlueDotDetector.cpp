@@ -1,0 +1,170 @@
+#include "GlueDotDetector.h"
+
+#include "GlueDotDecoding.h"
+#include "StationPaths.h"
+
+#include <opencv2/core/cuda.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <utility>
+
+std::vector<std::string> GlueDotDetector::classNames;
+std::vector<std::string> GlueDotDetector::outputLayerNames;
+GlueDotDetector g_detector[4];
+
+namespace {
+
+const cv::Size kInputSize(416, 416);
+constexpr double kPixelScale = 1.0 / 255.0;
+
+cv::Mat makeBlob(const std::vector<cv::Mat> &images)
+{
+    return cv::dnn::blobFromImages(images, kPixelScale, kInputSize, cv::Scalar(0, 0, 0), true, false, CV_32F);
+}
+
+bool cudaAvailable()
+{
+    const auto targets = cv::dnn::getAvailableTargets(cv::dnn::DNN_BACKEND_CUDA);
+    if (std::find(targets.begin(), targets.end(), cv::dnn::DNN_TARGET_CUDA) == targets.end())
+        return false;
+    return cv::cuda::getCudaEnabledDeviceCount() > 0;
+}
+
+// Plane b of a batched output (images × rows × columns); a single image's output is 2-D.
+cv::Mat plane(const cv::Mat &out, int b)
+{
+    if (out.dims == 2)
+        return out;
+    return cv::Mat(out.size[1], out.size[2], CV_32F, const_cast<float *>(out.ptr<float>(b)));
+}
+
+void drawAll(const std::vector<ScoredDetection> &found, cv::Mat &frame, std::vector<Detection> &detections)
+{
+    for (const ScoredDetection &d : found) {
+        const Detection &box = d.detection;
+        GlueDotDetector::drawDetection(box.classId, d.confidence, box.x, box.y, box.x + box.width,
+                                       box.y + box.height, frame);
+        detections.push_back(box);
+    }
+}
+
+cv::Mat eightBitCopy(const cv::Mat &frame)
+{
+    cv::Mat converted;
+    frame.convertTo(converted, CV_8U, 1.0, 0.0);
+    return converted.clone();
+}
+
+} // namespace
+
+bool GlueDotDetector::initDetector()
+{
+    std::ifstream names(StationPaths::modelNames().toStdString());
+    if (!names.is_open())
+        return false;
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(names, line);)
+        lines.push_back(line);
+    classNames = std::move(lines);
+
+    m_net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
+                                        StationPaths::modelWeights().toStdString());
+    if (cudaAvailable()) {
+        m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_CUDA);
+        m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CUDA);
+        std::printf("Glue-dot detector runs on CUDA.\n");
+    } else {
+        m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+        m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+        std::printf("Glue-dot detector runs on the CPU (no CUDA device).\n");
+    }
+    std::fflush(stdout);
+
+    const cv::Mat warmUp = cv::imread(StationPaths::warmUpImage().toStdString(), cv::IMREAD_COLOR);
+    if (warmUp.empty())
+        return false;
+    cv::Mat drawn;
+    std::vector<Detection> found;
+    return detectOne(warmUp, drawn, found) > 0;
+}
+
+std::vector<cv::Mat> GlueDotDetector::forward(const cv::Mat &blob)
+{
+    m_net.setInput(blob, "", 1.0, cv::Scalar());
+    if (outputLayerNames.empty()) {
+        const std::vector<int> outLayers = m_net.getUnconnectedOutLayers();
+        const std::vector<std::string> layerNames = m_net.getLayerNames();
+        for (int n : outLayers)
+            outputLayerNames.push_back(layerNames[n - 1]);
+    }
+    std::vector<cv::Mat> outs;
+    m_net.forward(outs, outputLayerNames);
+    return outs;
+}
+
+int GlueDotDetector::detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &detections)
+{
+    cv::Mat frame = image.clone();
+    const std::vector<cv::Mat> outs = forward(makeBlob({frame}));
+    drawAll(GlueDotDecoding::decode(outs, frame.size()), frame, detections);
+    drawn = eightBitCopy(frame);
+    return int(detections.size());
+}
+
+void GlueDotDetector::detectBatch(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
+                                  std::vector<std::vector<Detection>> &results)
+{
+    const std::vector<cv::Mat> outs = forward(makeBlob(images));
+    std::vector<cv::Mat> frames;
+    frames.reserve(images.size());
+    for (const cv::Mat &image : images)
+        frames.push_back(image.clone());
+    for (int b = 0; b < int(frames.size()); ++b) {
+        std::vector<cv::Mat> planes;
+        for (const cv::Mat &out : outs)
+            planes.push_back(plane(out, b));
+        std::vector<Detection> detections;
+        drawAll(GlueDotDecoding::decode(planes, frames[b].size()), frames[b], detections);
+        results.push_back(std::move(detections));
+    }
+    for (const cv::Mat &frame : frames)
+        drawn.push_back(eightBitCopy(frame));
+}
+
+void GlueDotDetector::drawDetection(int classId, float confidence, int left, int top, int right, int bottom,
+                                    cv::Mat &image)
+{
+    const cv::Scalar colour = classId == 1 ? cv::Scalar(255, 0, 0) : cv::Scalar(0, 255, 0);
+    cv::rectangle(image, cv::Point(left, top), cv::Point(right, bottom), colour, 4, cv::LINE_8);
+    std::string label = cv::format("%.2f%%", confidence * 100);
+    if (classNames.empty()) {
+        std::printf("classes is empty...\n");
+        std::fflush(stdout);
+    } else {
+        if (!(classId < int(classNames.size())))
+            cv::error(cv::Error::StsAssert, "classId < (int)classes.size()", "drawPred", __FILE__, __LINE__);
+        label = classNames[classId] + ": " + label;
+    }
+    int baseLine = 0;
+    const cv::Size labelSize = cv::getTextSize(label, cv::FONT_HERSHEY_SIMPLEX, 1.0, 1, &baseLine);
+    const int labelTop = std::max(top, labelSize.height);
+    cv::putText(image, label, cv::Point(left, labelTop - 5), cv::FONT_HERSHEY_SIMPLEX, 0.8, colour, 1, cv::LINE_8);
+}
+
+void batchWarmUp(const std::vector<int> &positions)
+{
+    for (int pass = 0; pass < 10; ++pass) {
+        for (int position : positions) {
+            if (position < 0 || position > 3)
+                continue;
+            const std::vector<cv::Mat> black(3, cv::Mat::zeros(544, 728, CV_8UC3));
+            std::vector<cv::Mat> drawn;
+            std::vector<std::vector<Detection>> results;
+            g_detector[position].detectBatch(black, drawn, results);
+        }
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Detection.h"
+
+#include <opencv2/dnn.hpp>
+
+#include <string>
+#include <vector>
+
+// The glue-dot network of one camera position (module alg_jd). Each position has its own
+// network so that the work threads can infer at the same time; one detector is used by one
+// thread at a time (its work thread, or the GUI thread while warming up).
+class GlueDotDetector
+{
+public:
+    // Loads "../model/jd.names", "../model/jd.cfg" and "../model/jd.weights", picks CUDA or
+    // the CPU, and checks the model on "alg_jd.jpg". False if the names file cannot be
+    // opened, the warm-up image cannot be read, or nothing is found on it. A missing or
+    // broken cfg or weights file raises OpenCV's exception.
+    bool initDetector();
+
+    // Appends the dots found in `image` (8-bit BGR, unchanged) to `detections`; `drawn`
+    // becomes a copy of it with boxes and labels. Returns the length of `detections`.
+    int detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &detections);
+
+    // One forward pass over all `images` (sizes may differ). Appends, in input order, one
+    // drawn copy and one list of detections per image, each scaled to that image's size.
+    void detectBatch(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
+                     std::vector<std::vector<Detection>> &results);
+
+    // Draws one detection: box, and "name: 87.34%" above it, never above the image's top.
+    // A class id outside classNames raises cv::Exception.
+    static void drawDetection(int classId, float confidence, int left, int top, int right, int bottom,
+                              cv::Mat &image);
+
+    // Shared by all detectors; written on the GUI thread during start-up, then only read.
+    static std::vector<std::string> classNames;
+    static std::vector<std::string> outputLayerNames;
+
+private:
+    std::vector<cv::Mat> forward(const cv::Mat &blob);
+
+    cv::dnn::Net m_net;
+};
+
+// One detector per camera position 0..3.
+extern GlueDotDetector g_detector[4];
+
+// Ten passes of three black 544 × 728 images through the detectors of `positions`, so that
+// the first real product does not pay for the backend's lazy start. GUI thread, while no
+// frames flow.
+void batchWarmUp(const std::vector<int> &positions);

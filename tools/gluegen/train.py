@@ -1,0 +1,327 @@
+#!/usr/bin/python3
+"""Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
+
+    train.py train   --data DIR --work DIR [--steps N]   (resumes from WORK/checkpoint.pt)
+    train.py export  --work DIR --out MODEL_DIR          (jd.cfg, jd.weights, jd.names)
+    train.py check   --out MODEL_DIR --image FILE        (OpenCV's output against PyTorch's)
+
+The pictures are stretched to 416 x 416 exactly as the station's blobFromImage does, then
+cut into tiles; the network is fully convolutional, so tiles of the same pixel scale teach
+it what whole pictures need, at a fraction of the cost. Batch norm is folded into the
+convolutions on export, so the Darknet file needs no normalisation layers.
+"""
+import argparse
+import glob
+import math
+import os
+import struct
+import sys
+import time
+
+import cv2
+import numpy as np
+import torch
+import torch.nn as nn
+import torch.nn.functional as F
+
+SEED = 20261208
+INPUT = 416
+TILE = 256
+STRIDE = 8
+ANCHORS = [(8, 10), (13, 17), (20, 26)]  # pixels of the 416 x 416 input
+CLASSES = ["glue"]
+# (kind, filters, size, stride): the layers of jd.cfg in order.
+LAYERS = [
+    ("conv", 16, 3, 2),    # 0: 208
+    ("conv", 32, 3, 2),    # 1: 104
+    ("conv", 64, 3, 2),    # 2: 52
+    ("conv", 64, 3, 1),    # 3: 52
+    ("conv", 128, 3, 2),   # 4: 26, context around each dot
+    ("upsample",),         # 5: 52
+    ("route", -1, 3),      # 6: 128 + 64
+    ("conv", 64, 1, 1),    # 7
+    ("head",),             # 8: 1 x 1, 3 anchors x (5 + classes), linear
+    ("yolo",),             # 9
+]
+BATCH = 24
+LR = 2e-3
+YOLO_THRESH = 0.01  # OpenCV zeroes class scores under this; the station's own 0.1 must decide
+
+
+class Net(nn.Module):
+    def __init__(self):
+        super().__init__()
+        self.blocks = nn.ModuleList()
+        channels = [3]
+        for layer in LAYERS:
+            c_in = channels[-1]
+            if layer[0] == "conv":
+                _, f, k, s = layer
+                self.blocks.append(nn.Sequential(
+                    nn.Conv2d(c_in, f, k, s, k // 2, bias=False), nn.BatchNorm2d(f), nn.LeakyReLU(0.1)))
+                channels.append(f)
+            elif layer[0] == "head":
+                self.blocks.append(nn.Conv2d(c_in, len(ANCHORS) * (5 + len(CLASSES)), 1, 1, 0))
+                channels.append(len(ANCHORS) * (5 + len(CLASSES)))
+            elif layer[0] == "route":
+                idx = [i if i >= 0 else len(channels) - 1 + i for i in layer[1:]]
+                self.blocks.append(nn.Identity())
+                channels.append(sum(channels[i + 1] for i in idx))
+            else:
+                self.blocks.append(nn.Identity())
+                channels.append(c_in)
+
+    def forward(self, x):
+        outs = []
+        for i, (layer, block) in enumerate(zip(LAYERS, self.blocks)):
+            if layer[0] == "upsample":
+                x = F.interpolate(x, scale_factor=2, mode="nearest")
+            elif layer[0] == "route":
+                x = torch.cat([outs[j if j >= 0 else i + j] for j in layer[1:]], 1)
+            elif layer[0] != "yolo":
+                x = block(x)
+            outs.append(x)
+        return x  # raw head: B x A*(5+C) x H x W
+
+
+def load_set(data_dir):
+    """Every picture stretched to the network input, grey kept as one channel to save memory."""
+    images, labels = [], []
+    for path in sorted(glob.glob(os.path.join(data_dir, "pic_*.jpg"))):
+        im = cv2.imread(path, cv2.IMREAD_UNCHANGED)
+        im = cv2.resize(im, (INPUT, INPUT), interpolation=cv2.INTER_LINEAR)
+        images.append(im)
+        with open(path[:-4] + ".txt") as f:
+            rows = np.array([[float(v) for v in line.split()] for line in f if line.strip()],
+                            dtype=np.float32).reshape(-1, 5)
+        labels.append(rows[:, 1:5].astype(np.float32) * INPUT)  # cx, cy, w, h in input pixels
+    return images, labels
+
+
+def make_batch(images, labels, rng):
+    xs, boxes = [], []
+    for _ in range(BATCH):
+        k = rng.integers(len(images))
+        im = images[k]
+        if im.ndim == 2:
+            im = cv2.cvtColor(im, cv2.COLOR_GRAY2BGR)
+        x0, y0 = rng.integers(0, INPUT - TILE + 1, size=2)
+        tile = im[y0:y0 + TILE, x0:x0 + TILE, ::-1].astype(np.float32) / 255.0  # RGB, as swapRB
+        b = labels[k].copy()
+        b[:, 0] -= x0
+        b[:, 1] -= y0
+        b = b[(b[:, 0] >= 0) & (b[:, 0] < TILE) & (b[:, 1] >= 0) & (b[:, 1] < TILE)]
+        if rng.random() < 0.5:
+            tile = tile[:, ::-1]
+            b[:, 0] = TILE - b[:, 0]
+        if rng.random() < 0.5:
+            tile = tile[::-1, :]
+            b[:, 1] = TILE - b[:, 1]
+        gain = rng.uniform(0.8, 1.2)
+        tile = np.clip(tile * gain + rng.uniform(-0.08, 0.08), 0, 1)
+        xs.append(np.ascontiguousarray(tile.transpose(2, 0, 1)))
+        boxes.append(b)
+    return torch.from_numpy(np.stack(xs)), boxes
+
+
+def box_iou(a, b):
+    """IoU of cx,cy,w,h boxes, broadcast."""
+    ax0, ay0, ax1, ay1 = a[..., 0] - a[..., 2] / 2, a[..., 1] - a[..., 3] / 2, a[..., 0] + a[..., 2] / 2, a[..., 1] + a[..., 3] / 2
+    bx0, by0, bx1, by1 = b[..., 0] - b[..., 2] / 2, b[..., 1] - b[..., 3] / 2, b[..., 0] + b[..., 2] / 2, b[..., 1] + b[..., 3] / 2
+    iw = (torch.min(ax1, bx1) - torch.max(ax0, bx0)).clamp(min=0)
+    ih = (torch.min(ay1, by1) - torch.max(ay0, by0)).clamp(min=0)
+    inter = iw * ih
+    return inter / (a[..., 2] * a[..., 3] + b[..., 2] * b[..., 3] - inter + 1e-9)
+
+
+def yolo_loss(raw, boxes):
+    B, _, H, W = raw.shape
+    A = len(ANCHORS)
+    p = raw.view(B, A, 5 + len(CLASSES), H, W).permute(0, 1, 3, 4, 2)  # B A H W 6
+    anchors = torch.tensor(ANCHORS, dtype=torch.float32)
+    gy, gx = torch.meshgrid(torch.arange(H), torch.arange(W), indexing="ij")
+    with torch.no_grad():
+        pred = torch.stack([
+            (gx + torch.sigmoid(p[..., 0])) * STRIDE,
+            (gy + torch.sigmoid(p[..., 1])) * STRIDE,
+            torch.exp(p[..., 2].clamp(max=6)) * anchors[:, 0].view(1, A, 1, 1),
+            torch.exp(p[..., 3].clamp(max=6)) * anchors[:, 1].view(1, A, 1, 1)], -1)
+    obj_target = torch.zeros(B, A, H, W)
+    obj_weight = torch.ones(B, A, H, W)
+    loss_box = raw.new_zeros(())
+    loss_cls = raw.new_zeros(())
+    n_pos = 0
+    for b, gt in enumerate(boxes):
+        if len(gt) == 0:
+            continue
+        g = torch.from_numpy(gt)
+        # Predictions that already cover a dot well are not punished as background.
+        ious = box_iou(pred[b].unsqueeze(-2), g.view(1, 1, 1, -1, 4)).amax(-1)
+        obj_weight[b][ious > 0.5] = 0
+        inter = torch.min(g[:, None, 2], anchors[None, :, 0]) * torch.min(g[:, None, 3], anchors[None, :, 1])
+        wh_iou = inter / (g[:, None, 2] * g[:, None, 3] + anchors[None, :, 0] * anchors[None, :, 1] - inter)
+        best = wh_iou.argmax(1)
+        gi = (g[:, 0] / STRIDE).long().clamp(0, W - 1)
+        gj = (g[:, 1] / STRIDE).long().clamp(0, H - 1)
+        for t in range(len(g)):
+            a, i, j = best[t].item(), gi[t].item(), gj[t].item()
+            cell = p[b, a, j, i]
+            tx = g[t, 0] / STRIDE - i
+            ty = g[t, 1] / STRIDE - j
+            tw = torch.log(g[t, 2] / anchors[a, 0])
+            th = torch.log(g[t, 3] / anchors[a, 1])
+            loss_box = loss_box + F.binary_cross_entropy_with_logits(cell[:2], torch.stack([tx, ty]), reduction="sum")
+            loss_box = loss_box + ((cell[2] - tw) ** 2 + (cell[3] - th) ** 2)
+            loss_cls = loss_cls + F.binary_cross_entropy_with_logits(cell[5:], torch.ones(len(CLASSES)), reduction="sum")
+            obj_target[b, a, j, i] = 1
+            obj_weight[b, a, j, i] = 1
+            n_pos += 1
+    loss_obj = F.binary_cross_entropy_with_logits(p[..., 4], obj_target, weight=obj_weight, reduction="sum")
+    total = (2.0 * loss_box + loss_cls + loss_obj) / B
+    return total, n_pos
+
+
+def train(args):
+    torch.manual_seed(SEED)
+    torch.set_num_threads(args.threads)
+    t0 = time.time()
+    images, labels = load_set(args.data)
+    print(f"loaded {len(images)} pictures in {time.time() - t0:.0f} s", flush=True)
+    os.makedirs(args.work, exist_ok=True)
+    net = Net()
+    opt = torch.optim.AdamW(net.parameters(), lr=LR, weight_decay=5e-4)
+    step, spent = 0, 0.0
+    ckpt = os.path.join(args.work, "checkpoint.pt")
+    if os.path.exists(ckpt):
+        state = torch.load(ckpt)
+        net.load_state_dict(state["net"])
+        opt.load_state_dict(state["opt"])
+        step, spent = state["step"], state.get("seconds", 0.0)
+        print(f"resumed at step {step} ({spent / 60:.1f} min spent)", flush=True)
+    # Each step's batch depends only on the seed and the step, so a resumed run goes on alike.
+    net.train()
+    running, t_last = 0.0, time.time()
+    while step < args.steps:
+        rng = np.random.default_rng([SEED, step])
+        # Warm-up, then cosine decay to 2 % over the planned steps.
+        lr = LR * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
+        for group in opt.param_groups:
+            group["lr"] = lr
+        x, boxes = make_batch(images, labels, rng)
+        loss, _ = yolo_loss(net(x), boxes)
+        opt.zero_grad()
+        loss.backward()
+        opt.step()
+        step += 1
+        running = 0.98 * running + 0.02 * loss.item() if step > 1 else loss.item()
+        if step % 50 == 0 or step == args.steps or step < 4:
+            now = time.time()
+            spent += now - t_last
+            t_last = now
+            print(f"step {step} loss {running:.3f} lr {lr:.5f} {spent / 60:.1f} min", flush=True)
+            if step % 200 == 0 or step == args.steps or step < 4:
+                torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "step": step, "seconds": spent},
+                           ckpt + ".tmp")
+                os.replace(ckpt + ".tmp", ckpt)
+
+
+def cfg_text():
+    lines = ["[net]", "batch=1", "subdivisions=1", f"width={INPUT}", f"height={INPUT}", "channels=3", ""]
+    for layer in LAYERS:
+        if layer[0] == "conv":
+            _, f, k, s = layer
+            lines += ["[convolutional]", "batch_normalize=0", f"filters={f}", f"size={k}", f"stride={s}",
+                      f"pad={1 if k > 1 else 0}", "activation=leaky", ""]
+        elif layer[0] == "head":
+            lines += ["[convolutional]", "size=1", "stride=1", "pad=0",
+                      f"filters={len(ANCHORS) * (5 + len(CLASSES))}", "activation=linear", ""]
+        elif layer[0] == "upsample":
+            lines += ["[upsample]", "stride=2", ""]
+        elif layer[0] == "route":
+            lines += ["[route]", "layers=" + ",".join(str(i) for i in layer[1:]), ""]
+        elif layer[0] == "yolo":
+            anchors = ",".join(f"{w},{h}" for w, h in ANCHORS)
+            lines += ["[yolo]", "mask=" + ",".join(str(i) for i in range(len(ANCHORS))), f"anchors={anchors}",
+                      f"classes={len(CLASSES)}", f"num={len(ANCHORS)}", "jitter=0", "ignore_thresh=.5",
+                      "truth_thresh=1", "random=0", f"thresh={YOLO_THRESH}", ""]
+    return "\n".join(lines)
+
+
+def export(args):
+    net = Net()
+    state = torch.load(os.path.join(args.work, "checkpoint.pt"))
+    net.load_state_dict(state["net"])
+    net.eval()
+    os.makedirs(args.out, exist_ok=True)
+    with open(os.path.join(args.out, "jd.cfg"), "w") as f:
+        f.write(cfg_text())
+    with open(os.path.join(args.out, "jd.names"), "w") as f:
+        f.write("".join(name + "\n" for name in CLASSES))
+    with open(os.path.join(args.out, "jd.weights"), "wb") as f:
+        f.write(struct.pack("<iiiq", 0, 2, 0, state["step"] * BATCH))  # major, minor, revision, seen
+        for layer, block in zip(LAYERS, net.blocks):
+            if layer[0] == "conv":
+                conv, bn = block[0], block[1]
+                scale = bn.weight / torch.sqrt(bn.running_var + bn.eps)
+                w = conv.weight * scale.view(-1, 1, 1, 1)
+                b = bn.bias - bn.running_mean * scale
+            elif layer[0] == "head":
+                w, b = block.weight, block.bias
+            else:
+                continue
+            f.write(b.detach().numpy().astype("<f4").tobytes())
+            f.write(w.detach().numpy().astype("<f4").tobytes())
+    print(f"wrote {args.out} from step {state['step']}")
+
+
+def check(args):
+    """Runs one picture through OpenCV's Darknet reader and through PyTorch; prints the gap."""
+    net = cv2.dnn.readNetFromDarknet(os.path.join(args.out, "jd.cfg"), os.path.join(args.out, "jd.weights"))
+    im = cv2.imread(args.image, cv2.IMREAD_COLOR)
+    blob = cv2.dnn.blobFromImage(im, 1 / 255.0, (INPUT, INPUT), (0, 0, 0), True, False)
+    net.setInput(blob)
+    out = net.forward(net.getUnconnectedOutLayersNames())[0]
+    tnet = Net()
+    tnet.load_state_dict(torch.load(os.path.join(args.work, "checkpoint.pt"))["net"])
+    tnet.eval()
+    with torch.no_grad():
+        raw = tnet(torch.from_numpy(blob))
+    A, H, W = len(ANCHORS), raw.shape[2], raw.shape[3]
+    p = raw.view(1, A, 5 + len(CLASSES), H, W).permute(0, 3, 4, 1, 2).reshape(-1, 5 + len(CLASSES))  # rows: y, x, a
+    gy, gx, ga = np.meshgrid(np.arange(H), np.arange(W), np.arange(A), indexing="ij")
+    anchors = np.array(ANCHORS, dtype=np.float32)
+    s = torch.sigmoid(p).numpy()
+    mine = np.zeros_like(out)
+    mine[:, 0] = (gx.ravel() + s[:, 0]) / W
+    mine[:, 1] = (gy.ravel() + s[:, 1]) / H
+    mine[:, 2] = np.exp(p[:, 2].numpy()) * anchors[ga.ravel(), 0] / INPUT
+    mine[:, 3] = np.exp(p[:, 3].numpy()) * anchors[ga.ravel(), 1] / INPUT
+    mine[:, 4] = s[:, 4]
+    score = s[:, 5:] * s[:, 4:5]
+    mine[:, 5:] = np.where(score > YOLO_THRESH, score, 0)
+    gap = np.abs(mine - out).max()
+    print(f"OpenCV output {out.shape}, largest difference to PyTorch {gap:.2e}, "
+          f"rows over 0.1: OpenCV {(out[:, 5:].max(1) > 0.1).sum()}, PyTorch {(mine[:, 5:].max(1) > 0.1).sum()}")
+    return 0 if gap < 1e-3 else 1
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("mode", choices=["train", "export", "check"])
+    ap.add_argument("--data")
+    ap.add_argument("--work")
+    ap.add_argument("--out")
+    ap.add_argument("--image")
+    ap.add_argument("--steps", type=int, default=6000)
+    ap.add_argument("--threads", type=int, default=2)
+    args = ap.parse_args()
+    if args.mode == "train":
+        train(args)
+    elif args.mode == "export":
+        export(args)
+    else:
+        sys.exit(check(args))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Remakes the station's glue-dot model from nothing but this repository:
+#   tools/gluegen/train.sh [WORK_DIR]
+# Generates 16,000 training pictures (seed 1) and a held-out set of 500 pictures and 500
+# products (seed 2) in WORK_DIR (default: gluegen-work beside the repository), trains,
+# writes station/model/ and station/bin/alg_jd.jpg, checks OpenCV against PyTorch on the
+# warm-up image and prints the evaluation. Run it again after an interruption: it keeps the
+# generated data and resumes from the last checkpoint. GLUEGEN_STEPS sets the length.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+work=${1:-$top/../gluegen-work}
+build=${GLUEBOX_BUILD:-$top/build}
+steps=${GLUEGEN_STEPS:-6000}
+py=/usr/bin/python3
+train="$top/tools/gluegen/train.py"
+
+"$top/tools/gluegen/install-train-deps.sh"
+GLUEBOX_BUILD=$build "$top/scripts/build.sh"
+gen=$build/tools/gluegen/gluegen
+mkdir -p "$work"
+
+if [ ! -f "$work/train/pic_015999.txt" ]; then
+    nice -n 19 "$gen" pictures "$work/train" 0 8000 1 &
+    nice -n 19 "$gen" pictures "$work/train" 8000 8000 1
+    wait
+fi
+if [ ! -f "$work/eval/prod_000499.txt" ]; then
+    nice -n 19 "$gen" pictures "$work/eval" 0 500 2
+    nice -n 19 "$gen" products "$work/eval" 0 500 2
+fi
+
+nice -n 19 "$py" "$train" train --data "$work/train" --work "$work/run" --steps "$steps"
+"$py" "$train" export --work "$work/run" --out "$top/station/model"
+"$gen" warmup "$top/station/bin/alg_jd.jpg"
+"$py" "$train" check --work "$work/run" --out "$top/station/model" --image "$top/station/bin/alg_jd.jpg"
+"$build/tools/gluegen/gluegen_eval" "$top/station" "$work/eval"
