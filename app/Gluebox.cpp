@@ -4,6 +4,7 @@
 
 #include "CLog.h"
 #include "DebugMode.h"
+#include "ModbusLink.h"
 #include "Passwords.h"
 #include "PlcAddrMap.h"
 #include "PlcState.h"
@@ -62,12 +63,18 @@ Gluebox::Gluebox(QWidget *parent)
     readConfFile(g_sys_conf);
     g_plc_addr.clear();
     readPlcAddrMap(g_plc_addr);
+
+    g_modbus = new ModbusLink;
+    g_modbus->openLink();
+    g_modbus->printConnectionMessage();
 }
 
 Gluebox::~Gluebox()
 {
     emit sengMsgToClog(QStringLiteral("Application exited."));
     stopLog();
+    delete g_modbus;
+    g_modbus = nullptr;
     delete ui;
 }
 

@@ -1,6 +1,8 @@
 #include "BalluffCameraSetup.h"
 #include "BalluffFunctionInterface.h"
 #include "BaslerCameraSetup.h"
+#include "FolderFrameSource.h"
+#include "GeneratedFrameSource.h"
 #include "HikCameraSetup.h"
 #include "LineSimulator.h"
 #include "PatternFrameSource.h"
@@ -12,6 +14,8 @@
 #include "SimulatedStation.h"
 
 #include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
 
 #include <mutex>
 #include <thread>
@@ -369,6 +373,46 @@ private slots:
         QThread::msleep(100);
         QCOMPARE(line.counters(0).products, products);
         QCOMPARE(line.counters(1).products, products);
+    }
+
+    void folderSourceCutsStackedProducts()
+    {
+        QTemporaryDir dir;
+        cv::Mat good(90, 40, CV_8UC1);
+        for (int r = 0; r < 90; ++r)
+            good.row(r).setTo(r / 30 * 50); // three bands: 0, 50, 100
+        QVERIFY(cv::imwrite(dir.filePath("a_good.png").toStdString(), good));
+        QVERIFY(cv::imwrite(dir.filePath("ng_missing.png").toStdString(), good));
+        QFile junk(dir.filePath("b_broken.png"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a picture");
+        junk.close();
+        FolderFrameSource source(dir.path().toStdString());
+        FrameSource::Product p = source.next(0, 3);
+        QCOMPARE(int(p.frames.size()), 3);
+        QVERIFY(!p.ng);
+        QCOMPARE(p.frames[1].rows, 30);
+        QCOMPARE(int(p.frames[2].at<uint8_t>(0, 0)), 100);
+        p = source.next(0, 3); // the broken file is skipped
+        QVERIFY(p.ng);
+        QCOMPARE(p.label, std::string("ng_missing.png"));
+        p = source.next(0, 3); // and round again
+        QVERIFY(!p.ng);
+        QVERIFY(FolderFrameSource(dir.filePath("none").toStdString()).isEmpty());
+    }
+
+    void generatedSourceKeepsItsNgShare()
+    {
+        GeneratedFrameSource source(11, 0.3, false, 4);
+        int ng = 0;
+        for (int i = 0; i < 100; ++i) {
+            const FrameSource::Product p = source.next(0, 3);
+            QCOMPARE(int(p.frames.size()), 3);
+            QCOMPARE(p.frames[0].size(), cv::Size(728, 544));
+            QCOMPARE(p.label == "good", !p.ng);
+            ng += p.ng;
+        }
+        QVERIFY2(ng >= 15 && ng <= 45, qPrintable(QString::number(ng)));
     }
 
 private:

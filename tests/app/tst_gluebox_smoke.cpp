@@ -71,6 +71,9 @@ private slots:
         // A missing rotation file is put back without rotation.
         QCOMPARE(read(station.filePath("conf/rotate.txt")), QByteArray("0,3,0,3,0,3,0,3,"));
         QVERIFY2(output.contains("Error: Open config file rotate.txt"), output.constData());
+        // No PLC at the configured port: said once, and the station runs on.
+        QVERIFY2(output.contains("\nSorry,fail to connect ttyS0,please check your device's state.\n"),
+                 output.constData());
     }
 };
 
