@@ -1,0 +1,202 @@
+#include "WorkThread.h"
+
+#include "GlueDotDetector.h"
+#include "ImageStore.h"
+#include "Rotation.h"
+#include "StationQueues.h"
+#include "SysConf.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <QDebug>
+
+WorkThread::WorkThread(QObject *parent)
+    : QThread(parent)
+{
+}
+
+WorkThread::~WorkThread()
+{
+    m_stop = true;
+    if (isRunning() && m_imageQueue)
+        m_imageQueue->put(FrameRecord{});
+    quit();
+    wait();
+}
+
+void WorkThread::init(SyncQueue<FrameRecord> *imageQueue, int vendor, int cam)
+{
+    m_imageQueue = imageQueue;
+    m_vendor = vendor;
+    m_cam = cam;
+    m_stop = false;
+    m_total = 0;
+}
+
+void WorkThread::setDetector(DetectOne one, DetectBatch batch)
+{
+    m_detectOne = std::move(one);
+    m_detectBatch = std::move(batch);
+}
+
+void WorkThread::setSaveQueue(SyncQueue<SaveRequest> *saveQueue)
+{
+    m_saveQueue = saveQueue;
+}
+
+WorkThread::Settings WorkThread::copySettings() const
+{
+    Settings s;
+    QMutexLocker locker(&g_sys_conf.lock);
+    s.save = g_sys_conf.SAVE;
+    s.mismatchAct = g_sys_conf.MISMATCHACT;
+    for (int i = 0; i < 3; ++i)
+        s.expected[i] = g_sys_conf.NO[m_cam][i];
+    s.shoot = g_sys_conf.SHOOT[m_cam];
+    return s;
+}
+
+void WorkThread::run()
+{
+    if (m_stop || !m_imageQueue)
+        return;
+    if (!m_saveQueue)
+        m_saveQueue = g_save_queue;
+    if (!m_detectOne || !m_detectBatch) {
+        GlueDotDetector *detector = &g_detector[m_cam];
+        m_detectOne = [detector](const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &d) {
+            return detector->detectOne(image, drawn, d);
+        };
+        m_detectBatch = [detector](const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
+                                   std::vector<std::vector<Detection>> &results) {
+            detector->detectBatch(images, drawn, results);
+        };
+    }
+
+    unsigned showCounter = 0;
+    for (;;) {
+        const Settings settings = copySettings();
+        FrameRecord record;
+        m_imageQueue->take(record);
+        const QDateTime now = QDateTime::currentDateTime();
+
+        if (settings.save == 2 && showCounter % 10 == 0 && !record.image.empty())
+            save(record.image, ImageStore::wholeFramePath(now, m_cam));
+
+        if (!record.image.empty())
+            inspect(settings, record, now, showCounter);
+
+        if (m_stop)
+            return;
+    }
+}
+
+void WorkThread::judgeUninspected(const Settings &s, int shots, const char *why)
+{
+    if (s.mismatchAct == 1)
+        emit event_ng(m_cam);
+    else if (s.mismatchAct == 0)
+        emit event_ok(m_cam);
+    ++m_total;
+    emit display_check_total(m_cam, m_total);
+    qDebug().noquote() << "camera" << m_cam << why << shots;
+}
+
+void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDateTime &now,
+                         unsigned &showCounter)
+{
+    cv::Mat img = record.image;
+    const int n = record.shots;
+    if (n != s.shoot) {
+        judgeUninspected(s, n, "frame with image count");
+        return;
+    }
+    // Fewer rows than images: nothing to cut. Judged like a frame of the wrong count
+    // rather than handing empty images to the network.
+    if (n < 1 || img.rows / n < 1) {
+        judgeUninspected(s, n, "frame too small to cut, image count");
+        return;
+    }
+    if (img.channels() == 1)
+        cv::cvtColor(img, img, cv::COLOR_GRAY2BGR);
+
+    const int h = img.rows / n;
+    const bool rotate = g_rotate_enable[m_cam] && g_rotate[m_cam] != Rotation::kNone;
+    const int code = g_rotate[m_cam];
+    std::vector<cv::Mat> parts;
+    for (int i = 0; i < n; ++i) {
+        cv::Mat part = img(cv::Rect(0, i * h, img.cols, h)).clone();
+        if (rotate)
+            cv::rotate(part, part, code);
+        parts.push_back(part);
+    }
+
+    std::vector<cv::Mat> drawn;
+    std::vector<std::vector<Detection>> results;
+    const QDateTime t0 = QDateTime::currentDateTime();
+    try {
+        if (n == 1) {
+            cv::Mat d;
+            std::vector<Detection> r;
+            m_detectOne(parts[0], d, r);
+            drawn.push_back(d);
+            results.push_back(r);
+        } else {
+            m_detectBatch(parts, drawn, results);
+        }
+    } catch (const cv::Exception &e) {
+        // A failing network must not end the position's inspection for good.
+        judgeUninspected(s, n, (std::string("detection failed (") + e.what() + "), image count").c_str());
+        return;
+    }
+    const QDateTime t1 = QDateTime::currentDateTime();
+    emit display_timecost(m_cam, static_cast<int>(t0.msecsTo(t1)));
+    if (static_cast<int>(results.size()) < n || static_cast<int>(drawn.size()) < n) {
+        judgeUninspected(s, n, "detector returned too few results, image count");
+        return;
+    }
+
+    QStringList counts;
+    bool ng = false;
+    for (int i = 0; i < n; ++i) {
+        const int count = static_cast<int>(results[i].size());
+        counts << QString::number(count);
+        if (count < s.expected[i])
+            ng = true;
+    }
+    emit display_jd_no(m_cam, counts.join(QLatin1Char(',')));
+
+    if (ng) {
+        emit event_ng(m_cam);
+        if (s.save == 1 || s.save == 2) {
+            for (int i = 0; i < n; ++i) {
+                if (static_cast<int>(results[i].size()) >= s.expected[i])
+                    continue;
+                save(parts[i], ImageStore::ngPath(now, m_cam, i));
+                save(drawn[i], ImageStore::ngResultPath(now, m_cam, i));
+            }
+        }
+    } else {
+        emit event_ok(m_cam);
+    }
+
+    ++m_total;
+    emit display_check_total(m_cam, m_total);
+
+    if (n == 1) {
+        emit notify(m_cam, 0, drawn[0].clone());
+    } else {
+        emit notify(m_cam, 0, drawn[showCounter % 2].clone());
+        ++showCounter;
+    }
+    if (n >= 3)
+        emit notify(m_cam, 1, drawn[2].clone());
+}
+
+void WorkThread::save(const cv::Mat &image, const QString &path)
+{
+    if (!m_saveQueue || image.empty())
+        return;
+    m_saveQueue->put(SaveRequest{path.toStdString(), image.clone()});
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "Detection.h"
+#include "FrameRecord.h"
+#include "SaveRequest.h"
+#include "SyncQueue.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QThread>
+
+#include <opencv2/core/mat.hpp>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+class GlueDotDetector;
+
+// The inspection loop of one camera position: takes each product's frame from the image
+// queue, cuts it into its images, rotates them, counts the glue dots, judges the product
+// against the recipe and reports by signals (queued to the GUI thread). NG images go to
+// the save queue. Stopped by its destructor, after the frames already queued.
+class WorkThread : public QThread
+{
+    Q_OBJECT
+public:
+    using DetectOne = std::function<int(const cv::Mat &, cv::Mat &, std::vector<Detection> &)>;
+    using DetectBatch = std::function<void(const std::vector<cv::Mat> &, std::vector<cv::Mat> &,
+                                           std::vector<std::vector<Detection>> &)>;
+
+    explicit WorkThread(QObject *parent = nullptr);
+    ~WorkThread() override;
+
+    // Before start(): the position's image queue, its camera vendor and its index. The
+    // worker then uses g_detector[cam] and g_save_queue.
+    void init(SyncQueue<FrameRecord> *imageQueue, int vendor, int cam);
+    // For tests: another detector or save queue than the position's own.
+    void setDetector(DetectOne one, DetectBatch batch);
+    void setSaveQueue(SyncQueue<SaveRequest> *saveQueue);
+
+    int cam() const { return m_cam; }
+
+signals:
+    void notify(int cam, int window, cv::Mat image);
+    void display_timecost(int cam, int ms);
+    void display_check_total(int cam, long total);
+    void display_jd_no(int cam, QString jd_no);
+    void event_ok(int cam);
+    void event_ng(int cam);
+
+protected:
+    void run() override;
+
+private:
+    struct Settings
+    {
+        int save = 0;
+        int mismatchAct = 1;
+        int expected[3] = {0, 0, 0};
+        int shoot = 3;
+    };
+
+    Settings copySettings() const;
+    // The verdict for a frame that can't be inspected (wrong image count): by MISMATCHACT.
+    void judgeUninspected(const Settings &s, int shots, const char *why);
+    void inspect(const Settings &s, const FrameRecord &record, const QDateTime &now,
+                 unsigned &showCounter);
+    void save(const cv::Mat &image, const QString &path);
+
+    int m_cam = 0;
+    int m_vendor = 0;
+    SyncQueue<FrameRecord> *m_imageQueue = nullptr;
+    SyncQueue<SaveRequest> *m_saveQueue = nullptr;
+    std::atomic<bool> m_stop{false};
+    int m_total = 0; // frames with image data judged since start
+    DetectOne m_detectOne;
+    DetectBatch m_detectBatch;
+};
