@@ -82,6 +82,13 @@ void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, 
     std::vector<CameraSlot> candidates;
     int baslerCount = 0, hikCount = 0, balluffCount = 0;
     const CameraBackends &backends = cameraBackends();
+    auto addCandidate = [&candidates](int vendor, int index, const std::string &id) {
+        CameraSlot c;
+        (vendor == CameraSlot::Basler ? c.baslerIndex : c.deviceIndex) = index;
+        c.vendor = vendor;
+        c.userId = userIdValue(id);
+        candidates.push_back(c);
+    };
 
     if (BaslerTransportLayer *basler = backends.basler) {
         try {
@@ -95,11 +102,7 @@ void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, 
                 camera->close();
                 if (verbose)
                     std::printf("Basler user ID = %s\n", id.c_str());
-                CameraSlot c;
-                c.baslerIndex = i;
-                c.vendor = CameraSlot::Basler;
-                c.userId = userIdValue(id);
-                candidates.push_back(c);
+                addCandidate(CameraSlot::Basler, i, id);
                 ++baslerCount;
             }
         } catch (const BaslerError &e) {
@@ -135,11 +138,7 @@ void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, 
                 }
                 hik->destroyHandle(handle);
             }
-            CameraSlot c;
-            c.deviceIndex = i;
-            c.vendor = CameraSlot::Hik;
-            c.userId = userIdValue(id);
-            candidates.push_back(c);
+            addCandidate(CameraSlot::Hik, i, id);
             ++hikCount;
         }
     }
@@ -165,11 +164,7 @@ void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, 
                     device->close();
                 if (verbose)
                     std::printf("Balluff user ID = %s\n", id.c_str());
-                CameraSlot c;
-                c.deviceIndex = i;
-                c.vendor = CameraSlot::Balluff;
-                c.userId = userIdValue(id);
-                candidates.push_back(c);
+                addCandidate(CameraSlot::Balluff, i, id);
                 ++balluffCount;
             } catch (const BalluffError &e) {
                 std::printf("An exception occurred.\n%s\n", e.what());
