@@ -1,0 +1,245 @@
+#include "ImageStore.h"
+#include "SaveThread.h"
+#include "StationQueues.h"
+#include "TempStation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <unistd.h>
+
+// Carries the saver's requestHandled onto the test thread (queued). One per test, so that
+// no late report of an earlier test's saver reaches a later spy.
+class Relay : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Relay(SaveThread &saver)
+    {
+        connect(&saver, &SaveThread::requestHandled, this, &Relay::handled);
+    }
+signals:
+    void handled(QString path, bool written);
+};
+
+// The saving thread: folders made on the way, the stop behind queued requests, and
+// requests that can't be written.
+class tst_SaveThread : public QObject
+{
+    Q_OBJECT
+
+private:
+    static cv::Mat grey(int value) { return cv::Mat(30, 40, CV_8UC1, cv::Scalar(value)); }
+    static cv::Mat colour() { return cv::Mat(24, 32, CV_8UC3, cv::Scalar(10, 120, 240)); }
+    static SaveRequest request(const QString &path, const cv::Mat &image)
+    {
+        return SaveRequest{path.toStdString(), image};
+    }
+
+    // Waits until the spy has recorded n requests.
+    static bool waitFor(QSignalSpy &spy, int n)
+    {
+        while (spy.count() < n) {
+            if (!spy.wait())
+                return false;
+        }
+        return true;
+    }
+    static cv::Mat load(const QString &path)
+    {
+        return cv::imread(path.toStdString(), cv::IMREAD_UNCHANGED);
+    }
+
+private slots:
+    void twoRequestsIntoOneNewFolder()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/image/2024-03-10/1/ng/0";
+        SyncQueue<SaveRequest> queue("save queue");
+        SaveThread saver(&queue);
+        Relay relay(saver);
+        QSignalSpy spy(&relay, &Relay::handled);
+        saver.start();
+        queue.put(request(folder + "/a__0.jpg", grey(90)));
+        queue.put(request(folder + "/b__0.jpg", colour()));
+        QVERIFY(waitFor(spy, 2));
+
+        QCOMPARE(spy.at(0), (QList<QVariant>{folder + "/a__0.jpg", true}));
+        QCOMPARE(spy.at(1), (QList<QVariant>{folder + "/b__0.jpg", true}));
+        const cv::Mat a = load(folder + "/a__0.jpg");
+        QCOMPARE(a.cols, 40);
+        QCOMPARE(a.rows, 30);
+        QCOMPARE(a.channels(), 1);
+        const cv::Mat b = load(folder + "/b__0.jpg");
+        QCOMPARE(b.cols, 32);
+        QCOMPARE(b.channels(), 3);
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+    }
+
+    void stopMarkerGoesBehindQueuedRequests_data()
+    {
+        QTest::addColumn<bool>("queuedBeforeStart");
+        QTest::newRow("queued before the thread runs") << true;
+        QTest::newRow("queued while the thread waits") << false;
+    }
+
+    void stopMarkerGoesBehindQueuedRequests()
+    {
+        QFETCH(bool, queuedBeforeStart);
+        QTemporaryDir dir;
+        SyncQueue<SaveRequest> queue("save queue");
+        const QStringList paths{dir.path() + "/1/one.jpg", dir.path() + "/2/two.jpg",
+                                dir.path() + "/1/three.jpg"};
+        {
+            SaveThread saver(&queue);
+            if (!queuedBeforeStart) {
+                // Let the thread reach its blocking take first.
+                Relay relay(saver);
+                QSignalSpy spy(&relay, &Relay::handled);
+                saver.start();
+                queue.put(request(dir.path() + "/first.jpg", grey(1)));
+                QVERIFY(waitFor(spy, 1));
+            }
+            // A request without image data writes nothing and does not end the thread.
+            queue.put(request(dir.path() + "/empty.jpg", cv::Mat()));
+            for (int i = 0; i < paths.size(); ++i)
+                queue.put(request(paths[i], grey(50 * i)));
+            if (queuedBeforeStart)
+                saver.start();
+        } // the destructor queues the stop marker and waits
+
+        for (const QString &path : paths)
+            QVERIFY2(!load(path).empty(), qPrintable(path));
+        QVERIFY(!QFile::exists(dir.path() + "/empty.jpg"));
+    }
+
+    void unwritableRequestsDoNotStopTheThread()
+    {
+        QTemporaryDir dir;
+        QVERIFY(TempStation::write(dir.path() + "/plain", "not a folder"));
+        QStringList bad{
+            dir.path() + "/plain/sub/a.jpg",       // a file where a folder should be
+            dir.path() + "/plain/b.jpg",           // a file as the folder itself
+            dir.path() + "/x/c.unknownextension", // no writer for the extension
+            dir.path() + "/x/noextension",
+        };
+        const cv::Mat twoChannels(8, 8, CV_8UC2, cv::Scalar(1, 2));
+        // A full disk: the file name leads to a device that refuses every byte.
+        const QString full = dir.path() + "/full.jpg";
+        const bool haveFull = QFile::exists("/dev/full") && QFile::link("/dev/full", full);
+        if (haveFull)
+            bad << full;
+        // A folder without write permission (the superuser writes anyway).
+        const QString locked = dir.path() + "/locked";
+        QVERIFY(QDir().mkpath(locked));
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+        if (::geteuid() != 0)
+            bad << locked + "/d.jpg";
+
+        SyncQueue<SaveRequest> queue("save queue");
+        SaveThread saver(&queue);
+        Relay relay(saver);
+        QSignalSpy spy(&relay, &Relay::handled);
+        saver.start();
+        for (const QString &path : bad)
+            queue.put(request(path, grey(7)));
+        queue.put(request(dir.path() + "/x/layout.jpg", twoChannels)); // no JPEG layout
+        const QString good = dir.path() + "/x/good.jpg";
+        queue.put(request(good, grey(200)));
+
+        QVERIFY(waitFor(spy, bad.size() + 2));
+        for (int i = 0; i < bad.size(); ++i)
+            QCOMPARE(spy.at(i), (QList<QVariant>{bad[i], false}));
+        QCOMPARE(spy.at(bad.size()).at(1).toBool(), false);
+        QCOMPARE(spy.at(bad.size() + 1), (QList<QVariant>{good, true}));
+        QVERIFY(!load(good).empty());
+        QVERIFY(QFileInfo(dir.path() + "/plain").isFile());
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (!haveFull)
+            QWARN("no /dev/full: the full-disk request was left out");
+    }
+
+    void folderRemovedWhileRunningIsMadeAgain()
+    {
+        QTemporaryDir dir;
+        const QString day = dir.path() + "/2024-03-10";
+        SyncQueue<SaveRequest> queue("save queue");
+        SaveThread saver(&queue);
+        Relay relay(saver);
+        QSignalSpy spy(&relay, &Relay::handled);
+        saver.start();
+        queue.put(request(day + "/1/ALL/first.jpg", grey(3)));
+        QVERIFY(waitFor(spy, 1));
+        QVERIFY(QDir(day).removeRecursively());
+        queue.put(request(day + "/1/ALL/second.jpg", grey(4)));
+        QVERIFY(waitFor(spy, 2));
+        QCOMPARE(spy.at(1).at(1).toBool(), true);
+        QVERIFY(!load(day + "/1/ALL/second.jpg").empty());
+    }
+
+    void bareFileNameLandsInTheWorkingDirectory()
+    {
+        TempStation station;
+        QVERIFY(station.isValid());
+        SyncQueue<SaveRequest> queue("save queue");
+        {
+            SaveThread saver(&queue);
+            saver.start();
+            queue.put(request("bare.jpg", grey(9)));
+        }
+        QVERIFY(QFileInfo("bare.jpg").isFile());
+    }
+
+    void usesTheStationQueueAndTheStoreLayout()
+    {
+        TempStation station;
+        QVERIFY(station.isValid());
+        StationQueues::create();
+        const QDateTime when(QDate(2024, 3, 10), QTime(8, 5, 9, 7));
+        const QString ng = ImageStore::ngPath(when, 1, 2);
+        const QString all = ImageStore::wholeFramePath(when, 0);
+        QCOMPARE(ng, QString("../data/image/2024-03-10/2/ng/2/2024-03-10_08-05-09_007__2.jpg"));
+        QCOMPARE(all, QString("../data/image/2024-03-10/1/ALL/2024-03-10_08-05-09_007_.jpg"));
+        {
+            SaveThread saver;
+            saver.start();
+            g_save_queue->put(request(ng, grey(5)));
+            g_save_queue->put(request(all, colour()));
+        }
+        QVERIFY(!load(station.path("data/image/2024-03-10/2/ng/2/2024-03-10_08-05-09_007__2.jpg")).empty());
+        QVERIFY(!load(station.path("data/image/2024-03-10/1/ALL/2024-03-10_08-05-09_007_.jpg")).empty());
+        StationQueues::release();
+    }
+
+    // With nothing to save (SAVE 0) the image store is never created.
+    void idleSaverCreatesNoFolder()
+    {
+        TempStation station;
+        SyncQueue<SaveRequest> queue("save queue");
+        {
+            SaveThread saver(&queue);
+            saver.start();
+        }
+        QVERIFY(!QFileInfo::exists(station.path("data/image")));
+    }
+
+    void neverStartedSaverWithAFullQueueEndsAtOnce()
+    {
+        QTemporaryDir dir;
+        SyncQueue<SaveRequest> queue("save queue");
+        for (int i = 0; i < SyncQueue<SaveRequest>::kCapacity; ++i)
+            queue.put(request(dir.path() + QString("/%1.jpg").arg(i), grey(i)));
+        {
+            SaveThread saver(&queue); // destroyed without start: must not block on the queue
+        }
+        QVERIFY(!QFile::exists(dir.path() + "/0.jpg"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SaveThread)
+#include "tst_savethread.moc"
