@@ -14,9 +14,15 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
 
     // Before anything slow: a stop request during start-up still ends the station in order.
+    // quit() does nothing before the event loop runs, so a request seen while starting up
+    // is remembered and the loop is then not entered at all.
+    bool stopRequested = false;
     UnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app,
-                     &QApplication::quit);
+                     [&stopRequested, &app] {
+                         stopRequested = true;
+                         app.quit();
+                     });
 
     QSplashScreen *splash = new QSplashScreen(QPixmap(StationPaths::splashImage()));
     splash->show();
@@ -26,7 +32,7 @@ int main(int argc, char *argv[])
     window->showFullScreen();
     splash->finish(window);
 
-    const int exitCode = app.exec();
+    const int exitCode = stopRequested ? 0 : app.exec();
     delete window;
     delete splash;
     return exitCode;

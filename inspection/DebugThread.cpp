@@ -28,7 +28,8 @@ void DebugThread::init(int cam, SyncQueue<cv::Mat> *debugQueue)
 
 void DebugThread::run()
 {
-    if (m_stop || !m_queue)
+    // Ends at the stop marker taken with the stop flag set, after the frames before it.
+    if (!m_queue)
         return;
     for (;;) {
         cv::Mat image;
@@ -41,8 +42,8 @@ void DebugThread::run()
             if (g_rotate_enable[m_cam] && g_rotate[m_cam] != Rotation::kNone)
                 cv::rotate(image, image, g_rotate[m_cam]);
             emit notify(m_cam, 0, image);
-        }
-        if (m_stop)
+        } else if (m_stop) {
             return;
+        }
     }
 }

@@ -59,7 +59,9 @@ WorkThread::Settings WorkThread::copySettings() const
 
 void WorkThread::run()
 {
-    if (m_stop || !m_imageQueue)
+    // Runs until it takes the stop marker with the stop flag set, so that the frames
+    // queued before the marker are judged even when the stop comes early.
+    if (!m_imageQueue)
         return;
     if (!m_saveQueue)
         m_saveQueue = g_save_queue;
@@ -86,8 +88,7 @@ void WorkThread::run()
 
         if (!record.image.empty())
             inspect(settings, record, now, showCounter);
-
-        if (m_stop)
+        else if (m_stop && record.shots == 0) // the destructor's marker, not an empty frame
             return;
     }
 }
