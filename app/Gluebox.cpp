@@ -3,6 +3,7 @@
 #include "ui_Gluebox.h"
 
 #include "CLog.h"
+#include "CleanupRunner.h"
 #include "DebugMode.h"
 #include "ModbusLink.h"
 #include "Passwords.h"
@@ -15,6 +16,7 @@
 #include "SysConf.h"
 
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -64,14 +66,36 @@ Gluebox::Gluebox(QWidget *parent)
     g_plc_addr.clear();
     readPlcAddrMap(g_plc_addr);
 
+    m_save_thread = std::make_unique<SaveThread>(g_save_queue);
+    m_save_thread->start(QThread::HighestPriority);
+
     g_modbus = new ModbusLink;
     g_modbus->openLink();
     g_modbus->printConnectionMessage();
+
+    m_cleanup = new CleanupRunner(this);
+    timer_clean = new QTimer(this);
+    connect(timer_clean, &QTimer::timeout, this, &Gluebox::CleanThreadStartAuto);
+    timer_clean->start(3600000);
+}
+
+void Gluebox::CleanThreadStart()
+{
+    m_cleanup->start(false);
+}
+
+void Gluebox::CleanThreadStartAuto()
+{
+    m_cleanup->start(true);
 }
 
 Gluebox::~Gluebox()
 {
     emit sengMsgToClog(QStringLiteral("Application exited."));
+    delete m_cleanup; // cancels and waits for a cleanup still running
+    m_cleanup = nullptr;
+    m_save_thread.reset(); // writes what is queued, then stops
+    StationQueues::release();
     stopLog();
     delete g_modbus;
     g_modbus = nullptr;
