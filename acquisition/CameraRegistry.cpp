@@ -3,6 +3,7 @@
 #include "BalluffCameraSetup.h"
 #include "BaslerCameraSetup.h"
 #include "CameraBackends.h"
+#include "CaptureThreadHIK.h"
 #include "CaptureWorker.h"
 #include "ConfLineReader.h"
 #include "DebugMode.h"
@@ -56,7 +57,14 @@ const char *vendorName(int vendor)
 
 CameraRegistry::CameraRegistry(QObject *parent)
     : QObject(parent)
-    , m_workerFactory([](int position, int) { return new IdleCaptureWorker(false, position); })
+    , m_workerFactory([this](int position, int vendor) -> CaptureWorker * {
+        // The vendors without a capture worker of their own yet keep their position open
+        // with an idle one.
+        if (vendor == CameraSlot::Hik && cameraBackends().hik)
+            return new CaptureThreadHIK(*cameraBackends().hik, m_positions[position].hik, false,
+                                        position);
+        return new IdleCaptureWorker(false, position);
+    })
 {
 }
 

@@ -4,6 +4,7 @@
 #include "CameraRegistry.h"
 #include "CaptureWorker.h"
 #include "DebugMode.h"
+#include "IdleCaptureWorker.h"
 #include "SimCamera.h"
 #include "SimulatedStation.h"
 #include "StationQueues.h"
@@ -48,6 +49,9 @@ private:
                 g_sys_conf.GAIN[k] = gain;
                 g_sys_conf.FILTER[k] = filter;
             }
+            // Set-up sequences only: a worker that writes nothing of its own.
+            registry.setWorkerFactory(
+                [](int position, int) { return new IdleCaptureWorker(false, position); });
             registry.EnumerateCameras(positions, false, conf);
             for (int i = 0; i < station->cameraCount(); ++i)
                 station->camera(i)->clearRecords();
