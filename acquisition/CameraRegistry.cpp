@@ -3,6 +3,8 @@
 #include "BalluffCameraSetup.h"
 #include "BaslerCameraSetup.h"
 #include "CameraBackends.h"
+#include "CaptureThread.h"
+#include "CaptureThreadBasler.h"
 #include "CaptureThreadHIK.h"
 #include "CaptureWorker.h"
 #include "ConfLineReader.h"
@@ -58,11 +60,13 @@ const char *vendorName(int vendor)
 CameraRegistry::CameraRegistry(QObject *parent)
     : QObject(parent)
     , m_workerFactory([this](int position, int vendor) -> CaptureWorker * {
-        // The vendors without a capture worker of their own yet keep their position open
-        // with an idle one.
+        Position &pos = m_positions[position];
         if (vendor == CameraSlot::Hik && cameraBackends().hik)
-            return new CaptureThreadHIK(*cameraBackends().hik, m_positions[position].hik, false,
-                                        position);
+            return new CaptureThreadHIK(*cameraBackends().hik, pos.hik, false, position);
+        if (vendor == CameraSlot::Basler && pos.basler)
+            return new CaptureThreadBasler(*pos.basler, false, position);
+        if (vendor == CameraSlot::Balluff && pos.balluff && pos.balluffFunctions)
+            return new CaptureThread(*pos.balluff, false, *pos.balluffFunctions, position);
         return new IdleCaptureWorker(false, position);
     })
 {

@@ -1,0 +1,144 @@
+#include "CaptureThreadBasler.h"
+
+#include "DebugMode.h"
+#include "FrameStacker.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <opencv2/imgproc.hpp>
+
+#include <cstdio>
+
+class CaptureThreadBasler::ImageHandler : public BaslerImageEventHandler
+{
+public:
+    explicit ImageHandler(CaptureThreadBasler &worker) : m_worker(worker) {}
+    void onImageGrabbed(BaslerCamera &, const BaslerGrabResult &result) override
+    {
+        m_worker.onImage(result);
+    }
+
+private:
+    CaptureThreadBasler &m_worker;
+};
+
+class CaptureThreadBasler::EventHandler : public BaslerCameraEventHandler
+{
+public:
+    explicit EventHandler(CaptureThreadBasler &worker) : m_worker(worker) {}
+    // Runs on pylon's event thread.
+    void onCameraEvent(BaslerCamera &, intptr_t id, const std::string &) override
+    {
+        m_worker.onEvent(id);
+    }
+
+private:
+    CaptureThreadBasler &m_worker;
+};
+
+CaptureThreadBasler::CaptureThreadBasler(BaslerCamera &camera, bool stop, int index, QObject *parent)
+    : CaptureWorker(stop, index, parent)
+    , m_camera(camera)
+{
+}
+
+CaptureThreadBasler::~CaptureThreadBasler() = default;
+
+void CaptureThreadBasler::process()
+{
+    m_imageHandler = std::make_unique<ImageHandler>(*this);
+    m_eventHandler = std::make_unique<EventHandler>(*this);
+    try {
+        m_camera.registerImageEventHandler(m_imageHandler.get());
+        if (m_camera.trySetEnum("TriggerSelector", 9)) {
+            m_camera.setEnum("TriggerMode", 0);
+            if (m_camera.trySetEnum("EventSelector", 9))
+                m_camera.setEnum("EventNotification", 1);
+        }
+        m_camera.registerCameraEventHandler(m_eventHandler.get(), "EventLine1RisingEdgeData",
+                                            kRisingEdgeId);
+        m_camera.setEnumString("EventSelector", "Line1RisingEdge");
+        m_camera.setEnum("EventNotification", 2);
+        m_camera.registerCameraEventHandler(m_eventHandler.get(), "EventLine1FallingEdgeData",
+                                            kFallingEdgeId);
+        m_camera.setEnumString("EventSelector", "Line1FallingEdge");
+        m_camera.setEnum("EventNotification", 2);
+        m_camera.startGrabbing();
+
+        m_timer = new QTimer;
+        connect(m_timer, &QTimer::timeout, this, &CaptureThreadBasler::fpsTimeout);
+        m_timer->start(1000);
+        while (!m_stop) {
+            m_camera.retrieveResult(200);
+            QCoreApplication::processEvents();
+        }
+        m_camera.stopGrabbing();
+    } catch (const BaslerError &e) {
+        emit error(QString::fromStdString(e.description()));
+        std::printf("%s\n", e.description());
+        std::fflush(stdout);
+    }
+    delete m_timer;
+    m_timer = nullptr;
+    // The camera outlives this worker: it must not call into it any more.
+    m_camera.deregisterImageEventHandler(m_imageHandler.get());
+    m_camera.deregisterCameraEventHandler(m_eventHandler.get());
+}
+
+void CaptureThreadBasler::fpsTimeout()
+{
+    const uint64_t now = m_frameCount;
+    const uint64_t frames = now - m_lastTickCount;
+    m_lastTickCount = now;
+    emit updateStatistics(QString::number(frames).left(4), m_index);
+}
+
+void CaptureThreadBasler::onImage(const BaslerGrabResult &result)
+{
+    if (!result.succeeded || !result.buffer)
+        return;
+    cv::Mat frame;
+    switch (result.pixelFormat) {
+    case BaslerGrabResult::kMono8:
+        frame = cv::Mat(result.height, result.width, CV_8UC1, const_cast<uint8_t *>(result.buffer),
+                        result.strideBytes).clone();
+        break;
+    case BaslerGrabResult::kBgr8:
+    case BaslerGrabResult::kRgb8: {
+        // The station inspects Mono8 from Basler cameras, colour models included.
+        const cv::Mat colour(result.height, result.width, CV_8UC3,
+                             const_cast<uint8_t *>(result.buffer), result.strideBytes);
+        cv::cvtColor(colour, frame,
+                     result.pixelFormat == BaslerGrabResult::kBgr8 ? cv::COLOR_BGR2GRAY
+                                                                   : cv::COLOR_RGB2GRAY);
+        break;
+    }
+    default:
+        return;
+    }
+    if (!g_debug_mode)
+        m_pendingFrames.push(frame);
+    else if (m_debugQueue)
+        m_debugQueue->put(frame);
+    ++m_frameCount;
+}
+
+void CaptureThreadBasler::onEvent(intptr_t id)
+{
+    try {
+        if (id == kFallingEdgeId) {
+            FrameStacker::deliverProduct(m_pendingFrames, m_imageQueue, m_shootedList);
+        } else if (id == kRisingEdgeId) {
+            bool good = true;
+            if (FrameStacker::verdictAtEjector(m_resultWaitList, m_resultList, m_shootedList, good)) {
+                m_camera.setEnum("UserOutputSelector", good ? 1 : 3);
+                m_camera.setBool("UserOutputValue", false);
+                m_camera.setBool("UserOutputValue", true);
+            }
+        }
+    } catch (const BaslerError &e) {
+        // An exception must not leave pylon's event thread.
+        emit error(QString::fromStdString(e.description()));
+    }
+}

@@ -1,0 +1,211 @@
+#include "CameraRegistry.h"
+#include "CaptureWorker.h"
+#include "DebugMode.h"
+#include "LineSimulator.h"
+#include "PatternFrameSource.h"
+#include "SimCamera.h"
+#include "SimulatedStation.h"
+#include "StationQueues.h"
+#include "SysConf.h"
+
+#include <QThread>
+#include <QtTest>
+
+#include <thread>
+
+// The Basler and Balluff capture workers on simulated cameras: products stacked per
+// window, both verdict outputs, colour frames, statistics.
+class tst_CaptureWorkers : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Rig
+    {
+        explicit Rig(const std::string &camera)
+        {
+            SimulatedStation::Settings s;
+            s.source = "pattern";
+            s.shots = 2;
+            SimCamera::Config c;
+            if (!SimulatedStation::parseCamera(camera, c))
+                qFatal("bad camera");
+            s.cameras = {c};
+            station = std::make_unique<SimulatedStation>(s);
+            station->install();
+            SysConf conf;
+            conf.USERID[0] = 1;
+            registry.EnumerateCameras(positions, false, conf);
+            StationQueues::create();
+        }
+        ~Rig()
+        {
+            registry.closeAll();
+            StationQueues::release();
+        }
+        bool open()
+        {
+            if (!registry.SetCameraOpen(0, true))
+                return false;
+            QElapsedTimer t;
+            t.start();
+            while (!camera()->isGrabbing() || !eventsOn()) {
+                if (t.elapsed() > 5000)
+                    return false;
+                QThread::msleep(5);
+            }
+            return true;
+        }
+        bool eventsOn() const
+        {
+            return camera()->featureAt("EventNotification", "Line1FallingEdge") == "2"
+                   || camera()->featureAt("EventNotification", "Line5AnyEdge") == "On";
+        }
+        SimCamera *camera() const { return station->camera(0); }
+        LineSimulator &line() const { return station->line(); }
+        // One product: window up, two shots, window down; the frames reach the worker first.
+        void product()
+        {
+            line().beginProduct();
+            line().settle(5000);
+            line().shoot();
+            line().shoot();
+            QThread::msleep(250);
+            line().endProduct();
+            line().settle(5000);
+        }
+
+        std::unique_ptr<SimulatedStation> station;
+        CameraSlot positions[4];
+        CameraRegistry registry;
+    };
+
+    static bool takeRecord(FrameRecord &record, int timeoutMs = 5000)
+    {
+        std::atomic<bool> got{false};
+        std::thread taker([&] {
+            g_image_queue[0]->take(record);
+            got = true;
+        });
+        QElapsedTimer t;
+        t.start();
+        while (!got && t.elapsed() < timeoutMs)
+            QThread::msleep(2);
+        if (!got)
+            g_image_queue[0]->put(FrameRecord{});
+        taker.join();
+        return got && !record.image.empty();
+    }
+
+private slots:
+    void verdictOutputs_data()
+    {
+        QTest::addColumn<QString>("camera");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QString>("goodLine");
+        QTest::addColumn<QString>("badLine");
+        QTest::newRow("Basler") << "Basler|Basler|1|GigE|32|24|Mono8|" << 1 << "Line2" << "Line4";
+        QTest::newRow("Basler colour") << "Basler|Basler|1|USB3|32|24|BGR8|" << 1 << "Line2" << "Line4";
+        QTest::newRow("Balluff") << "Balluff|Balluff|1|GigE|32|24|Mono8|" << 1 << "Line1" << "Line0";
+        QTest::newRow("Balluff colour") << "Balluff|Balluff|1|GigE|32|24|BGR8|" << 3 << "Line1" << "Line0";
+    }
+
+    void verdictOutputs()
+    {
+        QFETCH(QString, camera);
+        QFETCH(int, channels);
+        QFETCH(QString, goodLine);
+        QFETCH(QString, badLine);
+        Rig rig(camera.toStdString());
+        QVERIFY(rig.open());
+        // Verdicts of products 0..3: good, bad, good, good. Each reaches its output at the
+        // rising edge two windows later.
+        const std::vector<bool> verdicts{true, false, true, true};
+        for (size_t j = 0; j < verdicts.size() + 2; ++j) {
+            if (j < verdicts.size()) {
+                rig.product();
+                FrameRecord record;
+                QVERIFY(takeRecord(record));
+                QCOMPARE(record.shots, 2);
+                QCOMPARE(record.image.channels(), channels);
+                QCOMPARE(record.image.rows, 48);
+                QCOMPARE(PatternFrameSource::shotNumberOf(record.image.rowRange(24, 48)), 1);
+                g_result_list[0]->push(verdicts[j]);
+            } else {
+                rig.line().beginProduct();
+                rig.line().settle(5000);
+                rig.line().endProduct();
+                rig.line().settle(5000);
+            }
+        }
+        std::vector<std::string> expected;
+        for (bool good : verdicts)
+            expected.push_back((good ? goodLine : badLine).toStdString());
+        QCOMPARE(rig.camera()->pulses(), expected);
+        QVERIFY(rig.registry.SetCameraOpen(0, false));
+        QVERIFY(!rig.camera()->isOpen());
+    }
+
+    void debugModeAndEmptyWindows_data()
+    {
+        QTest::addColumn<QString>("camera");
+        QTest::newRow("Basler") << "Basler|Basler|1|GigE|32|24|Mono8|";
+        QTest::newRow("Balluff") << "Balluff|Balluff|1|GigE|32|24|Mono8|";
+    }
+
+    void debugModeAndEmptyWindows()
+    {
+        QFETCH(QString, camera);
+        Rig rig(camera.toStdString());
+        QVERIFY(rig.open());
+        rig.line().beginProduct();
+        rig.line().endProduct();
+        QVERIFY(rig.line().settle(5000));
+        FrameRecord record;
+        QVERIFY(!takeRecord(record, 300)); // no frames: nothing sent
+        QCOMPARE(g_shooted_list[0]->size(), 0);
+
+        g_debug_mode = true;
+        rig.line().beginProduct();
+        rig.line().shoot();
+        cv::Mat shown;
+        g_debug_queue[0]->take(shown);
+        rig.line().endProduct();
+        QVERIFY(rig.line().settle(5000));
+        g_debug_mode = false;
+        QVERIFY(!shown.empty());
+        QVERIFY(!takeRecord(record, 300));
+    }
+
+    void balluffStatisticsEveryHundredFrames()
+    {
+        Rig rig("Balluff|Balluff|1|GigE|16|8|Mono8|");
+        QVERIFY(rig.open());
+        QSignalSpy spy(&rig.registry, &CameraRegistry::updateStatistics);
+        const cv::Mat frame(8, 16, CV_8UC1, cv::Scalar(1));
+        for (int i = 0; i < 250; ++i) {
+            rig.camera()->triggerPulse(frame);
+            if (i % 5 == 4)
+                QThread::msleep(2); // the camera holds 64 frames at most
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 5000);
+        QTest::qWait(200);
+        QCOMPARE(spy.size(), 2); // after the 100th and the 200th frame only
+        QCOMPARE(spy.at(0).at(1).toInt(), 0);
+    }
+
+    void baslerDeviceLossEndsItsLoop()
+    {
+        Rig rig("Basler|Basler|1|GigE|32|24|Mono8|");
+        QVERIFY(rig.open());
+        CaptureWorker *worker = rig.registry.worker(0);
+        QSignalSpy errors(worker, &CaptureWorker::error);
+        rig.camera()->unplug();
+        QVERIFY(errors.wait(5000));
+        QVERIFY(rig.positions[0].opened); // stays open until closed
+        QVERIFY(rig.registry.SetCameraOpen(0, false));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CaptureWorkers)
+#include "tst_captureworkers.moc"
