@@ -41,14 +41,15 @@ private:
         return SaveRequest{path.toStdString(), image};
     }
 
-    // Waits until the spy has recorded n requests.
+    // Waits until the spy has recorded n requests. The signal comes straight from the
+    // saving thread, so it may land before a wait() starts: poll the count instead.
     static bool waitFor(QSignalSpy &spy, int n)
     {
-        while (spy.count() < n) {
-            if (!spy.wait())
-                return false;
-        }
-        return true;
+        QElapsedTimer clock;
+        clock.start();
+        while (spy.count() < n && clock.elapsed() < 10000)
+            QTest::qWait(5);
+        return spy.count() >= n;
     }
     static cv::Mat load(const QString &path)
     {
