@@ -1,3 +1,5 @@
+#include "TakeWithin.h"
+
 #include "CameraRegistry.h"
 #include "CaptureWorker.h"
 #include "DebugMode.h"
@@ -64,23 +66,7 @@ private:
 
     static bool takeRecord(FrameRecord &record, int timeoutMs = 5000)
     {
-        // take() blocks: wait for it on a helper thread, bounded.
-        QElapsedTimer t;
-        t.start();
-        std::atomic<bool> got{false};
-        std::thread taker([&] {
-            g_image_queue[0]->take(record);
-            got = true;
-        });
-        while (!got && t.elapsed() < timeoutMs)
-            QThread::msleep(2);
-        if (!got) {
-            g_image_queue[0]->put(FrameRecord{}); // release the taker
-            taker.join();
-            return false;
-        }
-        taker.join();
-        return true;
+        return takeWithin(*g_image_queue[0], record, timeoutMs) && !record.image.empty();
     }
 
 private slots:

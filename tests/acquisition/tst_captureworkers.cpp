@@ -1,3 +1,5 @@
+#include "TakeWithin.h"
+
 #include "CameraRegistry.h"
 #include "CaptureWorker.h"
 #include "DebugMode.h"
@@ -82,19 +84,7 @@ private:
 
     static bool takeRecord(FrameRecord &record, int timeoutMs = 5000)
     {
-        std::atomic<bool> got{false};
-        std::thread taker([&] {
-            g_image_queue[0]->take(record);
-            got = true;
-        });
-        QElapsedTimer t;
-        t.start();
-        while (!got && t.elapsed() < timeoutMs)
-            QThread::msleep(2);
-        if (!got)
-            g_image_queue[0]->put(FrameRecord{});
-        taker.join();
-        return got && !record.image.empty();
+        return takeWithin(*g_image_queue[0], record, timeoutMs) && !record.image.empty();
     }
 
 private slots:
