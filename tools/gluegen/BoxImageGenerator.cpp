@@ -113,7 +113,7 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
                 cv::circle(canvas, c, r, colour, 2, cv::LINE_AA);
             break;
         case 2: { // disc with a mark inside
-            const int r = rng.uniform(10, 30);
+            const int r = rng.uniform(16, 30);
             cv::circle(canvas, c, r, colour, cv::FILLED, cv::LINE_AA);
             cv::putText(canvas, std::string(1, char('A' + rng.uniform(0, 26))), c - cv::Point(r / 2, -r / 2),
                         cv::FONT_HERSHEY_SIMPLEX, r / 22.0, paper, 2, cv::LINE_AA);
@@ -295,9 +295,9 @@ void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out)
     const double ang = uni(rng, 0, 2 * CV_PI), slope = uni(rng, 0.0, 0.45);
     const double vignette = uni(rng, 0.0, 0.35);
     const cv::Point2d spot(uni(rng, 0, size.width), uni(rng, 0, size.height));
-    const double spotGain = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) : 0.0;
+    const double spotGain = rng.uniform(0, 3) == 0 ? uni(rng, 0.08, 0.25) : 0.0;
     const double spotR = uni(rng, 80, 300);
-    const double base = uni(rng, 0.75, 1.15);
+    const double base = uni(rng, 0.75, 1.05);
     for (int y = 0; y < size.height; ++y) {
         float *row = light.ptr<float>(y);
         for (int x = 0; x < size.width; ++x) {
@@ -312,6 +312,17 @@ void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out)
     cv::Mat light3;
     cv::merge(std::vector<cv::Mat>{light, light, light}, light3);
     cv::multiply(s.canvas, light3, s.canvas);
+    // The exposure is set so that the board does not burn out; only highlights may.
+    cv::Mat grey;
+    cv::cvtColor(s.canvas, grey, cv::COLOR_BGR2GRAY);
+    std::vector<float> sample;
+    for (int y = 0; y < grey.rows; y += 4)
+        for (int x = y % 8; x < grey.cols; x += 8)
+            sample.push_back(grey.at<float>(y, x));
+    auto high = sample.begin() + long(sample.size() * 0.99);
+    std::nth_element(sample.begin(), high, sample.end());
+    if (*high > 232)
+        s.canvas *= 232.0 / *high;
     const double blur = uni(rng, 0.3, 1.3);
     cv::GaussianBlur(s.canvas, s.canvas, cv::Size(0, 0), blur);
     cv::Mat noise(size, CV_32FC3);
@@ -352,12 +363,13 @@ std::vector<cv::Rect2f> drawAll(cv::RNG &rng, Scene &s, const std::vector<DotSpe
                                 cv::Rect(0, 0, s.canvas.cols, s.canvas.rows);
         const cv::Scalar m = cv::mean(s.canvas(around));
         const double local = (m[0] + m[1] + m[2]) / 3;
+        // Room is left for the light, which may still raise the board by a quarter.
         bool up = brighter;
-        if (up && 245 - local < 22)
+        if (up && local > 170)
             up = false;
-        else if (!up && local - 10 < 22)
+        else if (!up && local < 45)
             up = true;
-        contrast = std::clamp(contrast, 22.0, up ? 245 - local : local - 10);
+        contrast = std::clamp(contrast, 28.0, std::max(28.0, up ? 200 - local : local - 12));
         drawGlue(rng, s.canvas, d, up, d.kind == DotSpec::Smear ? contrast * 0.8 : contrast, tint);
         if (d.kind == DotSpec::Dot)
             dots.push_back(outline(d));

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
 
-    train.py train   --data DIR --work DIR [--steps N]   (resumes from WORK/checkpoint.pt)
+    train.py train   --data DIR --work DIR [--steps N] [--stop-at S]   (resumes from WORK/checkpoint.pt)
     train.py export  --work DIR --out MODEL_DIR          (jd.cfg, jd.weights, jd.names)
     train.py check   --out MODEL_DIR --image FILE        (OpenCV's output against PyTorch's)
 
@@ -61,7 +61,14 @@ class Net(nn.Module):
                     nn.Conv2d(c_in, f, k, s, k // 2, bias=False), nn.BatchNorm2d(f), nn.LeakyReLU(0.1)))
                 channels.append(f)
             elif layer[0] == "head":
-                self.blocks.append(nn.Conv2d(c_in, len(ANCHORS) * (5 + len(CLASSES)), 1, 1, 0))
+                head = nn.Conv2d(c_in, len(ANCHORS) * (5 + len(CLASSES)), 1, 1, 0)
+                with torch.no_grad():
+                    # Start from "almost nothing is a dot": the background does not swamp
+                    # the first steps.
+                    bias = head.bias.view(len(ANCHORS), 5 + len(CLASSES))
+                    bias[:, 4] = -4.6
+                    bias[:, 5:] = 2.0
+                self.blocks.append(head)
                 channels.append(len(ANCHORS) * (5 + len(CLASSES)))
             elif layer[0] == "route":
                 idx = [i if i >= 0 else len(channels) - 1 + i for i in layer[1:]]
@@ -201,7 +208,8 @@ def train(args):
     # Each step's batch depends only on the seed and the step, so a resumed run goes on alike.
     net.train()
     running, t_last = 0.0, time.time()
-    while step < args.steps:
+    stop = min(args.steps, args.stop_at) if args.stop_at else args.steps
+    while step < stop:
         rng = np.random.default_rng([SEED, step])
         # Warm-up, then cosine decay to 2 % over the planned steps.
         lr = LR * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
@@ -214,12 +222,12 @@ def train(args):
         opt.step()
         step += 1
         running = 0.98 * running + 0.02 * loss.item() if step > 1 else loss.item()
-        if step % 50 == 0 or step == args.steps or step < 4:
+        if step % 50 == 0 or step == stop or step < 4:
             now = time.time()
             spent += now - t_last
             t_last = now
             print(f"step {step} loss {running:.3f} lr {lr:.5f} {spent / 60:.1f} min", flush=True)
-            if step % 200 == 0 or step == args.steps or step < 4:
+            if step % 200 == 0 or step == stop or step < 4:
                 torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "step": step, "seconds": spent},
                            ckpt + ".tmp")
                 os.replace(ckpt + ".tmp", ckpt)
@@ -312,8 +320,9 @@ def main():
     ap.add_argument("--work")
     ap.add_argument("--out")
     ap.add_argument("--image")
-    ap.add_argument("--steps", type=int, default=6000)
+    ap.add_argument("--steps", type=int, default=4000)
     ap.add_argument("--threads", type=int, default=2)
+    ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     args = ap.parse_args()
     if args.mode == "train":
         train(args)

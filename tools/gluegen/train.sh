@@ -5,12 +5,11 @@
 # products (seed 2) in WORK_DIR (default: gluegen-work beside the repository), trains,
 # writes station/model/ and station/bin/alg_jd.jpg, checks OpenCV against PyTorch on the
 # warm-up image and prints the evaluation. Run it again after an interruption: it keeps the
-# generated data and resumes from the last checkpoint. GLUEGEN_STEPS sets the length.
+# generated data and resumes from the last checkpoint.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=${1:-$top/../gluegen-work}
 build=${GLUEBOX_BUILD:-$top/build}
-steps=${GLUEGEN_STEPS:-6000}
 py=/usr/bin/python3
 train="$top/tools/gluegen/train.py"
 
@@ -29,7 +28,14 @@ if [ ! -f "$work/eval/prod_000499.txt" ]; then
     nice -n 19 "$gen" products "$work/eval" 0 500 2
 fi
 
-nice -n 19 "$py" "$train" train --data "$work/train" --work "$work/run" --steps "$steps"
+# The shipped weights: 1,600 steps on a 4,000-step schedule, then the schedule stretched to
+# 6,500 steps and trained to its end. GLUEGEN_STEPS trains one plain schedule instead.
+if [ -n "${GLUEGEN_STEPS:-}" ]; then
+    nice -n 19 "$py" "$train" train --data "$work/train" --work "$work/run" --steps "$GLUEGEN_STEPS"
+else
+    nice -n 19 "$py" "$train" train --data "$work/train" --work "$work/run" --steps 4000 --stop-at 1600
+    nice -n 19 "$py" "$train" train --data "$work/train" --work "$work/run" --steps 6500
+fi
 "$py" "$train" export --work "$work/run" --out "$top/station/model"
 "$gen" warmup "$top/station/bin/alg_jd.jpg"
 "$py" "$train" check --work "$work/run" --out "$top/station/model" --image "$top/station/bin/alg_jd.jpg"
