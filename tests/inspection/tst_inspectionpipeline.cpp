@@ -1,0 +1,182 @@
+#include "TempStation.h"
+
+#include "BoxImageGenerator.h"
+#include "GlueDotDetector.h"
+#include "MatMetaType.h"
+#include "SaveThread.h"
+#include "StationQueues.h"
+#include "SysConf.h"
+#include "WorkThread.h"
+
+#include <QDirIterator>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+// The inspection worker with the shipped model and the saving thread, on generated
+// products: the counts it reports are the model's own, the verdict follows the recipe,
+// and the files land in the image store.
+class tst_InspectionPipeline : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempStation> m_station;
+
+    static bool copy(const QString &relative, const QString &to)
+    {
+        return QFile::copy(QStringLiteral(GLUEBOX_SOURCE_DIR "/station/") + relative, to);
+    }
+
+    struct Verdicts : QObject
+    {
+        QStringList events;
+        explicit Verdicts(WorkThread &w)
+        {
+            connect(&w, &WorkThread::display_jd_no, this,
+                    [this](int, const QString &t) { events << "jd_no " + t; });
+            connect(&w, &WorkThread::event_ok, this, [this](int) { events << "ok"; });
+            connect(&w, &WorkThread::event_ng, this, [this](int) { events << "ng"; });
+        }
+    };
+
+    static void recipe(int a, int b, int c, int save)
+    {
+        QMutexLocker locker(&g_sys_conf.lock);
+        g_sys_conf.NO[1][0] = a;
+        g_sys_conf.NO[1][1] = b;
+        g_sys_conf.NO[1][2] = c;
+        g_sys_conf.SHOOT[1] = 3;
+        g_sys_conf.SAVE = save;
+        g_sys_conf.MISMATCHACT = 1;
+    }
+
+    static QStringList savedFiles()
+    {
+        QStringList files;
+        QDirIterator it("../data/image", QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next().mid(QStringLiteral("../data/image/").size());
+        files.sort();
+        return files;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<cv::Mat>("cv::Mat");
+        m_station = std::make_unique<TempStation>();
+        QDir().mkpath("../model");
+        QVERIFY(copy("model/jd.cfg", "../model/jd.cfg"));
+        QVERIFY(copy("model/jd.weights", "../model/jd.weights"));
+        QVERIFY(copy("model/jd.names", "../model/jd.names"));
+        QVERIFY(copy("bin/alg_jd.jpg", "alg_jd.jpg"));
+        QVERIFY(g_detector[1].initDetector());
+        StationQueues::create();
+    }
+
+    void cleanupTestCase()
+    {
+        StationQueues::release();
+        m_station.reset();
+    }
+
+    // The dots the model finds in each image of a product, asked directly.
+    static std::vector<int> countsOf(const BoxImageGenerator::Product &p)
+    {
+        std::vector<cv::Mat> images, drawn;
+        for (const auto &picture : p.images) {
+            cv::Mat bgr;
+            cv::cvtColor(picture.image, bgr, cv::COLOR_GRAY2BGR);
+            images.push_back(bgr);
+        }
+        std::vector<std::vector<Detection>> results;
+        g_detector[1].detectBatch(images, drawn, results);
+        std::vector<int> counts;
+        for (const auto &r : results)
+            counts.push_back(int(r.size()));
+        return counts;
+    }
+
+    static QString text(const std::vector<int> &counts)
+    {
+        QStringList parts;
+        for (int c : counts)
+            parts << QString::number(c);
+        return parts.join(',');
+    }
+
+    // Against a recipe that asks one dot more than the model sees in image 1: NG on that
+    // image only, its two files in ng/1 and ng_result/1; against one dot less: OK.
+    void verdictsAndSavedFilesWithTheShippedModel()
+    {
+        const BoxImageGenerator generator(4242);
+        const BoxImageGenerator::Product product = generator.product(7, false, 6);
+        const std::vector<int> counts = countsOf(product);
+        QCOMPARE(int(counts.size()), 3);
+        QVERIFY2(counts[0] > 0 && counts[1] > 0 && counts[2] > 0, qPrintable(text(counts)));
+
+        recipe(counts[0], counts[1] + 1, counts[2], 1);
+        {
+            WorkThread worker;
+            worker.init(g_image_queue[1], 3, 1);
+            Verdicts verdicts(worker);
+            SaveThread saver;
+            saver.start();
+            worker.start();
+            g_image_queue[1]->put(FrameRecord{3, product.stacked.clone()});
+            QTRY_COMPARE_WITH_TIMEOUT(verdicts.events.size(), 2, 30000);
+            QCOMPARE(verdicts.events, (QStringList{"jd_no " + text(counts), "ng"}));
+
+            // Fewer than found: never NG. The worker copied the recipe before it began to
+            // wait, so the change counts from the frame after the next one.
+            recipe(counts[0] - 1, counts[1] - 1, 0, 1);
+            g_image_queue[1]->put(FrameRecord{3, product.stacked.clone()});
+            g_image_queue[1]->put(FrameRecord{3, product.stacked.clone()});
+            QTRY_COMPARE_WITH_TIMEOUT(verdicts.events.size(), 6, 30000);
+            QCOMPARE(verdicts.events.mid(2), (QStringList{"jd_no " + text(counts), "ng",
+                                                          "jd_no " + text(counts), "ok"}));
+            // The saver's destructor writes what was queued before it stops.
+        }
+        const QStringList files = savedFiles();
+        QCOMPARE(files.size(), 4);
+        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        QVERIFY2(files.at(0).startsWith(day + "/2/ng/1/"), qPrintable(files.join(' ')));
+        QVERIFY(files.at(1).startsWith(day + "/2/ng/1/"));
+        QVERIFY(files.at(2).startsWith(day + "/2/ng_result/1/"));
+        QVERIFY(files.at(0).endsWith("__1.jpg"));
+        const cv::Mat written = cv::imread(("../data/image/" + files.at(0)).toStdString());
+        QCOMPARE(written.cols, 728);
+        QCOMPARE(written.rows, 544);
+        // The drawn copy differs from the raw one: the boxes are on it.
+        const cv::Mat drawn = cv::imread(("../data/image/" + files.at(2)).toStdString());
+        QVERIFY(cv::norm(written, drawn, cv::NORM_L1) > 0);
+    }
+
+    // A one-image camera: the same image alone goes through detectOne.
+    void oneImageProducts()
+    {
+        const BoxImageGenerator generator(77);
+        const BoxImageGenerator::Product product = generator.product(3, false, 5);
+        cv::Mat bgr, drawn;
+        cv::cvtColor(product.images[0].image, bgr, cv::COLOR_GRAY2BGR);
+        std::vector<Detection> found;
+        const int count = g_detector[1].detectOne(bgr, drawn, found);
+        recipe(count, 0, 0, 0);
+        {
+            QMutexLocker locker(&g_sys_conf.lock);
+            g_sys_conf.SHOOT[1] = 1;
+        }
+        WorkThread worker;
+        worker.init(g_image_queue[1], 3, 1);
+        Verdicts verdicts(worker);
+        worker.start();
+        g_image_queue[1]->put(FrameRecord{1, product.images[0].image.clone()});
+        QTRY_COMPARE_WITH_TIMEOUT(verdicts.events.size(), 2, 30000);
+        QCOMPARE(verdicts.events, (QStringList{"jd_no " + QString::number(count), "ok"}));
+    }
+};
+
+QTEST_MAIN(tst_InspectionPipeline)
+#include "tst_inspectionpipeline.moc"
