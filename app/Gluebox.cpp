@@ -3,22 +3,30 @@
 #include "ui_Gluebox.h"
 
 #include "CLog.h"
+#include "CameraRegistry.h"
 #include "CleanupRunner.h"
 #include "DebugMode.h"
+#include "GlueDotDetector.h"
+#include "LineSimulator.h"
 #include "ModbusLink.h"
 #include "Passwords.h"
 #include "PlcAddrMap.h"
 #include "PlcState.h"
 #include "Rotation.h"
 #include "ShiftStatistics.h"
+#include "SimulatedStation.h"
+#include "StationPaths.h"
 #include "StationQueues.h"
 #include "StationState.h"
 #include "SysConf.h"
+
+#include <QMessageBox>
 
 #include <QThread>
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 Gluebox::Gluebox(QWidget *parent)
     : QMainWindow(parent)
@@ -73,10 +81,90 @@ Gluebox::Gluebox(QWidget *parent)
     g_modbus->openLink();
     g_modbus->printConnectionMessage();
 
+    startCameras();
+
     m_cleanup = new CleanupRunner(this);
     timer_clean = new QTimer(this);
     connect(timer_clean, &QTimer::timeout, this, &Gluebox::CleanThreadStartAuto);
     timer_clean->start(3600000);
+}
+
+void Gluebox::startCameras()
+{
+#ifndef GLUEBOX_VENDOR_SDKS
+    m_simulation = std::make_unique<SimulatedStation>(
+        SimulatedStation::read(StationPaths::cameraSimFile()));
+    m_simulation->install();
+#endif
+    std::printf(" Enumerate Cameras...\n");
+    std::fflush(stdout);
+    EnumerateCameras(g_cameras, true, g_sys_conf);
+
+    for (int i = 0; i < 4; ++i) {
+        if (!g_cameras[i].found)
+            continue;
+        m_work_threads[i] = std::make_unique<WorkThread>();
+        m_work_threads[i]->init(g_image_queue[i], g_cameras[i].vendor, i);
+        connect(m_work_threads[i].get(), &WorkThread::event_ok, this, &Gluebox::OnOKHub);
+        connect(m_work_threads[i].get(), &WorkThread::event_ng, this, &Gluebox::OnNGHub);
+        m_work_threads[i]->start(QThread::HighestPriority);
+        m_debug_threads[i] = std::make_unique<DebugThread>();
+        m_debug_threads[i]->init(i, g_debug_queue[i]);
+        m_debug_threads[i]->start(QThread::HighestPriority);
+        if (!g_detector[i].initDetector()) {
+            QMessageBox::information(nullptr, QStringLiteral("系统自检失败"),
+                                     QStringLiteral("AI模型1初始化失败，请检查程序完整性"));
+            std::fflush(stdout);
+            ::_exit(-1); // at once: the threads started so far are not wound down
+        }
+    }
+    if (g_sys_conf.AUTO_OPEN == 1) {
+        for (int i = 0; i < 4; ++i)
+            if (g_cameras[i].found)
+                SetCameraOpen(i, true);
+    }
+    DisableDebugMode();
+#ifndef GLUEBOX_VENDOR_SDKS
+    m_simulation->line().start(m_simulation->settings().productsPerMinute);
+#endif
+}
+
+void Gluebox::stopCameras()
+{
+#ifndef GLUEBOX_VENDOR_SDKS
+    if (m_simulation)
+        m_simulation->line().stop();
+#endif
+    CameraRegistry::instance().closeAll();
+    for (int i = 0; i < 4; ++i) {
+        m_work_threads[i].reset();
+        m_debug_threads[i].reset();
+    }
+#ifndef GLUEBOX_VENDOR_SDKS
+    m_simulation.reset();
+#endif
+}
+
+void Gluebox::OnOKHub(int Num)
+{
+    if (Num >= 0 && Num < 4 && g_result_list[Num])
+        g_result_list[Num]->push(true);
+}
+
+void Gluebox::OnNGHub(int Num)
+{
+    if (Num >= 0 && Num < 4 && g_result_list[Num])
+        g_result_list[Num]->push(false);
+}
+
+void Gluebox::EnableDebugMode()
+{
+    CameraRegistry::instance().EnableDebugMode();
+}
+
+void Gluebox::DisableDebugMode()
+{
+    CameraRegistry::instance().DisableDebugMode();
 }
 
 void Gluebox::CleanThreadStart()
@@ -94,6 +182,7 @@ Gluebox::~Gluebox()
     emit sengMsgToClog(QStringLiteral("Application exited."));
     delete m_cleanup; // cancels and waits for a cleanup still running
     m_cleanup = nullptr;
+    stopCameras(); // cameras, then the inspection threads that they feed
     m_save_thread.reset(); // writes what is queued, then stops
     StationQueues::release();
     stopLog();

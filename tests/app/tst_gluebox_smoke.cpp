@@ -1,4 +1,5 @@
 #include <QDate>
+#include <QRegularExpression>
 #include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -30,6 +31,22 @@ private:
     {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    static void write(const QString &path, const QByteArray &text)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    }
+
+    static QStringList filesBelow(const QString &folder)
+    {
+        QStringList files;
+        QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        return files;
     }
 
 private slots:
@@ -74,6 +91,44 @@ private slots:
         // No PLC at the configured port: said once, and the station runs on.
         QVERIFY2(output.contains("\nSorry,fail to connect ttyS0,please check your device's state.\n"),
                  output.constData());
+        // The default simulated station: two HIK cameras bound to positions 1# and 2#.
+        QVERIFY2(output.contains(" Enumerate Cameras...\nCamera:0,vendor = Hikrobot\n"), output.constData());
+        QVERIFY(output.contains("Camera Count:\t2\nHikvision Count:\t2\n"));
+    }
+
+    // Products with a missing dot run down the simulated line; the cameras stack them, the
+    // workers find the gap with the shipped model and the NG images land on disk.
+    void inspectsTheSimulatedLine()
+    {
+        QTemporaryDir station;
+        QVERIFY(copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
+        QByteArray conf = read(station.filePath("conf/conf.txt"));
+        conf.replace("SAVE=0\n", "SAVE=1\n");
+        conf.replace("NO1=0|0|0\n", "NO1=5|5|5\n");
+        write(station.filePath("conf/conf.txt"), conf);
+        write(station.filePath("conf/camsim.txt"),
+              "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
+              "RATE=120\nSHOTS=3\nNG_SHARE=1\nSOURCE=generated\nDOTS=5\nSEED=3\n");
+
+        QProcess gluebox;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("GLUEBOX_PLC_PORT", station.filePath("no-such-port"));
+        gluebox.setProcessEnvironment(env);
+        gluebox.setWorkingDirectory(station.filePath("bin"));
+        gluebox.setProcessChannelMode(QProcess::MergedChannels);
+        gluebox.start(QStringLiteral(GLUEBOX_EXECUTABLE), QStringList());
+        QVERIFY(gluebox.waitForStarted(10000));
+
+        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        const QString store = station.filePath("data/image/" + day + "/1");
+        QTRY_VERIFY_WITH_TIMEOUT(filesBelow(store + "/ng_result").size() >= 2, 60000);
+        ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
+        QVERIFY(gluebox.waitForFinished(30000));
+        QCOMPARE(gluebox.exitCode(), 0);
+        const QStringList ng = filesBelow(store + "/ng");
+        QVERIFY(!ng.isEmpty());
+        QVERIFY(QRegularExpression("/ng/[0-2]/[^/]+__[0-2]\\.jpg$").match(ng.first()).hasMatch());
     }
 };
 
