@@ -185,14 +185,16 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     ++m_total;
     emit display_check_total(m_cam, m_total);
 
+    // The drawn images are this frame's own and are dropped right after: handing them
+    // over is as good as a copy, and spares one per view.
     if (n == 1) {
-        emit notify(m_cam, 0, drawn[0].clone());
+        emit notify(m_cam, 0, drawn[0]);
     } else {
-        emit notify(m_cam, 0, drawn[showCounter % 2].clone());
+        emit notify(m_cam, 0, drawn[showCounter % 2]);
         ++showCounter;
     }
     if (n >= 3)
-        emit notify(m_cam, 1, drawn[2].clone());
+        emit notify(m_cam, 1, drawn[2]);
 }
 
 void WorkThread::save(const cv::Mat &image, const QString &path)
