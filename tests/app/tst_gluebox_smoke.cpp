@@ -49,6 +49,18 @@ private:
         return files;
     }
 
+    // The station in its folder, offscreen, with no PLC at its port.
+    static void start(QProcess &gluebox, const QTemporaryDir &station)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("GLUEBOX_PLC_PORT", station.filePath("no-such-port"));
+        gluebox.setProcessEnvironment(env);
+        gluebox.setWorkingDirectory(station.filePath("bin"));
+        gluebox.setProcessChannelMode(QProcess::MergedChannels);
+        gluebox.start(QStringLiteral(GLUEBOX_EXECUTABLE), QStringList());
+    }
+
 private slots:
     void startsLogsAndEndsCleanly()
     {
@@ -57,13 +69,7 @@ private slots:
         QVERIFY(QFile::remove(station.filePath("conf/rotate.txt")));
 
         QProcess gluebox;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("GLUEBOX_PLC_PORT", station.filePath("no-such-port"));
-        gluebox.setProcessEnvironment(env);
-        gluebox.setWorkingDirectory(station.filePath("bin"));
-        gluebox.setProcessChannelMode(QProcess::MergedChannels);
-        gluebox.start(QStringLiteral(GLUEBOX_EXECUTABLE), QStringList());
+        start(gluebox, station);
         QVERIFY2(gluebox.waitForStarted(10000), qPrintable(gluebox.errorString()));
 
         const QString day = QDate::currentDate().toString("yyyy-MM-dd");
@@ -111,13 +117,7 @@ private slots:
               "RATE=120\nSHOTS=3\nNG_SHARE=1\nSOURCE=generated\nDOTS=5\nSEED=3\n");
 
         QProcess gluebox;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("GLUEBOX_PLC_PORT", station.filePath("no-such-port"));
-        gluebox.setProcessEnvironment(env);
-        gluebox.setWorkingDirectory(station.filePath("bin"));
-        gluebox.setProcessChannelMode(QProcess::MergedChannels);
-        gluebox.start(QStringLiteral(GLUEBOX_EXECUTABLE), QStringList());
+        start(gluebox, station);
         QVERIFY(gluebox.waitForStarted(10000));
 
         const QString day = QDate::currentDate().toString("yyyy-MM-dd");

@@ -17,7 +17,7 @@
 // The inspection worker with the shipped model and the saving thread, on generated
 // products: the counts it reports are the model's own, the verdict follows the recipe,
 // and the files land in the image store.
-class tst_InspectionPipeline : public QObject
+class tst_PipelineWithModel : public QObject
 {
     Q_OBJECT
 
@@ -178,5 +178,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_InspectionPipeline)
-#include "tst_inspectionpipeline.moc"
+QTEST_MAIN(tst_PipelineWithModel)
+#include "tst_pipelinewithmodel.moc"
