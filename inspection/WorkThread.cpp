@@ -107,7 +107,7 @@ void WorkThread::judgeUninspected(const Settings &s, int shots, const char *why)
 void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDateTime &now,
                          unsigned &showCounter)
 {
-    cv::Mat img = record.image;
+    const cv::Mat &img = record.image;
     const int n = record.shots;
     if (n != s.shoot) {
         judgeUninspected(s, n, "frame with image count");
@@ -119,15 +119,18 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
         judgeUninspected(s, n, "frame too small to cut, image count");
         return;
     }
-    if (img.channels() == 1)
-        cv::cvtColor(img, img, cv::COLOR_GRAY2BGR);
-
     const int h = img.rows / n;
     const bool rotate = g_rotate_enable[m_cam] && g_rotate[m_cam] != Rotation::kNone;
     const int code = g_rotate[m_cam];
     std::vector<cv::Mat> parts;
     for (int i = 0; i < n; ++i) {
-        cv::Mat part = img(cv::Rect(0, i * h, img.cols, h)).clone();
+        // Grey frames become three-channel images as they are cut out: one pass, one copy.
+        const cv::Mat region = img(cv::Rect(0, i * h, img.cols, h));
+        cv::Mat part;
+        if (region.channels() == 1)
+            cv::cvtColor(region, part, cv::COLOR_GRAY2BGR);
+        else
+            part = region.clone();
         if (rotate)
             cv::rotate(part, part, code);
         parts.push_back(part);
