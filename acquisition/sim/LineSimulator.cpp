@@ -180,7 +180,8 @@ void LineSimulator::run(double productsPerMinute)
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(60.0 / productsPerMinute));
-    // The window is open for 60 % of a product's period; shots are spread inside it.
+    // The window is open for 60 % of a product's period. The shots fall in its first two
+    // thirds, so the last frame has time to leave the camera before the window closes.
     const auto window = period * 6 / 10;
     auto waitUntil = [this](Clock::time_point t) {
         std::unique_lock<std::mutex> lock(m_runMutex);
@@ -190,7 +191,7 @@ void LineSimulator::run(double productsPerMinute)
     for (;;) {
         beginProduct();
         for (int s = 0; s < m_shots; ++s) {
-            if (!waitUntil(t0 + window * (2 * s + 1) / (2 * m_shots)))
+            if (!waitUntil(t0 + window * (2 * s + 1) / (3 * m_shots)))
                 return;
             shoot();
         }
