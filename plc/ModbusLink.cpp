@@ -46,52 +46,43 @@ bool ModbusLink::openLink(const QString &device)
     return true;
 }
 
-int ModbusLink::readBits(int addr, int count, uint8_t *dest)
+// The rules every operation shares: nothing while unconnected, -1 for a request the PLC
+// could not take, one libmodbus call at a time on the line.
+template <typename Call>
+int ModbusLink::guarded(int addr, int count, bool haveBuffer, Call call)
 {
     if (!m_connected)
         return 0;
-    if (!validRange(addr, count) || !dest) {
+    if (!validRange(addr, count) || !haveBuffer) {
         errno = EINVAL;
         return -1;
     }
     QMutexLocker lock(&m_mutex);
-    return modbus_read_bits(m_ctx.get(), addr, count, dest);
+    return call(m_ctx.get());
+}
+
+int ModbusLink::readBits(int addr, int count, uint8_t *dest)
+{
+    return guarded(addr, count, dest != nullptr,
+                   [&](modbus_t *ctx) { return modbus_read_bits(ctx, addr, count, dest); });
 }
 
 int ModbusLink::readRegisters(int addr, int count, uint16_t *dest)
 {
-    if (!m_connected)
-        return 0;
-    if (!validRange(addr, count) || !dest) {
-        errno = EINVAL;
-        return -1;
-    }
-    QMutexLocker lock(&m_mutex);
-    return modbus_read_registers(m_ctx.get(), addr, count, dest);
+    return guarded(addr, count, dest != nullptr,
+                   [&](modbus_t *ctx) { return modbus_read_registers(ctx, addr, count, dest); });
 }
 
 int ModbusLink::writeBit(int addr, int value)
 {
-    if (!m_connected)
-        return 0;
-    if (!validRange(addr, 1)) {
-        errno = EINVAL;
-        return -1;
-    }
-    QMutexLocker lock(&m_mutex);
-    return modbus_write_bit(m_ctx.get(), addr, value != 0 ? 1 : 0);
+    return guarded(addr, 1, true,
+                   [&](modbus_t *ctx) { return modbus_write_bit(ctx, addr, value != 0 ? 1 : 0); });
 }
 
 int ModbusLink::writeRegisters(int addr, int count, const uint16_t *src)
 {
-    if (!m_connected)
-        return 0;
-    if (!validRange(addr, count) || !src) {
-        errno = EINVAL;
-        return -1;
-    }
-    QMutexLocker lock(&m_mutex);
-    return modbus_write_registers(m_ctx.get(), addr, count, src);
+    return guarded(addr, count, src != nullptr,
+                   [&](modbus_t *ctx) { return modbus_write_registers(ctx, addr, count, src); });
 }
 
 const char *ModbusLink::connectionMessage(bool connected)

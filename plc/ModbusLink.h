@@ -48,6 +48,9 @@ public:
     void printConnectionMessage() const;
 
 private:
+    template <typename Call>
+    int guarded(int addr, int count, bool haveBuffer, Call call);
+
     // Set before the first operation and never changed afterwards.
     std::atomic<bool> m_connected{false};
     QString m_device;
