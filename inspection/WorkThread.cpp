@@ -122,19 +122,22 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     const int h = img.rows / n;
     const bool rotate = g_rotate_enable[m_cam] && g_rotate[m_cam] != Rotation::kNone;
     const int code = g_rotate[m_cam];
-    std::vector<cv::Mat> parts;
-    for (int i = 0; i < n; ++i) {
-        // Grey frames become three-channel images as they are cut out: one pass, one copy.
-        const cv::Mat region = img(cv::Rect(0, i * h, img.cols, h));
-        cv::Mat part;
-        if (region.channels() == 1)
-            cv::cvtColor(region, part, cv::COLOR_GRAY2BGR);
-        else
-            part = region.clone();
-        if (rotate)
-            cv::rotate(part, part, code);
-        parts.push_back(part);
-    }
+    std::vector<cv::Mat> parts(n);
+    // Grey frames become three-channel images as they are cut out: one pass, one copy, and
+    // the parts of a frame on all cores, since the network waits for the last of them.
+    cv::parallel_for_(cv::Range(0, n), [&](const cv::Range &range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const cv::Mat region = img(cv::Rect(0, i * h, img.cols, h));
+            cv::Mat part;
+            if (region.channels() == 1)
+                cv::cvtColor(region, part, cv::COLOR_GRAY2BGR);
+            else
+                part = region.clone();
+            if (rotate)
+                cv::rotate(part, part, code);
+            parts[i] = part;
+        }
+    });
 
     std::vector<cv::Mat> drawn;
     std::vector<std::vector<Detection>> results;

@@ -282,6 +282,44 @@ private slots:
         QVERIFY(same(drawn, image));
     }
 
+    // The detector's own blob must be the one OpenCV makes with the same settings: any
+    // drift (a channel order, a scale, a resize) would silently shift every score.
+    void blobMatchesOpenCv_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("one colour image") << 0;
+        QTest::newRow("three images of three sizes") << 1;
+        QTest::newRow("already 416 x 416") << 2;
+        QTest::newRow("grey image (OpenCV's path)") << 3;
+        QTest::newRow("a region of a larger frame") << 4;
+    }
+
+    void blobMatchesOpenCv()
+    {
+        QFETCH(int, kind);
+        cv::RNG rng(kind + 1);
+        auto noise = [&](int rows, int cols, int type) {
+            cv::Mat m(rows, cols, type);
+            rng.fill(m, cv::RNG::UNIFORM, 0, 256);
+            return m;
+        };
+        std::vector<cv::Mat> images;
+        switch (kind) {
+        case 0: images = {noise(544, 728, CV_8UC3)}; break;
+        case 1: images = {noise(544, 728, CV_8UC3), noise(100, 900, CV_8UC3), noise(600, 33, CV_8UC3)}; break;
+        case 2: images = {noise(416, 416, CV_8UC3)}; break;
+        case 3: images = {noise(544, 728, CV_8UC1)}; break;
+        case 4: images = {noise(1632, 728, CV_8UC3)(cv::Rect(0, 544, 728, 544))}; break;
+        }
+        const cv::Mat mine = GlueDotDetector::makeBlob(images);
+        const cv::Mat theirs =
+            cv::dnn::blobFromImages(images, 1.0 / 255.0, cv::Size(416, 416), cv::Scalar(), true, false, CV_32F);
+        QCOMPARE(mine.dims, 4);
+        for (int d = 0; d < 4; ++d)
+            QCOMPARE(mine.size[d], theirs.size[d]);
+        QVERIFY(cv::norm(mine, theirs, cv::NORM_INF) < 1e-6);
+    }
+
     // Three sizes of one picture in one pass: each image's boxes are in its own pixels and
     // agree with what detectOne finds on it alone.
     void detectBatchScalesEachImage()
