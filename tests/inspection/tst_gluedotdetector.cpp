@@ -236,12 +236,13 @@ private slots:
         QCOMPARE(int(GlueDotDetector::outputLayerNames.size()), 1);
     }
 
-    // Clean generated pictures with known dots: the counts and places come out right. The
-    // model is not perfect (gluegen_eval measures it), so a count may be off by one.
+    // Generated pictures with known dots: the counts come out right (one picture of the
+    // twelve may be off by one: the model is about 99 % precise, as gluegen_eval measures
+    // on many more) and the boxes land on the dots.
     void detectOneFindsKnownDots()
     {
         const BoxImageGenerator gen(2); // a seed the model was not trained on
-        int labelled = 0, found = 0, hits = 0;
+        int labelled = 0, found = 0, hits = 0, wrongCounts = 0;
         for (int i = 0; i < 12; ++i) {
             BoxImageGenerator::Options o;
             o.colour = i % 3 == 0;
@@ -256,7 +257,8 @@ private slots:
             QVERIFY(same(image, before));
             QCOMPARE(n, int(dots.size()));
             dots.erase(dots.begin());
-            QVERIFY2(std::abs(int(dots.size()) - int(p.dots.size())) <= 1,
+            wrongCounts += dots.size() != p.dots.size();
+            QVERIFY2(std::abs(int(dots.size()) - int(p.dots.size())) <= 1 && wrongCounts <= 1,
                      qPrintable(QStringLiteral("picture %1: %2 found, %3 labelled").arg(i).arg(dots.size()).arg(p.dots.size())));
             labelled += int(p.dots.size());
             found += int(dots.size());
@@ -265,7 +267,7 @@ private slots:
             QCOMPARE(drawn.type(), CV_8UC3);
             QVERIFY(!same(drawn, image)); // boxes drawn on the copy
         }
-        QVERIFY2(hits >= labelled * 95 / 100 && std::abs(found - labelled) <= labelled / 20,
+        QVERIFY2(hits >= labelled * 97 / 100 && std::abs(found - labelled) <= 1,
                  qPrintable(QStringLiteral("%1 labelled, %2 found, %3 matched").arg(labelled).arg(found).arg(hits)));
     }
 
@@ -371,7 +373,7 @@ private slots:
     }
 
     // Products of three stacked images, cut as the work thread cuts them: each image's count
-    // follows its own dots (off by one at most) and its boxes land on them.
+    // is the number of its own dots, and its boxes land on them.
     void productCounts()
     {
         const BoxImageGenerator gen(2);
@@ -387,12 +389,12 @@ private slots:
             g_detector[0].detectBatch(parts, drawn, results);
             QCOMPARE(int(results.size()), 3);
             for (int k = 0; k < 3; ++k) {
-                QVERIFY(std::abs(int(results[k].size()) - int(p.images[k].dots.size())) <= 1);
+                QCOMPARE(results[k].size(), p.images[k].dots.size());
                 labelled += int(p.images[k].dots.size());
                 hits += matched(p.images[k].dots, results[k]);
             }
         }
-        QVERIFY2(hits >= labelled * 95 / 100, qPrintable(QStringLiteral("%1 of %2").arg(hits).arg(labelled)));
+        QVERIFY2(hits >= labelled * 97 / 100, qPrintable(QStringLiteral("%1 of %2").arg(hits).arg(labelled)));
     }
 
     void warmUpLeavesResultsAlone()

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -63,9 +64,20 @@ std::string randomText(cv::RNG &rng)
 }
 
 // Flat print: text, bars, frames, rings and large discs. Round print stays either hollow,
-// marked or larger than any glue dot, as on real cartons.
-void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar paper)
+// marked or larger than any glue dot, as on real cartons. The glue gun works on bare board
+// (the flaps), so no element may touch `keepOut`; an element that would is left out.
+void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar paper, const cv::Mat &keepOut)
 {
+    cv::Mat scratch(canvas.size(), CV_8U);
+    // Every element is planned first (all random draws), then drawn once on a scratch mask
+    // to test it against the keep-out, so the draws do not depend on what was left out.
+    auto place = [&](const std::function<void(cv::Mat &, const cv::Scalar &)> &draw, const cv::Scalar &colour) {
+        scratch.setTo(0);
+        draw(scratch, cv::Scalar(255, 255, 255));
+        cv::dilate(scratch, scratch, cv::Mat(), cv::Point(-1, -1), 2);
+        if (cv::countNonZero(scratch & keepOut) == 0)
+            draw(canvas, colour);
+    };
     const bool dark = cv::sum(paper)[0] > 330;
     auto ink = [&]() {
         if (rng.uniform(0, 3) == 0)
@@ -80,55 +92,95 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
     for (int i = 0; i < blocks; ++i) {
         const cv::Point p = at();
         const cv::Rect r(p, cv::Size(rng.uniform(40, 300), rng.uniform(30, 200)));
-        cv::rectangle(canvas, r, ink(), rng.uniform(0, 2) ? cv::FILLED : rng.uniform(1, 5), cv::LINE_AA);
+        const cv::Scalar c = ink();
+        const int thickness = rng.uniform(0, 2) ? cv::FILLED : rng.uniform(1, 5);
+        place([&](cv::Mat &m, const cv::Scalar &col) { cv::rectangle(m, r, col, thickness, cv::LINE_AA); }, c);
     }
     const int texts = rng.uniform(0, 7);
-    for (int i = 0; i < texts; ++i)
-        cv::putText(canvas, randomText(rng), at(), rng.uniform(0, 8), uni(rng, 0.4, 2.2), ink(),
-                    rng.uniform(1, 4), cv::LINE_AA);
+    for (int i = 0; i < texts; ++i) {
+        const std::string text = randomText(rng);
+        const cv::Point p = at();
+        const int font = rng.uniform(0, 8);
+        const double scale = uni(rng, 0.4, 2.2);
+        const cv::Scalar c = ink();
+        const int thickness = rng.uniform(1, 4);
+        place([&](cv::Mat &m, const cv::Scalar &col) {
+            cv::putText(m, text, p, font, scale, col, thickness, cv::LINE_AA);
+        }, c);
+    }
     if (rng.uniform(0, 4) == 0) { // bar code
-        cv::Point p = at();
+        const cv::Point p = at();
         const int height = rng.uniform(30, 90);
         const cv::Scalar c = ink();
+        std::vector<cv::Rect> bars;
+        int x = p.x;
         for (int i = 0, n = rng.uniform(20, 50); i < n; ++i) {
             const int w = rng.uniform(1, 5);
             if (rng.uniform(0, 2))
-                cv::rectangle(canvas, cv::Rect(p.x, p.y, w, height), c, cv::FILLED);
-            p.x += w + rng.uniform(1, 4);
+                bars.emplace_back(x, p.y, w, height);
+            x += w + rng.uniform(1, 4);
         }
+        place([&](cv::Mat &m, const cv::Scalar &col) {
+            for (const cv::Rect &b : bars)
+                cv::rectangle(m, b, col, cv::FILLED);
+        }, c);
     }
     const int lines = rng.uniform(0, 4);
-    for (int i = 0; i < lines; ++i)
-        cv::line(canvas, at(), at(), ink(), rng.uniform(1, 6), cv::LINE_AA);
+    for (int i = 0; i < lines; ++i) {
+        const cv::Point a = at(), b = at();
+        const cv::Scalar c = ink();
+        const int thickness = rng.uniform(1, 6);
+        place([&](cv::Mat &m, const cv::Scalar &col) { cv::line(m, a, b, col, thickness, cv::LINE_AA); }, c);
+    }
     const int rounds = rng.uniform(0, 5);
     for (int i = 0; i < rounds; ++i) {
         const cv::Point c = at();
         const cv::Scalar colour = ink();
         switch (rng.uniform(0, 5)) {
-        case 0: // ring
-            cv::circle(canvas, c, rng.uniform(6, 45), colour, rng.uniform(1, 4), cv::LINE_AA);
-            break;
-        case 1: // target
-            for (int r = rng.uniform(20, 50); r > 4; r -= rng.uniform(5, 10))
-                cv::circle(canvas, c, r, colour, 2, cv::LINE_AA);
-            break;
-        case 2: { // disc with a mark inside
-            const int r = rng.uniform(16, 30);
-            cv::circle(canvas, c, r, colour, cv::FILLED, cv::LINE_AA);
-            cv::putText(canvas, std::string(1, char('A' + rng.uniform(0, 26))), c - cv::Point(r / 2, -r / 2),
-                        cv::FONT_HERSHEY_SIMPLEX, r / 22.0, paper, 2, cv::LINE_AA);
+        case 0: { // ring
+            const int r = rng.uniform(6, 45), thickness = rng.uniform(1, 4);
+            place([&](cv::Mat &m, const cv::Scalar &col) { cv::circle(m, c, r, col, thickness, cv::LINE_AA); },
+                  colour);
             break;
         }
-        case 3: // disc larger than any glue dot
-            cv::circle(canvas, c, rng.uniform(26, 60), colour, cv::FILLED, cv::LINE_AA);
+        case 1: { // target
+            std::vector<int> radii;
+            for (int r = rng.uniform(20, 50); r > 4; r -= rng.uniform(5, 10))
+                radii.push_back(r);
+            place([&](cv::Mat &m, const cv::Scalar &col) {
+                for (int r : radii)
+                    cv::circle(m, c, r, col, 2, cv::LINE_AA);
+            }, colour);
             break;
+        }
+        case 2: { // disc with a mark inside
+            const int r = rng.uniform(16, 30);
+            const std::string mark(1, char('A' + rng.uniform(0, 26)));
+            place([&](cv::Mat &m, const cv::Scalar &col) {
+                cv::circle(m, c, r, col, cv::FILLED, cv::LINE_AA);
+                if (m.type() == canvas.type())
+                    cv::putText(m, mark, c - cv::Point(r / 2, -r / 2), cv::FONT_HERSHEY_SIMPLEX, r / 22.0, paper, 2,
+                                cv::LINE_AA);
+            }, colour);
+            break;
+        }
+        case 3: { // disc larger than any glue dot
+            const int r = rng.uniform(26, 60);
+            place([&](cv::Mat &m, const cv::Scalar &col) { cv::circle(m, c, r, col, cv::FILLED, cv::LINE_AA); },
+                  colour);
+            break;
+        }
         default: { // halftone of specks far smaller than glue
             const int step = rng.uniform(6, 12);
             const int n = rng.uniform(3, 9);
+            std::vector<std::pair<cv::Point, int>> specks;
             for (int y = 0; y < n; ++y)
                 for (int x = 0; x < n; ++x)
-                    cv::circle(canvas, c + cv::Point(x * step, y * step), rng.uniform(1, 3), colour, cv::FILLED,
-                               cv::LINE_AA);
+                    specks.emplace_back(c + cv::Point(x * step, y * step), rng.uniform(1, 3));
+            place([&](cv::Mat &m, const cv::Scalar &col) {
+                for (const auto &sp : specks)
+                    cv::circle(m, sp.first, sp.second, col, cv::FILLED, cv::LINE_AA);
+            }, colour);
         }
         }
     }
@@ -210,7 +262,7 @@ DotSpec drop(cv::RNG &rng, cv::Point2f centre)
     DotSpec d;
     d.kind = DotSpec::Drop;
     d.centre = centre;
-    d.semiMajor = float(uni(rng, 1.5, 3.0));
+    d.semiMajor = float(uni(rng, 1.2, 2.5)); // a speck, clearly smaller than any dot
     d.semiMinor = float(d.semiMajor * uni(rng, 0.8, 1.0));
     return d;
 }
@@ -241,8 +293,19 @@ struct Scene
     cv::Mat canvas; // CV_32FC3
     cv::Rect face;
     double paperLevel = 128; // mean of the board's colour
+    cv::Scalar paper;
 };
 
+// Print goes on after the glue is planned, so that it can keep clear of it.
+void printAround(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &glue)
+{
+    cv::Mat keepOut(s.canvas.size(), CV_8U, cv::Scalar(0));
+    for (const DotSpec &d : glue)
+        cv::circle(keepOut, d.centre, int(d.semiMajor * 1.3f + 6), cv::Scalar(255), cv::FILLED);
+    drawPrint(rng, s.canvas, s.face, s.paper, keepOut);
+}
+
+// The bare board: colour, texture and fibres, on the belt or filling the view.
 Scene carton(cv::RNG &rng, cv::Size size)
 {
     Scene s;
@@ -283,7 +346,7 @@ Scene carton(cv::RNG &rng, cv::Size size)
     cv::Mat texture3;
     cv::merge(std::vector<cv::Mat>{texture, texture, texture}, texture3);
     s.canvas += texture3;
-    drawPrint(rng, s.canvas, s.face, paper);
+    s.paper = paper;
     return s;
 }
 
@@ -418,6 +481,7 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
             }
         }
     }
+    printAround(rng, s, specs);
     Picture p;
     p.dots = drawAll(rng, s, specs, options.colour);
     finish(rng, s, options.colour, p.image);
@@ -466,6 +530,7 @@ BoxImageGenerator::Product BoxImageGenerator::product(int index, bool colour, in
                 break;
             }
         }
+        printAround(irng, s, specs);
         product.images[i].dots = drawAll(irng, s, specs, colour);
         finish(irng, s, colour, product.images[i].image);
     }

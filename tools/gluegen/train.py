@@ -30,16 +30,18 @@ TILE = 256
 STRIDE = 8
 ANCHORS = [(8, 10), (13, 17), (20, 26)]  # pixels of the 416 x 416 input
 CLASSES = ["glue"]
-# (kind, filters, size, stride): the layers of jd.cfg in order.
+# (kind, filters, size, stride): the layers of jd.cfg in order. The early full-size layers
+# cost the most time on the CPU for what they do, so they stay narrow; the width sits at
+# 26 x 26, where a 3 x 3 layer sees a whole dot and the print around it.
 LAYERS = [
-    ("conv", 16, 3, 2),    # 0: 208
-    ("conv", 32, 3, 2),    # 1: 104
-    ("conv", 64, 3, 2),    # 2: 52
-    ("conv", 64, 3, 1),    # 3: 52
-    ("conv", 128, 3, 2),   # 4: 26, context around each dot
+    ("conv", 12, 3, 2),    # 0: 208
+    ("conv", 24, 3, 2),    # 1: 104
+    ("conv", 48, 3, 2),    # 2: 52, fine detail for the box
+    ("conv", 96, 3, 2),    # 3: 26
+    ("conv", 96, 3, 1),    # 4: 26, context around each dot
     ("upsample",),         # 5: 52
-    ("route", -1, 3),      # 6: 128 + 64
-    ("conv", 64, 1, 1),    # 7
+    ("route", -1, 2),      # 6: 96 + 48
+    ("conv", 48, 1, 1),    # 7
     ("head",),             # 8: 1 x 1, 3 anchors x (5 + classes), linear
     ("yolo",),             # 9
 ]
