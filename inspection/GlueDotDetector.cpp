@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <utility>
 
@@ -27,17 +28,21 @@ constexpr double kPixelScale = 1.0 / 255.0;
 // each image stretched by a bilinear resize of its 8-bit pixels, then scaled into planes
 // R, G, B. OpenCV goes over the float image four times for that (convert, mean, scale,
 // split); here it is one pass per image, and the images of a batch share the cores.
-// Anything but 8-bit three-channel images takes OpenCV's own path.
-cv::Mat GlueDotDetector::makeBlob(const std::vector<cv::Mat> &images)
+// Anything but 8-bit three-channel images takes OpenCV's own path. `blob` keeps its
+// memory from call to call when the batch size stays: a fresh 6 MB buffer costs page
+// faults on every product.
+void GlueDotDetector::makeBlob(const std::vector<cv::Mat> &images, cv::Mat &blob)
 {
     const bool plain = !images.empty() && std::all_of(images.begin(), images.end(), [](const cv::Mat &m) {
         return m.type() == CV_8UC3 && !m.empty();
     });
-    if (!plain)
-        return cv::dnn::blobFromImages(images, kPixelScale, kInputSize, cv::Scalar(0, 0, 0), true, false, CV_32F);
+    if (!plain) {
+        blob = cv::dnn::blobFromImages(images, kPixelScale, kInputSize, cv::Scalar(0, 0, 0), true, false, CV_32F);
+        return;
+    }
 
     const int shape[] = {int(images.size()), 3, kInputSize.height, kInputSize.width};
-    cv::Mat blob(4, shape, CV_32F);
+    blob.create(4, shape, CV_32F);
     const float scale = float(kPixelScale);
     cv::parallel_for_(cv::Range(0, int(images.size())), [&](const cv::Range &range) {
         for (int i = range.start; i < range.end; ++i) {
@@ -58,7 +63,6 @@ cv::Mat GlueDotDetector::makeBlob(const std::vector<cv::Mat> &images)
             }
         }
     });
-    return blob;
 }
 
 namespace {
@@ -150,7 +154,8 @@ std::vector<cv::Mat> GlueDotDetector::forward(const cv::Mat &blob)
 int GlueDotDetector::detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &detections)
 {
     cv::Mat frame = image.clone();
-    const std::vector<cv::Mat> outs = forward(makeBlob({frame}));
+    makeBlob({frame}, m_blob);
+    const std::vector<cv::Mat> outs = forward(m_blob);
     drawAll(GlueDotDecoding::decode(outs, frame.size()), frame, detections);
     drawn = eightBit(frame);
     return int(detections.size());
@@ -159,21 +164,33 @@ int GlueDotDetector::detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector
 void GlueDotDetector::detectBatch(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                                   std::vector<std::vector<Detection>> &results)
 {
-    const std::vector<cv::Mat> outs = forward(makeBlob(images));
-    std::vector<cv::Mat> frames;
-    frames.reserve(images.size());
-    for (const cv::Mat &image : images)
-        frames.push_back(image.clone());
-    for (int b = 0; b < int(frames.size()); ++b) {
-        std::vector<cv::Mat> planes;
-        for (const cv::Mat &out : outs)
-            planes.push_back(plane(out, b));
-        std::vector<Detection> detections;
-        drawAll(GlueDotDecoding::decode(planes, frames[b].size()), frames[b], detections);
-        results.push_back(std::move(detections));
+    makeBlob(images, m_blob);
+    const std::vector<cv::Mat> outs = forward(m_blob);
+    // Each image's copy, decoding and drawing is its own, so the images share the cores.
+    const int n = int(images.size());
+    std::vector<cv::Mat> frames(n);
+    std::vector<std::vector<Detection>> found(n);
+    std::vector<std::exception_ptr> failures(n);
+    cv::parallel_for_(cv::Range(0, n), [&](const cv::Range &range) {
+        for (int b = range.start; b < range.end; ++b) {
+            try {
+                frames[b] = images[b].clone();
+                std::vector<cv::Mat> planes;
+                for (const cv::Mat &out : outs)
+                    planes.push_back(plane(out, b));
+                drawAll(GlueDotDecoding::decode(planes, frames[b].size()), frames[b], found[b]);
+            } catch (...) {
+                failures[b] = std::current_exception(); // raised on the caller's thread below
+            }
+        }
+    });
+    for (const std::exception_ptr &failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+    for (int b = 0; b < n; ++b) {
+        results.push_back(std::move(found[b]));
+        drawn.push_back(eightBit(std::move(frames[b])));
     }
-    for (cv::Mat &frame : frames)
-        drawn.push_back(eightBit(std::move(frame)));
 }
 
 void GlueDotDetector::drawDetection(int classId, float confidence, int left, int top, int right, int bottom,

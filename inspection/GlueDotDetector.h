@@ -35,7 +35,7 @@ public:
 
     // The network's input for `images`: exactly what blobFromImages makes with the
     // detector's settings (416 × 416 stretched, 1/255, R and B swapped, no crop), faster.
-    static cv::Mat makeBlob(const std::vector<cv::Mat> &images);
+    static void makeBlob(const std::vector<cv::Mat> &images, cv::Mat &blob);
 
     // Shared by all detectors; written on the GUI thread during start-up, then only read.
     static std::vector<std::string> classNames;
@@ -45,6 +45,7 @@ private:
     std::vector<cv::Mat> forward(const cv::Mat &blob);
 
     cv::dnn::Net m_net;
+    cv::Mat m_blob; // the last input, its memory reused
 };
 
 // One detector per camera position 0..3.

@@ -313,7 +313,8 @@ private slots:
         case 3: images = {noise(544, 728, CV_8UC1)}; break;
         case 4: images = {noise(1632, 728, CV_8UC3)(cv::Rect(0, 544, 728, 544))}; break;
         }
-        const cv::Mat mine = GlueDotDetector::makeBlob(images);
+        cv::Mat mine(3, 3, CV_32F, cv::Scalar(7)); // a buffer of another shape is replaced
+        GlueDotDetector::makeBlob(images, mine);
         const cv::Mat theirs =
             cv::dnn::blobFromImages(images, 1.0 / 255.0, cv::Size(416, 416), cv::Scalar(), true, false, CV_32F);
         QCOMPARE(mine.dims, 4);
