@@ -4,9 +4,10 @@
 // Feeds a worker three-image frame records (728 x 544 each, generated) one after the
 // other, each as soon as the previous verdict is out, with SAVE 0 and again with SAVE 2,
 // then two workers (two cameras) at once. Prints per product the median and p99 time
-// from put to event_ok/event_ng, the raw forward of the same batch timed in the same run,
-// the worker's overhead over that forward, products per second (of time spent in the
-// worker; the interleaved raw forwards are not counted) and the peak memory.
+// from put to event_ok/event_ng, detectBatch alone and the raw forward of the same batch
+// timed right after it, the worker's overhead over that forward, products per second (of
+// time spent in the worker; the interleaved measurements are not counted) and the peak
+// memory.
 #include "BoxImageGenerator.h"
 #include "GlueDotDetector.h"
 #include "MatMetaType.h"
@@ -112,8 +113,9 @@ struct Lane
         std::unique_lock<std::mutex> lock(mutex);
         const int before = verdicts;
         lock.unlock();
+        FrameRecord copy{record.shots, record.image.clone()}; // the camera's own buffer
         const auto t0 = Clock::now();
-        g_image_queue[cam]->put(FrameRecord{record.shots, record.image.clone()});
+        g_image_queue[cam]->put(std::move(copy));
         lock.lock();
         wake.wait(lock, [&] { return verdicts > before; });
         return ms(verdictAt - t0);
@@ -136,7 +138,7 @@ long peakRssMb()
 
 // The raw network on one product's batch: the three parts cut and stretched outside the
 // timing, then only the forward timed.
-double rawForward(cv::dnn::Net &net, const std::vector<std::string> &outNames, const FrameRecord &record)
+std::vector<cv::Mat> partsOf(const FrameRecord &record)
 {
     const int h = record.image.rows / record.shots;
     std::vector<cv::Mat> parts;
@@ -145,6 +147,24 @@ double rawForward(cv::dnn::Net &net, const std::vector<std::string> &outNames, c
         cv::cvtColor(record.image.rowRange(i * h, (i + 1) * h), part, cv::COLOR_GRAY2BGR);
         parts.push_back(part);
     }
+    return parts;
+}
+
+// detectBatch alone on the same parts: what the detector adds to the forward (blob,
+// decoding, drawing), apart from what the worker adds around it.
+double detectorAlone(GlueDotDetector &detector, const FrameRecord &record)
+{
+    const std::vector<cv::Mat> parts = partsOf(record);
+    std::vector<cv::Mat> drawn;
+    std::vector<std::vector<Detection>> results;
+    const auto t0 = Clock::now();
+    detector.detectBatch(parts, drawn, results);
+    return ms(Clock::now() - t0);
+}
+
+double rawForward(cv::dnn::Net &net, const std::vector<std::string> &outNames, const FrameRecord &record)
+{
+    const std::vector<cv::Mat> parts = partsOf(record);
     const cv::Mat blob = cv::dnn::blobFromImages(parts, 1.0 / 255, cv::Size(416, 416), cv::Scalar(), true, false);
     std::vector<cv::Mat> outs;
     net.setInput(blob);
@@ -175,7 +195,7 @@ void runCase(const char *title, int workers, const std::vector<FrameRecord> &fra
     // Each product goes through the worker, then its batch through the raw network right
     // after, so that both see the same machine: this VM's speed drifts by tens of per cent
     // between minutes, which would swamp a comparison of two separate runs.
-    std::vector<double> pipeline, forward;
+    std::vector<double> pipeline, forward, detector;
     std::mutex resultMutex;
     double pipelineSeconds = 0;
     std::vector<std::thread> feeders;
@@ -185,10 +205,12 @@ void runCase(const char *title, int workers, const std::vector<FrameRecord> &fra
             for (const FrameRecord &record : frames) {
                 const double t = lanes[cam]->run(record);
                 const double f = rawForward(nets[cam], outNames, record);
+                const double d = detectorAlone(g_detector[2 + cam], record);
                 busy += t;
                 std::lock_guard<std::mutex> lock(resultMutex);
                 pipeline.push_back(t);
                 forward.push_back(f);
+                detector.push_back(d);
             }
             std::lock_guard<std::mutex> lock(resultMutex);
             pipelineSeconds = std::max(pipelineSeconds, busy / 1000.0);
@@ -198,9 +220,10 @@ void runCase(const char *title, int workers, const std::vector<FrameRecord> &fra
         f.join();
     const double seconds = pipelineSeconds;
 
-    const Stats p = stats(pipeline), f = stats(forward);
+    const Stats p = stats(pipeline), f = stats(forward), d = stats(detector);
     std::printf("%s\n", title);
     std::printf("  put -> verdict    median %7.2f ms   p99 %7.2f ms\n", p.median, p.p99);
+    std::printf("  detectBatch alone median %7.2f ms   p99 %7.2f ms\n", d.median, d.p99);
     std::printf("  raw forward       median %7.2f ms   p99 %7.2f ms\n", f.median, f.p99);
     std::printf("  overhead          %+.1f %% of the raw forward (median)\n",
                 100.0 * (p.median - f.median) / f.median);
@@ -222,7 +245,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "no bin/ folder in %s\n", qPrintable(station));
         return 2;
     }
-    for (int cam = 0; cam < 2; ++cam) {
+    for (int cam = 0; cam < 4; ++cam) { // 0 and 1 for the workers, 2 and 3 timed alone
         if (!g_detector[cam].initDetector()) {
             std::fprintf(stderr, "initDetector failed: is the model in %s/model?\n", qPrintable(station));
             return 1;
