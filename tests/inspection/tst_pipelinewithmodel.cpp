@@ -227,13 +227,11 @@ private slots:
             QMutexLocker locker(&g_sys_conf.lock);
             g_sys_conf.SHOOT[1] = 1;
         }
-        WorkThread worker;
-        worker.init(g_image_queue[1], 3, 1);
-        Verdicts verdicts(worker);
-        worker.start();
+        Rig rig;
+        const QStringList &events = rig.verdicts.events;
         g_image_queue[1]->put(FrameRecord{1, product.images[0].image.clone()});
-        QTRY_COMPARE_WITH_TIMEOUT(verdicts.events.size(), 2, 30000);
-        QCOMPARE(verdicts.events, (QStringList{"jd_no " + QString::number(count), "ok"}));
+        QTRY_COMPARE_WITH_TIMEOUT(events.size(), 2, 30000);
+        QCOMPARE(events, (QStringList{"jd_no " + QString::number(count), "ok"}));
     }
 };
 

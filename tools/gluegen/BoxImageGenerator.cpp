@@ -292,8 +292,9 @@ struct Scene
 {
     cv::Mat canvas; // CV_32FC3
     cv::Rect face;
-    double paperLevel = 128; // mean of the board's colour
-    cv::Scalar paper;
+    cv::Scalar paper; // the board's colour
+
+    double paperLevel() const { return (paper[0] + paper[1] + paper[2]) / 3; }
 };
 
 // Print goes on after the glue is planned, so that it can keep clear of it.
@@ -330,7 +331,7 @@ Scene carton(cv::RNG &rng, cv::Size size)
         s.face = cv::Rect(0, 0, size.width, size.height);
     }
     s.canvas(s.face).setTo(paper);
-    s.paperLevel = (paper[0] + paper[1] + paper[2]) / 3;
+    s.paper = paper;
     cv::Mat low = smoothField(rng, size, rng.uniform(60, 200)) * float(uni(rng, 3, 14));
     cv::Mat mid = smoothField(rng, size, rng.uniform(6, 20)) * float(uni(rng, 1, 7));
     cv::Mat texture = low + mid;
@@ -346,7 +347,6 @@ Scene carton(cv::RNG &rng, cv::Size size)
     cv::Mat texture3;
     cv::merge(std::vector<cv::Mat>{texture, texture, texture}, texture3);
     s.canvas += texture3;
-    s.paper = paper;
     return s;
 }
 
@@ -407,13 +407,13 @@ std::vector<cv::Rect2f> drawAll(cv::RNG &rng, Scene &s, const std::vector<DotSpe
     bool brighter = rng.uniform(0, 2) == 0;
     double baseContrast = uni(rng, 22, 85);
     // Glue brighter than a white board would vanish in the highlights.
-    const double headroom = 245 - s.paperLevel;
+    const double headroom = 245 - s.paperLevel();
     if (brighter && headroom < 30)
         brighter = false;
     if (brighter)
         baseContrast = std::min(baseContrast, headroom);
     else
-        baseContrast = std::min(baseContrast, s.paperLevel - 10);
+        baseContrast = std::min(baseContrast, s.paperLevel() - 10);
     cv::Scalar tint(1, 1, 1);
     if (colour && rng.uniform(0, 2))
         tint = cv::Scalar(uni(rng, 0.5, 1.0), uni(rng, 0.7, 1.0), uni(rng, 0.8, 1.0));
