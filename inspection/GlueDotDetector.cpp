@@ -29,8 +29,8 @@ constexpr double kPixelScale = 1.0 / 255.0;
 // R, G, B. OpenCV goes over the float image four times for that (convert, mean, scale,
 // split); here it is one pass per image, and the images of a batch share the cores.
 // Anything but 8-bit three-channel images takes OpenCV's own path. `blob` keeps its
-// memory from call to call when the batch size stays: a fresh 6 MB buffer costs page
-// faults on every product.
+// memory from call to call when the batch size stays, instead of a fresh 6 MB allocation
+// per product.
 void GlueDotDetector::makeBlob(const std::vector<cv::Mat> &images, cv::Mat &blob)
 {
     const bool plain = !images.empty() && std::all_of(images.begin(), images.end(), [](const cv::Mat &m) {

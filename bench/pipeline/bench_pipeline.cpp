@@ -136,8 +136,7 @@ long peakRssMb()
     return usage.ru_maxrss / 1024;
 }
 
-// The raw network on one product's batch: the three parts cut and stretched outside the
-// timing, then only the forward timed.
+// A product's parts, cut as the worker cuts them.
 std::vector<cv::Mat> partsOf(const FrameRecord &record)
 {
     const int h = record.image.rows / record.shots;
@@ -152,9 +151,8 @@ std::vector<cv::Mat> partsOf(const FrameRecord &record)
 
 // detectBatch alone on the same parts: what the detector adds to the forward (blob,
 // decoding, drawing), apart from what the worker adds around it.
-double detectorAlone(GlueDotDetector &detector, const FrameRecord &record)
+double detectorAlone(GlueDotDetector &detector, const std::vector<cv::Mat> &parts)
 {
-    const std::vector<cv::Mat> parts = partsOf(record);
     std::vector<cv::Mat> drawn;
     std::vector<std::vector<Detection>> results;
     const auto t0 = Clock::now();
@@ -162,9 +160,10 @@ double detectorAlone(GlueDotDetector &detector, const FrameRecord &record)
     return ms(Clock::now() - t0);
 }
 
-double rawForward(cv::dnn::Net &net, const std::vector<std::string> &outNames, const FrameRecord &record)
+// The raw network on one product's batch: the blob made outside the timing, then only the
+// forward timed.
+double rawForward(cv::dnn::Net &net, const std::vector<std::string> &outNames, const std::vector<cv::Mat> &parts)
 {
-    const std::vector<cv::Mat> parts = partsOf(record);
     const cv::Mat blob = cv::dnn::blobFromImages(parts, 1.0 / 255, cv::Size(416, 416), cv::Scalar(), true, false);
     std::vector<cv::Mat> outs;
     net.setInput(blob);
@@ -190,7 +189,7 @@ void runCase(const char *title, int workers, const std::vector<FrameRecord> &fra
     for (int cam = 0; cam < workers; ++cam) {
         lanes.push_back(std::make_unique<Lane>(cam));
         nets.push_back(loadNet());
-        rawForward(nets.back(), outNames, frames[0]); // the backend's lazy start
+        rawForward(nets.back(), outNames, partsOf(frames[0])); // the backend's lazy start
     }
     // Each product goes through the worker, then its batch through the raw network right
     // after, so that both see the same machine: this VM's speed drifts by tens of per cent
@@ -204,8 +203,9 @@ void runCase(const char *title, int workers, const std::vector<FrameRecord> &fra
             double busy = 0;
             for (const FrameRecord &record : frames) {
                 const double t = lanes[cam]->run(record);
-                const double f = rawForward(nets[cam], outNames, record);
-                const double d = detectorAlone(g_detector[2 + cam], record);
+                const std::vector<cv::Mat> parts = partsOf(record);
+                const double f = rawForward(nets[cam], outNames, parts);
+                const double d = detectorAlone(g_detector[2 + cam], parts);
                 busy += t;
                 std::lock_guard<std::mutex> lock(resultMutex);
                 pipeline.push_back(t);
@@ -218,7 +218,6 @@ void runCase(const char *title, int workers, const std::vector<FrameRecord> &fra
     }
     for (std::thread &f : feeders)
         f.join();
-    const double seconds = pipelineSeconds;
 
     const Stats p = stats(pipeline), f = stats(forward), d = stats(detector);
     std::printf("%s\n", title);
@@ -228,7 +227,7 @@ void runCase(const char *title, int workers, const std::vector<FrameRecord> &fra
     std::printf("  overhead          %+.1f %% of the raw forward (median)\n",
                 100.0 * (p.median - f.median) / f.median);
     std::printf("  throughput        %.1f products/s (%d worker%s)\n",
-                double(pipeline.size()) / seconds, workers, workers > 1 ? "s" : "");
+                double(pipeline.size()) / pipelineSeconds, workers, workers > 1 ? "s" : "");
     std::printf("  peak memory       %ld MB\n", peakRssMb());
 }
 
