@@ -9,9 +9,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
+#include <system_error>
 
 namespace {
 
@@ -41,6 +42,12 @@ std::string numbered(const std::string &dir, const char *prefix, int index, cons
     return dir + name;
 }
 
+int cannotWrite(const char *argv0, const std::string &dir)
+{
+    std::fprintf(stderr, "%s: cannot write into %s\n", argv0, dir.c_str());
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -56,8 +63,10 @@ int main(int argc, char *argv[])
         o.maxDots = 8;
         o.distractors = false;
         const BoxImageGenerator::Picture p = gen.picture(0, o);
-        if (!cv::imwrite(argv[2], p.image, kJpeg))
+        if (!cv::imwrite(argv[2], p.image, kJpeg)) {
+            std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[2]);
             return 1;
+        }
         std::printf("%s: %zu dots\n", argv[2], p.dots.size());
         return 0;
     }
@@ -67,13 +76,18 @@ int main(int argc, char *argv[])
     const int first = std::atoi(argv[3]);
     const int count = std::atoi(argv[4]);
     const BoxImageGenerator gen(argc > 5 ? std::strtoull(argv[5], nullptr, 10) : 1);
-    ::mkdir(dir.c_str(), 0777);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", argv[0], dir.c_str(), ec.message().c_str());
+        return 1;
+    }
     for (int i = first; i < first + count; ++i) {
         if (mode == "pictures") {
             const BoxImageGenerator::Picture p = gen.picture(i);
             if (!cv::imwrite(numbered(dir, "pic", i, ".jpg"), p.image, kJpeg)
                 || !writeText(numbered(dir, "pic", i, ".txt"), BoxImageGenerator::darknetLabels(p)))
-                return 1;
+                return cannotWrite(argv[0], dir);
         } else {
             const BoxImageGenerator::Product p = gen.product(i, i % 4 == 3);
             char head[128];
@@ -84,7 +98,7 @@ int main(int argc, char *argv[])
                 text += "image " + std::to_string(k) + "\n" + BoxImageGenerator::darknetLabels(p.images[k]);
             if (!cv::imwrite(numbered(dir, "prod", i, ".jpg"), p.stacked, kJpeg)
                 || !writeText(numbered(dir, "prod", i, ".txt"), text))
-                return 1;
+                return cannotWrite(argv[0], dir);
         }
     }
     return 0;
