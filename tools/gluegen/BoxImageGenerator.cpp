@@ -103,7 +103,9 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
         const int font = rng.uniform(0, 8);
         const double scale = uni(rng, 0.4, 2.2);
         const cv::Scalar c = ink();
-        const int thickness = rng.uniform(1, 4);
+        // Strokes grow with the type size: small print set bold fills in to a blob that
+        // nobody, camera or person, could tell from a drop of glue.
+        const int thickness = std::min(rng.uniform(1, 4), std::max(1, int(scale * 1.5 + 0.5)));
         place([&](cv::Mat &m, const cv::Scalar &col) {
             cv::putText(m, text, p, font, scale, col, thickness, cv::LINE_AA);
         }, c);
@@ -138,7 +140,8 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
         const cv::Scalar colour = ink();
         switch (rng.uniform(0, 5)) {
         case 0: { // ring
-            const int r = rng.uniform(6, 45), thickness = rng.uniform(1, 4);
+            // The hole stays wider than the line, or a small ring is a dot.
+            const int r = rng.uniform(6, 45), thickness = std::min(rng.uniform(1, 4), std::max(1, r / 4));
             place([&](cv::Mat &m, const cv::Scalar &col) { cv::circle(m, c, r, col, thickness, cv::LINE_AA); },
                   colour);
             break;

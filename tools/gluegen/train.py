@@ -41,9 +41,10 @@ LAYERS = [
     ("conv", 96, 3, 1),    # 4: 26, context around each dot
     ("upsample",),         # 5: 52
     ("route", -1, 2),      # 6: 96 + 48
-    ("conv", 48, 1, 1),    # 7
-    ("head",),             # 8: 1 x 1, 3 anchors x (5 + classes), linear
-    ("yolo",),             # 9
+    ("conv", 32, 1, 1),    # 7
+    ("conv", 48, 3, 1),    # 8: 52, a dot's outline against its neighbours: glue or small print
+    ("head",),             # 9: 1 x 1, 3 anchors x (5 + classes), linear
+    ("yolo",),             # 10
 ]
 BATCH = 24
 LR = 2e-3
@@ -108,6 +109,9 @@ def load_set(data_dir):
 
 
 def make_batch(images, labels, rng):
+    """Tiles with their dots: (kept, cut). A dot the tile's edge cuts through teaches nothing
+    either way, so it is neither a dot to find nor background; otherwise the network learns
+    that half a blob at an edge is glue, and takes print cut by the picture's edge for it."""
     xs, boxes = [], []
     for _ in range(BATCH):
         k = rng.integers(len(images))
@@ -119,17 +123,24 @@ def make_batch(images, labels, rng):
         b = labels[k].copy()
         b[:, 0] -= x0
         b[:, 1] -= y0
-        b = b[(b[:, 0] >= 0) & (b[:, 0] < TILE) & (b[:, 1] >= 0) & (b[:, 1] < TILE)]
+        # Kept when at most a quarter of the box lies outside; cut when less but some shows.
+        lo = b[:, :2] - b[:, 2:] / 4
+        hi = b[:, :2] + b[:, 2:] / 4
+        kept = np.all((lo >= 0) & (hi <= TILE), 1)
+        shows = np.all((b[:, :2] + b[:, 2:] / 2 > 0) & (b[:, :2] - b[:, 2:] / 2 < TILE), 1)
+        b, cut = b[kept], b[shows & ~kept]
         if rng.random() < 0.5:
             tile = tile[:, ::-1]
             b[:, 0] = TILE - b[:, 0]
+            cut[:, 0] = TILE - cut[:, 0]
         if rng.random() < 0.5:
             tile = tile[::-1, :]
             b[:, 1] = TILE - b[:, 1]
+            cut[:, 1] = TILE - cut[:, 1]
         gain = rng.uniform(0.8, 1.2)
         tile = np.clip(tile * gain + rng.uniform(-0.08, 0.08), 0, 1)
         xs.append(np.ascontiguousarray(tile.transpose(2, 0, 1)))
-        boxes.append(b)
+        boxes.append((b, cut))
     return torch.from_numpy(np.stack(xs)), boxes
 
 
@@ -143,7 +154,7 @@ def box_iou(a, b):
     return inter / (a[..., 2] * a[..., 3] + b[..., 2] * b[..., 3] - inter + 1e-9)
 
 
-def yolo_loss(raw, boxes):
+def yolo_loss(raw, boxes, hard_negatives=0.0):
     B, _, H, W = raw.shape
     A = len(ANCHORS)
     p = raw.view(B, A, 5 + len(CLASSES), H, W).permute(0, 1, 3, 4, 2)  # B A H W 6
@@ -160,7 +171,11 @@ def yolo_loss(raw, boxes):
     loss_box = raw.new_zeros(())
     loss_cls = raw.new_zeros(())
     n_pos = 0
-    for b, gt in enumerate(boxes):
+    for b, (gt, cut) in enumerate(boxes):
+        for cx, cy, w, h in cut:
+            x0 = max(0, int((cx - w / 2) // STRIDE))
+            y0 = max(0, int((cy - h / 2) // STRIDE))
+            obj_weight[b, :, y0:int((cy + h / 2) // STRIDE) + 1, x0:int((cx + w / 2) // STRIDE) + 1] = 0
         if len(gt) == 0:
             continue
         g = torch.from_numpy(gt)
@@ -185,6 +200,12 @@ def yolo_loss(raw, boxes):
             obj_target[b, a, j, i] = 1
             obj_weight[b, a, j, i] = 1
             n_pos += 1
+    if hard_negatives:
+        with torch.no_grad():
+            # Background that the station would count (a score over its 0.1) weighs more:
+            # one such cell in a defective image passes the product.
+            score = torch.sigmoid(p[..., 4]) * torch.sigmoid(p[..., 5:]).amax(-1)
+            obj_weight *= 1 + hard_negatives * ((score > 0.1) & (obj_target == 0)).float()
     loss_obj = F.binary_cross_entropy_with_logits(p[..., 4], obj_target, weight=obj_weight, reduction="sum")
     total = (2.0 * loss_box + loss_cls + loss_obj) / B
     return total, n_pos
@@ -207,18 +228,23 @@ def train(args):
         opt.load_state_dict(state["opt"])
         step, spent = state["step"], state.get("seconds", 0.0)
         print(f"resumed at step {step} ({spent / 60:.1f} min spent)", flush=True)
+    elif args.start_from:
+        net.load_state_dict(torch.load(args.start_from)["net"])
+        print(f"starting from {args.start_from}", flush=True)
+    # A later stage draws other batches than the first.
+    stage = 1 if args.start_from else 0
     # Each step's batch depends only on the seed and the step, so a resumed run goes on alike.
     net.train()
     running, t_last = 0.0, time.time()
     stop = min(args.steps, args.stop_at) if args.stop_at else args.steps
     while step < stop:
-        rng = np.random.default_rng([SEED, step])
+        rng = np.random.default_rng([SEED, step] if stage == 0 else [SEED, stage, step])
         # Warm-up, then cosine decay to 2 % over the planned steps.
-        lr = LR * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
+        lr = args.lr * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
         for group in opt.param_groups:
             group["lr"] = lr
         x, boxes = make_batch(images, labels, rng)
-        loss, _ = yolo_loss(net(x), boxes)
+        loss, _ = yolo_loss(net(x), boxes, args.hard_negatives)
         opt.zero_grad()
         loss.backward()
         opt.step()
@@ -324,6 +350,10 @@ def main():
     ap.add_argument("--image")
     ap.add_argument("--steps", type=int, default=4000)
     ap.add_argument("--threads", type=int, default=2)
+    ap.add_argument("--start-from", help="weights to begin with when WORK has no checkpoint (a later stage)")
+    ap.add_argument("--lr", type=float, default=LR, help="the schedule's peak learning rate")
+    ap.add_argument("--hard-negatives", type=float, default=0.0,
+                    help="extra weight on background scored over the station's 0.1")
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     args = ap.parse_args()
     if args.mode == "train":

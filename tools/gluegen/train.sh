@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Remakes the station's glue-dot model from nothing but this repository:
 #   tools/gluegen/train.sh [WORK_DIR]
-# Generates 16,000 training pictures (seed 1) and a held-out set of 500 pictures and 500
+# Generates 24,000 training pictures (seed 1) and a held-out set of 500 pictures and 500
 # products (seed 2) in WORK_DIR (default: gluegen-work beside the repository), trains,
 # writes station/model/ and station/bin/alg_jd.jpg, checks OpenCV against PyTorch on the
 # warm-up image and prints the evaluation. Run it again after an interruption: it keeps the
@@ -18,9 +18,9 @@ GLUEBOX_BUILD=$build "$top/scripts/build.sh"
 gen=$build/tools/gluegen/gluegen
 mkdir -p "$work"
 
-if [ ! -f "$work/train/pic_015999.txt" ]; then
-    nice -n 19 "$gen" pictures "$work/train" 0 8000 1 &
-    nice -n 19 "$gen" pictures "$work/train" 8000 8000 1
+if [ ! -f "$work/train/pic_023999.txt" ]; then
+    nice -n 19 "$gen" pictures "$work/train" 0 12000 1 &
+    nice -n 19 "$gen" pictures "$work/train" 12000 12000 1
     wait
 fi
 if [ ! -f "$work/eval/prod_000499.txt" ]; then
@@ -28,7 +28,7 @@ if [ ! -f "$work/eval/prod_000499.txt" ]; then
     nice -n 19 "$gen" products "$work/eval" 0 500 2
 fi
 
-# The shipped weights: one cosine schedule of 20,000 steps of 24 tiles (about 85 minutes on
+# The shipped weights: one cosine schedule of 20,000 steps of 24 tiles (about 87 minutes on
 # this 2-core machine). GLUEGEN_STEPS trains another length.
 nice -n 19 "$py" "$train" train --data "$work/train" --work "$work/run" --steps "${GLUEGEN_STEPS:-20000}"
 "$py" "$train" export --work "$work/run" --out "$top/station/model"
