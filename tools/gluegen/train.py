@@ -154,7 +154,7 @@ def box_iou(a, b):
     return inter / (a[..., 2] * a[..., 3] + b[..., 2] * b[..., 3] - inter + 1e-9)
 
 
-def yolo_loss(raw, boxes, hard_negatives=0.0):
+def yolo_loss(raw, boxes):
     B, _, H, W = raw.shape
     A = len(ANCHORS)
     p = raw.view(B, A, 5 + len(CLASSES), H, W).permute(0, 1, 3, 4, 2)  # B A H W 6
@@ -200,12 +200,6 @@ def yolo_loss(raw, boxes, hard_negatives=0.0):
             obj_target[b, a, j, i] = 1
             obj_weight[b, a, j, i] = 1
             n_pos += 1
-    if hard_negatives:
-        with torch.no_grad():
-            # Background that the station would count (a score over its 0.1) weighs more:
-            # one such cell in a defective image passes the product.
-            score = torch.sigmoid(p[..., 4]) * torch.sigmoid(p[..., 5:]).amax(-1)
-            obj_weight *= 1 + hard_negatives * ((score > 0.1) & (obj_target == 0)).float()
     loss_obj = F.binary_cross_entropy_with_logits(p[..., 4], obj_target, weight=obj_weight, reduction="sum")
     total = (2.0 * loss_box + loss_cls + loss_obj) / B
     return total, n_pos
@@ -228,23 +222,18 @@ def train(args):
         opt.load_state_dict(state["opt"])
         step, spent = state["step"], state.get("seconds", 0.0)
         print(f"resumed at step {step} ({spent / 60:.1f} min spent)", flush=True)
-    elif args.start_from:
-        net.load_state_dict(torch.load(args.start_from)["net"])
-        print(f"starting from {args.start_from}", flush=True)
-    # A later stage draws other batches than the first.
-    stage = 1 if args.start_from else 0
     # Each step's batch depends only on the seed and the step, so a resumed run goes on alike.
     net.train()
     running, t_last = 0.0, time.time()
     stop = min(args.steps, args.stop_at) if args.stop_at else args.steps
     while step < stop:
-        rng = np.random.default_rng([SEED, step] if stage == 0 else [SEED, stage, step])
+        rng = np.random.default_rng([SEED, step])
         # Warm-up, then cosine decay to 2 % over the planned steps.
-        lr = args.lr * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
+        lr = LR * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
         for group in opt.param_groups:
             group["lr"] = lr
         x, boxes = make_batch(images, labels, rng)
-        loss, _ = yolo_loss(net(x), boxes, args.hard_negatives)
+        loss, _ = yolo_loss(net(x), boxes)
         opt.zero_grad()
         loss.backward()
         opt.step()
@@ -350,10 +339,6 @@ def main():
     ap.add_argument("--image")
     ap.add_argument("--steps", type=int, default=4000)
     ap.add_argument("--threads", type=int, default=2)
-    ap.add_argument("--start-from", help="weights to begin with when WORK has no checkpoint (a later stage)")
-    ap.add_argument("--lr", type=float, default=LR, help="the schedule's peak learning rate")
-    ap.add_argument("--hard-negatives", type=float, default=0.0,
-                    help="extra weight on background scored over the station's 0.1")
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     args = ap.parse_args()
     if args.mode == "train":
