@@ -4,8 +4,8 @@
 # Generates 24,000 training pictures (seed 1) and a held-out set of 500 pictures and 500
 # products (seed 2) in WORK_DIR (default: gluegen-work beside the repository), trains,
 # writes station/model/ and station/bin/alg_jd.jpg, checks OpenCV against PyTorch on the
-# warm-up image and prints the evaluation. Run it again after an interruption: it keeps the
-# generated data and resumes from the last checkpoint.
+# warm-up image and prints the evaluation. Run it again after an interruption: while the
+# generator is unchanged it keeps the generated data and resumes from the last checkpoint.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=${1:-$top/../gluegen-work}
@@ -18,6 +18,14 @@ GLUEBOX_BUILD=$build "$top/scripts/build.sh"
 gen=$build/tools/gluegen/gluegen
 mkdir -p "$work"
 
+# Pictures made by another version of the generator are made again, held-out set included,
+# or the figures would describe pictures that the generator no longer draws; training on
+# them starts afresh.
+stamp=$(sha256sum "$top/tools/gluegen/BoxImageGenerator.cpp" | cut -d' ' -f1)
+if [ -e "$work/train" ] && [ "$(cat "$work/generator.stamp" 2>/dev/null)" != "$stamp" ]; then
+    echo "The generator has changed since $work was made: its pictures and checkpoints go."
+    rm -rf "$work/train" "$work/eval" "$work/run"
+fi
 if [ ! -f "$work/train/pic_023999.txt" ]; then
     nice -n 19 "$gen" pictures "$work/train" 0 12000 1 &
     nice -n 19 "$gen" pictures "$work/train" 12000 12000 1
@@ -27,6 +35,7 @@ if [ ! -f "$work/eval/prod_000499.txt" ]; then
     nice -n 19 "$gen" pictures "$work/eval" 0 500 2
     nice -n 19 "$gen" products "$work/eval" 0 500 2
 fi
+echo "$stamp" > "$work/generator.stamp"
 
 # The shipped weights: one cosine schedule of 20,000 steps of 24 tiles (about 87 minutes on
 # this 2-core machine). GLUEGEN_STEPS trains another length.
