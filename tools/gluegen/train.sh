@@ -21,7 +21,7 @@ mkdir -p "$work"
 # Pictures made by another version of the generator are made again, held-out set included,
 # or the figures would describe pictures that the generator no longer draws; training on
 # them starts afresh.
-stamp=$(sha256sum "$top/tools/gluegen/BoxImageGenerator.cpp" | cut -d' ' -f1)
+stamp=$(cat "$top"/tools/gluegen/{BoxImageGenerator.h,BoxImageGenerator.cpp,gluegen.cpp} | sha256sum | cut -d' ' -f1)
 if [ -e "$work/train" ] && [ "$(cat "$work/generator.stamp" 2>/dev/null)" != "$stamp" ]; then
     echo "The generator has changed since $work was made: its pictures and checkpoints go."
     rm -rf "$work/train" "$work/eval" "$work/run"
