@@ -90,6 +90,23 @@ private slots:
         }
     }
 
+    // Extra small print changes the picture, not its dots: they are planned before the
+    // print, so the labels stay; and the plain pictures are the same as without the option.
+    void smallPrintKeepsTheDots()
+    {
+        const BoxImageGenerator gen(9);
+        int differs = 0;
+        for (int index : {0, 1, 2, 3, 4, 5}) {
+            const auto plain = gen.picture(index);
+            const auto busy = gen.picture(index, true);
+            QCOMPARE(BoxImageGenerator::darknetLabels(busy), BoxImageGenerator::darknetLabels(plain));
+            QCOMPARE(busy.image.type(), plain.image.type());
+            differs += !same(busy.image, plain.image);
+            QVERIFY(same(gen.picture(index, false).image, plain.image));
+        }
+        QVERIFY(differs >= 5);
+    }
+
     void labels()
     {
         BoxImageGenerator::Picture p;

@@ -53,11 +53,11 @@ cv::Mat smoothField(cv::RNG &rng, cv::Size size, int cellPx)
     return big;
 }
 
-std::string randomText(cv::RNG &rng)
+std::string randomText(cv::RNG &rng, int minLength = 2, int maxLength = 11)
 {
     static const char alphabet[] = "ABCDEFGHJKLMNPRSTUVWXYZ0123456789-/";
     std::string s;
-    const int n = rng.uniform(2, 12);
+    const int n = rng.uniform(minLength, maxLength + 1);
     for (int i = 0; i < n; ++i)
         s += alphabet[rng.uniform(0, int(sizeof alphabet) - 1)];
     return s;
@@ -66,7 +66,8 @@ std::string randomText(cv::RNG &rng)
 // Flat print: text, bars, frames, rings and large discs. Round print stays either hollow,
 // marked or larger than any glue dot, as on real cartons. The glue gun works on bare board
 // (the flaps), so no element may touch `keepOut`; an element that would is left out.
-void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar paper, const cv::Mat &keepOut)
+void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar paper, const cv::Mat &keepOut,
+               bool smallPrint)
 {
     cv::Mat scratch(canvas.size(), CV_8U);
     // Every element is planned first (all random draws), then drawn once on a scratch mask
@@ -96,12 +97,11 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
         const int thickness = rng.uniform(0, 2) ? cv::FILLED : rng.uniform(1, 5);
         place([&](cv::Mat &m, const cv::Scalar &col) { cv::rectangle(m, r, col, thickness, cv::LINE_AA); }, c);
     }
-    const int texts = rng.uniform(0, 7);
-    for (int i = 0; i < texts; ++i) {
-        const std::string text = randomText(rng);
+    auto printText = [&](int minLength, int maxLength, double minScale, double maxScale) {
+        const std::string text = randomText(rng, minLength, maxLength);
         const cv::Point p = at();
         const int font = rng.uniform(0, 8);
-        const double scale = uni(rng, 0.4, 2.2);
+        const double scale = uni(rng, minScale, maxScale);
         const cv::Scalar c = ink();
         // Strokes grow with the type size: small print set bold fills in to a blob that
         // nobody, camera or person, could tell from a drop of glue.
@@ -109,7 +109,15 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
         place([&](cv::Mat &m, const cv::Scalar &col) {
             cv::putText(m, text, p, font, scale, col, thickness, cv::LINE_AA);
         }, c);
-    }
+    };
+    // The hole stays wider than the line, or a small ring is a dot.
+    auto printRing = [&](const cv::Point &c, const cv::Scalar &colour, int minRadius, int maxRadius) {
+        const int r = rng.uniform(minRadius, maxRadius + 1), thickness = std::min(rng.uniform(1, 4), std::max(1, r / 4));
+        place([&](cv::Mat &m, const cv::Scalar &col) { cv::circle(m, c, r, col, thickness, cv::LINE_AA); }, colour);
+    };
+    const int texts = rng.uniform(0, 7);
+    for (int i = 0; i < texts; ++i)
+        printText(2, 11, 0.4, 2.2);
     if (rng.uniform(0, 4) == 0) { // bar code
         const cv::Point p = at();
         const int height = rng.uniform(30, 90);
@@ -139,13 +147,9 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
         const cv::Point c = at();
         const cv::Scalar colour = ink();
         switch (rng.uniform(0, 5)) {
-        case 0: { // ring
-            // The hole stays wider than the line, or a small ring is a dot.
-            const int r = rng.uniform(6, 45), thickness = std::min(rng.uniform(1, 4), std::max(1, r / 4));
-            place([&](cv::Mat &m, const cv::Scalar &col) { cv::circle(m, c, r, col, thickness, cv::LINE_AA); },
-                  colour);
+        case 0:
+            printRing(c, colour, 6, 44);
             break;
-        }
         case 1: { // target
             std::vector<int> radii;
             for (int r = rng.uniform(20, 50); r > 4; r -= rng.uniform(5, 10))
@@ -185,6 +189,15 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
                     cv::circle(m, sp.first, sp.second, col, cv::FILLED, cv::LINE_AA);
             }, colour);
         }
+        }
+    }
+    if (smallPrint) {
+        for (int i = 0, n = rng.uniform(2, 7); i < n; ++i)
+            printText(1, 3, 0.3, 0.9);
+        for (int i = 0, n = rng.uniform(1, 5); i < n; ++i) {
+            const cv::Point c = at();
+            const cv::Scalar colour = ink();
+            printRing(c, colour, 6, 12);
         }
     }
 }
@@ -301,12 +314,12 @@ struct Scene
 };
 
 // Print goes on after the glue is planned, so that it can keep clear of it.
-void printAround(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &glue)
+void printAround(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &glue, bool smallPrint = false)
 {
     cv::Mat keepOut(s.canvas.size(), CV_8U, cv::Scalar(0));
     for (const DotSpec &d : glue)
         cv::circle(keepOut, d.centre, int(d.semiMajor * 1.3f + 6), cv::Scalar(255), cv::FILLED);
-    drawPrint(rng, s.canvas, s.face, s.paper, keepOut);
+    drawPrint(rng, s.canvas, s.face, s.paper, keepOut, smallPrint);
 }
 
 // The bare board: colour, texture and fibres, on the belt or filling the view.
@@ -450,11 +463,12 @@ BoxImageGenerator::BoxImageGenerator(std::uint64_t seed)
 {
 }
 
-BoxImageGenerator::Picture BoxImageGenerator::picture(int index) const
+BoxImageGenerator::Picture BoxImageGenerator::picture(int index, bool smallPrint) const
 {
     cv::RNG pick = rngFor(m_seed, index, 3);
     Options o;
     o.colour = pick.uniform(0, 4) == 0;
+    o.smallPrint = smallPrint;
     return picture(index, o);
 }
 
@@ -484,7 +498,7 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
             }
         }
     }
-    printAround(rng, s, specs);
+    printAround(rng, s, specs, options.smallPrint);
     Picture p;
     p.dots = drawAll(rng, s, specs, options.colour);
     finish(rng, s, options.colour, p.image);

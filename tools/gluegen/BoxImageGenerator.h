@@ -39,13 +39,16 @@ public:
         int minDots = 0;
         int maxDots = 10;
         bool distractors = true; // shrunk drops and smears that must not count as dots
+        // More print of a dot's size (short codes, small rings), for training: such print is
+        // rare on a box, so a network sees too little of it to learn to pass over it.
+        bool smallPrint = false;
     };
 
     explicit BoxImageGenerator(std::uint64_t seed);
 
     Picture picture(int index, const Options &options) const;
     // Pictures for training and evaluation: a quarter of them in colour.
-    Picture picture(int index) const;
+    Picture picture(int index, bool smallPrint = false) const;
     // A product with three images of `dotsPerImage` dots each (0: drawn at random from 3..10).
     // Half the products are good; the rest carry one defect in one image.
     Product product(int index, bool colour = false, int dotsPerImage = 0) const;

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
 
-    train.py train   --data DIR --work DIR [--steps N] [--stop-at S]   (resumes from WORK/checkpoint.pt)
+    train.py train   --data DIR[,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT] [--lr LR]
+                     (resumes from WORK/checkpoint.pt; --init starts from another run's weights)
     train.py export  --work DIR --out MODEL_DIR          (jd.cfg, jd.weights, jd.names)
     train.py check   --out MODEL_DIR --image FILE        (OpenCV's output against PyTorch's)
 
@@ -94,17 +95,32 @@ class Net(nn.Module):
         return x  # raw head: B x A*(5+C) x H x W
 
 
-def load_set(data_dir):
-    """Every picture stretched to the network input, grey kept as one channel to save memory."""
+def label_rows(lines):
+    rows = np.array([[float(v) for v in line.split()] for line in lines if line.strip()],
+                    dtype=np.float32).reshape(-1, 5)
+    return rows[:, 1:5] * INPUT  # cx, cy, w, h in input pixels
+
+
+def load_set(data_dirs):
+    """Every picture stretched to the network input, grey kept as one channel to save memory.
+    Pictures (pic_*) and the three images of each product (prod_*, stacked) alike."""
     images, labels = [], []
-    for path in sorted(glob.glob(os.path.join(data_dir, "pic_*.jpg"))):
-        im = cv2.imread(path, cv2.IMREAD_UNCHANGED)
-        im = cv2.resize(im, (INPUT, INPUT), interpolation=cv2.INTER_LINEAR)
-        images.append(im)
-        with open(path[:-4] + ".txt") as f:
-            rows = np.array([[float(v) for v in line.split()] for line in f if line.strip()],
-                            dtype=np.float32).reshape(-1, 5)
-        labels.append(rows[:, 1:5].astype(np.float32) * INPUT)  # cx, cy, w, h in input pixels
+    stretch = lambda im: cv2.resize(im, (INPUT, INPUT), interpolation=cv2.INTER_LINEAR)
+    for data_dir in data_dirs:
+        for path in sorted(glob.glob(os.path.join(data_dir, "pic_*.jpg"))):
+            images.append(stretch(cv2.imread(path, cv2.IMREAD_UNCHANGED)))
+            with open(path[:-4] + ".txt") as f:
+                labels.append(label_rows(f))
+        for path in sorted(glob.glob(os.path.join(data_dir, "prod_*.jpg"))):
+            stacked = cv2.imread(path, cv2.IMREAD_UNCHANGED)
+            h = stacked.shape[0] // 3
+            with open(path[:-4] + ".txt") as f:
+                parts = f.read().split("image ")[1:]  # after "expected" and "defect": "k\n" + labels
+            if len(parts) != 3:
+                sys.exit(f"{path[:-4]}.txt: expected three images")
+            for k, part in enumerate(parts):
+                images.append(stretch(stacked[k * h:(k + 1) * h]))
+                labels.append(label_rows(part.splitlines()[1:]))
     return images, labels
 
 
@@ -209,13 +225,16 @@ def train(args):
     torch.manual_seed(SEED)
     torch.set_num_threads(args.threads)
     t0 = time.time()
-    images, labels = load_set(args.data)
+    images, labels = load_set(args.data.split(","))
     print(f"loaded {len(images)} pictures in {time.time() - t0:.0f} s", flush=True)
     os.makedirs(args.work, exist_ok=True)
     net = Net()
-    opt = torch.optim.AdamW(net.parameters(), lr=LR, weight_decay=5e-4)
+    opt = torch.optim.AdamW(net.parameters(), lr=args.lr, weight_decay=5e-4)
     step, spent = 0, 0.0
     ckpt = os.path.join(args.work, "checkpoint.pt")
+    if not os.path.exists(ckpt) and args.init:
+        net.load_state_dict(torch.load(args.init)["net"])
+        print(f"starting from the weights of {args.init}", flush=True)
     if os.path.exists(ckpt):
         state = torch.load(ckpt)
         net.load_state_dict(state["net"])
@@ -229,7 +248,7 @@ def train(args):
     while step < stop:
         rng = np.random.default_rng([SEED, step])
         # Warm-up, then cosine decay to 2 % over the planned steps.
-        lr = LR * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
+        lr = args.lr * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
         for group in opt.param_groups:
             group["lr"] = lr
         x, boxes = make_batch(images, labels, rng)
@@ -339,6 +358,8 @@ def main():
     ap.add_argument("--image")
     ap.add_argument("--steps", type=int, default=4000)
     ap.add_argument("--threads", type=int, default=2)
+    ap.add_argument("--lr", type=float, default=LR, help="peak learning rate")
+    ap.add_argument("--init", help="checkpoint whose weights a new run starts from")
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     args = ap.parse_args()
     if args.mode == "train":
