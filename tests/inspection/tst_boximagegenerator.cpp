@@ -98,13 +98,32 @@ private slots:
         int differs = 0;
         for (int index : {0, 1, 2, 3, 4, 5}) {
             const auto plain = gen.picture(index);
-            const auto busy = gen.picture(index, true);
+            BoxImageGenerator::Options o = gen.pictureOptions(index);
+            o.smallPrint = true;
+            const auto busy = gen.picture(index, o);
             QCOMPARE(BoxImageGenerator::darknetLabels(busy), BoxImageGenerator::darknetLabels(plain));
             QCOMPARE(busy.image.type(), plain.image.type());
             differs += !same(busy.image, plain.image);
-            QVERIFY(same(gen.picture(index, false).image, plain.image));
+            QVERIFY(same(gen.picture(index, gen.pictureOptions(index)).image, plain.image));
         }
         QVERIFY(differs >= 5);
+    }
+
+    void smallDotsOnly()
+    {
+        const BoxImageGenerator gen(10);
+        BoxImageGenerator::Options o;
+        o.minDots = o.maxDots = 10;
+        o.smallDots = true;
+        int dots = 0;
+        for (int index = 0; index < 5; ++index) {
+            for (const cv::Rect2f &r : gen.picture(index, o).dots) {
+                QVERIFY2(std::max(r.width, r.height) <= 18.0f && std::min(r.width, r.height) >= 7.0f,
+                         qPrintable(QStringLiteral("%1 x %2").arg(r.width).arg(r.height)));
+                ++dots;
+            }
+        }
+        QVERIFY(dots >= 40);
     }
 
     void labels()

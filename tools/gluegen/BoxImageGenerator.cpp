@@ -263,11 +263,11 @@ cv::Rect2f outline(const DotSpec &d)
     return cv::Rect2f(float(d.centre.x - hw), float(d.centre.y - hh), float(2 * hw), float(2 * hh));
 }
 
-DotSpec randomDot(cv::RNG &rng, cv::Point2f centre)
+DotSpec randomDot(cv::RNG &rng, cv::Point2f centre, double maxSemiMajor = 20.0)
 {
     DotSpec d;
     d.centre = centre;
-    d.semiMajor = float(uni(rng, 5.0, 20.0));
+    d.semiMajor = float(uni(rng, 5.0, maxSemiMajor));
     d.semiMinor = float(d.semiMajor * uni(rng, 0.72, 1.0));
     d.angleRad = float(uni(rng, 0, CV_PI));
     return d;
@@ -463,13 +463,12 @@ BoxImageGenerator::BoxImageGenerator(std::uint64_t seed)
 {
 }
 
-BoxImageGenerator::Picture BoxImageGenerator::picture(int index, bool smallPrint) const
+BoxImageGenerator::Options BoxImageGenerator::pictureOptions(int index) const
 {
     cv::RNG pick = rngFor(m_seed, index, 3);
     Options o;
     o.colour = pick.uniform(0, 4) == 0;
-    o.smallPrint = smallPrint;
-    return picture(index, o);
+    return o;
 }
 
 BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &options) const
@@ -482,7 +481,7 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
     for (int tries = 0; int(specs.size()) < n && tries < 2000; ++tries) {
         const cv::Point2f c(float(uni(rng, inner.x, inner.x + inner.width)),
                             float(uni(rng, inner.y, inner.y + inner.height)));
-        DotSpec d = randomDot(rng, c);
+        DotSpec d = randomDot(rng, c, options.smallDots ? 9.0 : 20.0);
         if (fits(specs, d))
             specs.push_back(d);
     }

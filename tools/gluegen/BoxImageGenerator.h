@@ -42,13 +42,17 @@ public:
         // More print of a dot's size (short codes, small rings), for training: such print is
         // rare on a box, so a network sees too little of it to learn to pass over it.
         bool smallPrint = false;
+        // Only the smallest dots (for training): they are the ones a network misses first.
+        bool smallDots = false;
     };
 
     explicit BoxImageGenerator(std::uint64_t seed);
 
     Picture picture(int index, const Options &options) const;
     // Pictures for training and evaluation: a quarter of them in colour.
-    Picture picture(int index, bool smallPrint = false) const;
+    Picture picture(int index) const { return picture(index, pictureOptions(index)); }
+    // The options picture(index) uses: the defaults, and colour for a quarter of the indices.
+    Options pictureOptions(int index) const;
     // A product with three images of `dotsPerImage` dots each (0: drawn at random from 3..10).
     // Half the products are good; the rest carry one defect in one image.
     Product product(int index, bool colour = false, int dotsPerImage = 0) const;

@@ -1,6 +1,7 @@
 // Writes generated box pictures with Darknet labels, whole products, or a warm-up image.
 //   gluegen pictures DIR FIRST COUNT [SEED]   DIR/pic_NNNNNN.jpg + .txt (one "0 cx cy w h" per dot)
 //   gluegen smallprint DIR FIRST COUNT [SEED] as pictures, with more print of a dot's size (for training)
+//   gluegen smalldots DIR FIRST COUNT [SEED]  as smallprint, with the smallest dots only (for training)
 //   gluegen products DIR FIRST COUNT [SEED]   DIR/prod_NNNNNN.jpg (three images stacked) + .txt
 //   gluegen warmup FILE [SEED]                one colour picture with dots (the station's alg_jd.jpg)
 // The same SEED and index always give the same picture.
@@ -22,9 +23,10 @@ int usage(const char *argv0)
     std::fprintf(stderr,
                  "usage: %s pictures DIR FIRST COUNT [SEED]\n"
                  "       %s smallprint DIR FIRST COUNT [SEED]\n"
+                 "       %s smalldots DIR FIRST COUNT [SEED]\n"
                  "       %s products DIR FIRST COUNT [SEED]\n"
                  "       %s warmup FILE [SEED]\n",
-                 argv0, argv0, argv0, argv0);
+                 argv0, argv0, argv0, argv0, argv0);
     return 2;
 }
 
@@ -72,7 +74,7 @@ int main(int argc, char *argv[])
         std::printf("%s: %zu dots\n", argv[2], p.dots.size());
         return 0;
     }
-    if (argc < 5 || (mode != "pictures" && mode != "smallprint" && mode != "products"))
+    if (argc < 5 || (mode != "pictures" && mode != "smallprint" && mode != "smalldots" && mode != "products"))
         return usage(argv[0]);
     const std::string dir = argv[2];
     const int first = std::atoi(argv[3]);
@@ -86,7 +88,10 @@ int main(int argc, char *argv[])
     }
     for (int i = first; i < first + count; ++i) {
         if (mode != "products") {
-            const BoxImageGenerator::Picture p = gen.picture(i, mode == "smallprint");
+            BoxImageGenerator::Options o = gen.pictureOptions(i);
+            o.smallPrint = mode != "pictures";
+            o.smallDots = mode == "smalldots";
+            const BoxImageGenerator::Picture p = gen.picture(i, o);
             if (!cv::imwrite(numbered(dir, "pic", i, ".jpg"), p.image, kJpeg)
                 || !writeText(numbered(dir, "pic", i, ".txt"), BoxImageGenerator::darknetLabels(p)))
                 return cannotWrite(argv[0], dir);
