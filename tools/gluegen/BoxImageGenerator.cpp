@@ -112,7 +112,8 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
     };
     // The hole stays wider than the line, or a small ring is a dot.
     auto printRing = [&](const cv::Point &c, const cv::Scalar &colour, int minRadius, int maxRadius) {
-        const int r = rng.uniform(minRadius, maxRadius + 1), thickness = std::min(rng.uniform(1, 4), std::max(1, r / 4));
+        const int r = rng.uniform(minRadius, maxRadius + 1);
+        const int thickness = std::min(rng.uniform(1, 4), std::max(1, r / 4));
         place([&](cv::Mat &m, const cv::Scalar &col) { cv::circle(m, c, r, col, thickness, cv::LINE_AA); }, colour);
     };
     const int texts = rng.uniform(0, 7);
