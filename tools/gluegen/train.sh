@@ -28,26 +28,22 @@ if [ -e "$work/train" ] && [ "$(cat "$work/generator.stamp" 2>/dev/null)" != "$s
     echo "The generator has changed since $work was made: its pictures and checkpoints go."
     rm -rf "$work/train" "$work/small" "$work/tiny" "$work/prods" "$work/eval" "$work/run" "$work/tune"
 fi
-if [ ! -f "$work/train/pic_023999.txt" ]; then
-    nice -n 19 "$gen" pictures "$work/train" 0 12000 1 &
-    nice -n 19 "$gen" pictures "$work/train" 12000 12000 1
+# generate DIR MODE FIRST COUNT: seed-1 items FIRST.. in two processes, one per core, unless
+# the last one is there already.
+generate() {
+    local dir=$1 mode=$2 first=$3 count=$4 half=$(($4 / 2)) prefix=pic
+    [ "$mode" = products ] && prefix=prod
+    if [ -f "$(printf '%s/%s_%06d.txt' "$dir" "$prefix" $((first + count - 1)))" ]; then
+        return 0
+    fi
+    nice -n 19 "$gen" "$mode" "$dir" "$first" "$half" 1 &
+    nice -n 19 "$gen" "$mode" "$dir" $((first + half)) $((count - half)) 1
     wait
-fi
-if [ ! -f "$work/small/pic_031999.txt" ]; then
-    nice -n 19 "$gen" smallprint "$work/small" 24000 4000 1 &
-    nice -n 19 "$gen" smallprint "$work/small" 28000 4000 1
-    wait
-fi
-if [ ! -f "$work/tiny/pic_039999.txt" ]; then
-    nice -n 19 "$gen" smalldots "$work/tiny" 32000 4000 1 &
-    nice -n 19 "$gen" smalldots "$work/tiny" 36000 4000 1
-    wait
-fi
-if [ ! -f "$work/prods/prod_001999.txt" ]; then
-    nice -n 19 "$gen" products "$work/prods" 0 1000 1 &
-    nice -n 19 "$gen" products "$work/prods" 1000 1000 1
-    wait
-fi
+}
+generate "$work/train" pictures 0 24000
+generate "$work/small" smallprint 24000 8000
+generate "$work/tiny" smalldots 32000 8000
+generate "$work/prods" products 0 2000
 if [ ! -f "$work/eval/prod_000499.txt" ]; then
     nice -n 19 "$gen" pictures "$work/eval" 0 500 2
     nice -n 19 "$gen" products "$work/eval" 0 500 2
