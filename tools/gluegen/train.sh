@@ -23,7 +23,7 @@ mkdir -p "$work"
 # Pictures made by another version of the generator are made again, held-out set included,
 # or the figures would describe pictures that the generator no longer draws; training on
 # them starts afresh.
-stamp=$(cat "$top"/tools/gluegen/{BoxImageGenerator.h,BoxImageGenerator.cpp,gluegen.cpp} | sha256sum | cut -d' ' -f1)
+stamp=$(cat "$top"/simulation/boxpictures/BoxImageGenerator.{h,cpp} "$top"/tools/gluegen/gluegen.cpp | sha256sum | cut -d' ' -f1)
 if [ -e "$work/train" ] && [ "$(cat "$work/generator.stamp" 2>/dev/null)" != "$stamp" ]; then
     echo "The generator has changed since $work was made: its pictures and checkpoints go."
     rm -rf "$work/train" "$work/small" "$work/tiny" "$work/prods" "$work/eval" "$work/run" "$work/tune"
