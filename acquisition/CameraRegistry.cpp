@@ -289,6 +289,7 @@ bool CameraRegistry::openVendor(int p, const CameraSlot &slot)
             if (pos.basler) {
                 pos.basler->close();
                 pos.basler->setGrabCameraEvents(false);
+                pos.basler.reset();
             }
             return false;
         }
@@ -340,6 +341,8 @@ bool CameraRegistry::close(int p)
     if (stopped) {
         delete pos.worker;
         delete pos.thread;
+        // Its worker is gone, and the camera must not outlive the back-end that made it.
+        pos.basler.reset();
     } else {
         // Never destroy a thread that still runs: leave it, and say so.
         std::printf("Capture thread of camera %d did not stop within %d ms\n", p + 1, kStopWaitMs);
@@ -367,7 +370,7 @@ void CameraRegistry::releaseVendor(int p, int vendor)
             pos.basler->close();
         if (pos.basler)
             pos.basler->setGrabCameraEvents(false);
-        break; // the camera object is kept until the next open replaces it
+        break; // the camera object goes with its worker (close)
     case CameraSlot::Hik:
         if (pos.hik && backends.hik) {
             backends.hik->closeDevice(pos.hik);

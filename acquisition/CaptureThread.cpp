@@ -1,7 +1,5 @@
 #include "CaptureThread.h"
 
-#include "DebugMode.h"
-#include "FrameStacker.h"
 
 #include <QString>
 
@@ -73,13 +71,9 @@ void CaptureThread::grabLoop()
         if (request.result == BalluffRequest::kResultOk && request.buffer) {
             const bool colour = request.pixelFormat == BalluffRequest::kPixelBgrPacked
                                 || request.pixelFormat == BalluffRequest::kPixelRgbPacked;
-            const cv::Mat frame = cv::Mat(request.height, request.width, colour ? CV_8UC3 : CV_8UC1,
-                                          const_cast<uint8_t *>(request.buffer), request.linePitch)
-                                      .clone();
-            if (!g_debug_mode)
-                m_pendingFrames.push(frame);
-            else if (m_debugQueue)
-                m_debugQueue->put(frame);
+            frameGrabbed(cv::Mat(request.height, request.width, colour ? CV_8UC3 : CV_8UC1,
+                                 const_cast<uint8_t *>(request.buffer), request.linePitch)
+                             .clone());
             if (++m_frames % kStatisticsEveryFrames == 0)
                 emit updateStatistics(QString::fromStdString(m_device.framesPerSecond()).left(4),
                                       m_index);
@@ -110,13 +104,14 @@ void CaptureThread::onLineEvent()
     try {
         m_device.writeS("LineSelector", "Line5");
         if (m_device.readBool("LineStatus")) {
-            bool good = true;
-            if (FrameStacker::verdictAtEjector(m_resultWaitList, m_resultList, m_shootedList, good)) {
-                m_device.writeS("UserOutputSelector", good ? "UserOutput1" : "UserOutput0");
+            const Ejection ejection = productAtEjector();
+            if (ejection != Ejection::None) {
+                m_device.writeS("UserOutputSelector",
+                                ejection == Ejection::Good ? "UserOutput1" : "UserOutput0");
                 m_device.writeBool("UserOutputValue", !m_device.readBool("UserOutputValue"));
             }
         } else {
-            FrameStacker::deliverProduct(m_pendingFrames, m_imageQueue, m_shootedList);
+            productWindowClosed();
         }
     } catch (const BalluffError &e) {
         // An exception must not leave the SDK's callback thread.

@@ -30,7 +30,6 @@ private:
 
     BalluffDevice &m_device;
     BalluffFunctionInterface &m_functions;
-    LockedList<cv::Mat> m_pendingFrames{"pending"};
     int m_heldRequest = -1;
     uint64_t m_frames = 0;
 };

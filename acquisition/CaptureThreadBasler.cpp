@@ -1,7 +1,5 @@
 #include "CaptureThreadBasler.h"
 
-#include "DebugMode.h"
-#include "FrameStacker.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -117,10 +115,7 @@ void CaptureThreadBasler::onImage(const BaslerGrabResult &result)
     default:
         return;
     }
-    if (!g_debug_mode)
-        m_pendingFrames.push(frame);
-    else if (m_debugQueue)
-        m_debugQueue->put(frame);
+    frameGrabbed(frame);
     ++m_frameCount;
 }
 
@@ -128,11 +123,11 @@ void CaptureThreadBasler::onEvent(intptr_t id)
 {
     try {
         if (id == kFallingEdgeId) {
-            FrameStacker::deliverProduct(m_pendingFrames, m_imageQueue, m_shootedList);
+            productWindowClosed();
         } else if (id == kRisingEdgeId) {
-            bool good = true;
-            if (FrameStacker::verdictAtEjector(m_resultWaitList, m_resultList, m_shootedList, good)) {
-                m_camera.setEnum("UserOutputSelector", good ? 1 : 3);
+            const Ejection ejection = productAtEjector();
+            if (ejection != Ejection::None) {
+                m_camera.setEnum("UserOutputSelector", ejection == Ejection::Good ? 1 : 3);
                 m_camera.setBool("UserOutputValue", false);
                 m_camera.setBool("UserOutputValue", true);
             }

@@ -38,7 +38,6 @@ private:
     void onEvent(intptr_t id);
 
     BaslerCamera &m_camera;
-    LockedList<cv::Mat> m_pendingFrames{"pending"};
     std::unique_ptr<ImageHandler> m_imageHandler;
     std::unique_ptr<EventHandler> m_eventHandler;
     QTimer *m_timer = nullptr;

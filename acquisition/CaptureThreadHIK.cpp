@@ -1,7 +1,5 @@
 #include "CaptureThreadHIK.h"
 
-#include "DebugMode.h"
-#include "FrameStacker.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -66,12 +64,7 @@ void CaptureThreadHIK::process()
         if (m_api.getOneFrameTimeout(m_handle, m_grabBuffer.data(), payloadBytes, info, 200)
             == HikApi::kOk) {
             ++m_frameCount;
-            const cv::Mat frame =
-                cv::Mat(info.height, info.width, CV_8UC1, m_grabBuffer.data()).clone();
-            if (!g_debug_mode)
-                m_pendingFrames.push(frame);
-            else if (m_debugQueue)
-                m_debugQueue->put(frame);
+            frameGrabbed(cv::Mat(info.height, info.width, CV_8UC1, m_grabBuffer.data()).clone());
         }
         QCoreApplication::processEvents();
     }
@@ -103,14 +96,13 @@ void CaptureThreadHIK::onException(unsigned, void *user)
 
 void CaptureThreadHIK::fallingEdge()
 {
-    FrameStacker::deliverProduct(m_pendingFrames, m_imageQueue, m_shootedList);
+    productWindowClosed();
 }
 
 void CaptureThreadHIK::risingEdge()
 {
-    bool verdict = true;
-    if (FrameStacker::verdictAtEjector(m_resultWaitList, m_resultList, m_shootedList, verdict)
-        && !verdict) {
+    // Only a bad product is signalled: the strobe on Line1.
+    if (productAtEjector() == Ejection::Bad) {
         m_api.setEnumValue(m_handle, "LineSelector", 1);
         m_api.setCommandValue(m_handle, "LineTriggerSoftware");
     }

@@ -41,7 +41,6 @@ private:
 
     HikApi &m_api;
     HikHandle m_handle;
-    LockedList<cv::Mat> m_pendingFrames{"pending"};
     std::vector<unsigned char> m_grabBuffer;
     QTimer *m_timer = nullptr;
     std::atomic<uint64_t> m_frameCount{0};

@@ -1,14 +1,19 @@
 #include "CaptureWorker.h"
 
+#include "DebugMode.h"
+#include "FrameStacker.h"
+#include "SysConf.h"
+
 CaptureWorker::CaptureWorker(bool stop, int index, QObject *parent)
     : QObject(parent)
     , m_stop(stop)
     , m_index(index)
+    , m_account(&g_product_account[index >= 0 && index < 4 ? index : 0])
 {
 }
 
-void CaptureWorker::setQueues(SyncQueue<FrameRecord> *imageQueue, LockedList<bool> *resultList,
-                              LockedList<bool> *resultWaitList, LockedList<bool> *shootedList,
+void CaptureWorker::setQueues(SyncQueue<FrameRecord> *imageQueue, LockedList<Verdict> *resultList,
+                              LockedList<uint64_t> *resultWaitList, LockedList<uint64_t> *shootedList,
                               SyncQueue<cv::Mat> *debugQueue)
 {
     m_imageQueue = imageQueue;
@@ -16,4 +21,69 @@ void CaptureWorker::setQueues(SyncQueue<FrameRecord> *imageQueue, LockedList<boo
     m_resultWaitList = resultWaitList;
     m_shootedList = shootedList;
     m_debugQueue = debugQueue;
+}
+
+void CaptureWorker::frameGrabbed(const cv::Mat &frame)
+{
+    if (!g_debug_mode)
+        m_pendingFrames.push(frame);
+    else if (m_debugQueue)
+        m_debugQueue->put(frame);
+}
+
+void CaptureWorker::productWindowClosed()
+{
+    if (g_debug_mode) {
+        m_pendingFrames.clear();
+        return;
+    }
+    const uint64_t product = m_account->newProduct();
+    FrameRecord record;
+    record.product = product;
+    if (!FrameStacker::stack(m_pendingFrames, record)) {
+        m_account->countNoFrames();
+    } else if (m_imageQueue && !m_imageQueue->tryPut(record)) {
+        // Inspection is a whole queue behind: waiting here would delay the next edges and
+        // with them every reject pulse.
+        m_account->countNotQueued();
+    }
+    if (m_shootedList)
+        m_shootedList->push(product);
+}
+
+CaptureWorker::Ejection CaptureWorker::productAtEjector()
+{
+    Ejection ejection = Ejection::None;
+    uint64_t product = 0;
+    if (m_resultWaitList && m_resultWaitList->pop(product)) {
+        Verdict verdict;
+        bool judged = false;
+        while (m_resultList && m_resultList->peek(verdict)) {
+            if (verdict.product > product)
+                break; // a later product's: it stays
+            m_resultList->pop(verdict);
+            if (verdict.product == product) {
+                judged = true;
+                break;
+            }
+            m_account->countLate(); // its product has passed already
+        }
+        if (judged) {
+            ejection = verdict.good ? Ejection::Good : Ejection::Bad;
+        } else {
+            m_account->countUnjudged();
+            int mismatchAct;
+            {
+                QMutexLocker locker(&g_sys_conf.lock);
+                mismatchAct = g_sys_conf.MISMATCHACT;
+            }
+            ejection = mismatchAct == 1 ? Ejection::Bad
+                       : mismatchAct == 0 ? Ejection::Good
+                                          : Ejection::None;
+        }
+    }
+    uint64_t shot = 0;
+    if (m_shootedList && m_resultWaitList && m_shootedList->pop(shot))
+        m_resultWaitList->push(shot);
+    return ejection;
 }

@@ -2,14 +2,9 @@
 
 #include <opencv2/imgproc.hpp>
 
-void FrameStacker::deliverProduct(LockedList<cv::Mat> &pending, SyncQueue<FrameRecord> *imageQueue,
-                                  LockedList<bool> *shootedList)
+bool FrameStacker::stack(LockedList<cv::Mat> &pending, FrameRecord &record)
 {
     const int n = pending.size();
-    if (n < 1) {
-        pending.clear();
-        return;
-    }
     cv::Mat tall;
     int rows = 0;
     for (int i = 0; i < n; ++i) {
@@ -31,28 +26,10 @@ void FrameStacker::deliverProduct(LockedList<cv::Mat> &pending, SyncQueue<FrameR
             cv::resize(frame, frame, cv::Size(tall.cols, rows));
         frame.copyTo(tall.rowRange(i * rows, (i + 1) * rows));
     }
-    if (!tall.empty() && imageQueue) {
-        imageQueue->put(FrameRecord{n, tall});
-        if (shootedList)
-            shootedList->push(true);
-    }
     pending.clear();
-}
-
-bool FrameStacker::verdictAtEjector(LockedList<bool> *resultWaitList, LockedList<bool> *resultList,
-                                    LockedList<bool> *shootedList, bool &verdict)
-{
-    bool have = false;
-    if (resultWaitList && resultWaitList->size() > 0) {
-        bool waiting = false;
-        resultWaitList->pop(waiting);
-        if (resultList && resultList->size() > 0)
-            have = resultList->pop(verdict);
-    }
-    if (shootedList && resultWaitList && shootedList->size() > 0) {
-        bool shot = false;
-        shootedList->pop(shot);
-        resultWaitList->push(true);
-    }
-    return have;
+    if (tall.empty())
+        return false;
+    record.shots = n;
+    record.image = tall;
+    return true;
 }

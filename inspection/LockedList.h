@@ -43,6 +43,16 @@ public:
         return true;
     }
 
+    // Copies the oldest item into out without removing it; false on an empty list.
+    bool peek(T &out) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_items.empty())
+            return false;
+        out = m_items.front();
+        return true;
+    }
+
     void clear()
     {
         std::lock_guard<std::mutex> lock(m_mutex);

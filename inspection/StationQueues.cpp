@@ -5,9 +5,9 @@
 SyncQueue<SaveRequest> *g_save_queue = nullptr;
 SyncQueue<FrameRecord> *g_image_queue[4] = {};
 SyncQueue<cv::Mat> *g_debug_queue[4] = {};
-LockedList<bool> *g_result_list[4] = {};
-LockedList<bool> *g_result_wait_list[4] = {};
-LockedList<bool> *g_shooted_list[4] = {};
+LockedList<Verdict> *g_result_list[4] = {};
+LockedList<uint64_t> *g_result_wait_list[4] = {};
+LockedList<uint64_t> *g_shooted_list[4] = {};
 
 namespace {
 std::string indexed(const char *pattern, int k)

@@ -4,6 +4,7 @@
 #include "LockedList.h"
 #include "SaveRequest.h"
 #include "SyncQueue.h"
+#include "Verdict.h"
 
 #include <opencv2/core/mat.hpp>
 
@@ -13,9 +14,11 @@
 extern SyncQueue<SaveRequest> *g_save_queue;                 // "save queue"
 extern SyncQueue<FrameRecord> *g_image_queue[4];             // "image_%d"
 extern SyncQueue<cv::Mat> *g_debug_queue[4];                 // "debug_%d"
-extern LockedList<bool> *g_result_list[4];                   // "result_%d"
-extern LockedList<bool> *g_result_wait_list[4];              // "result_wait%d"
-extern LockedList<bool> *g_shooted_list[4];                  // "shooted_%d"
+// Verdicts (window -> capture worker), and the numbers of the products waiting for the
+// ejector: shot in the last window, then waiting one more window for their verdict.
+extern LockedList<Verdict> *g_result_list[4];                // "result_%d"
+extern LockedList<uint64_t> *g_result_wait_list[4];          // "result_wait%d"
+extern LockedList<uint64_t> *g_shooted_list[4];              // "shooted_%d"
 
 namespace StationQueues {
 // The save queue, then per position its image queue, verdict, trigger-wait and shot

@@ -32,6 +32,18 @@ public:
         m_notEmpty.notify_one();
     }
 
+    // Appends a copy unless kCapacity items are queued; never waits beyond the mutex. For
+    // producers that must not stall (a camera's event thread).
+    bool tryPut(const T &item)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (static_cast<int>(m_items.size()) >= m_capacity)
+            return false;
+        m_items.push_back(item);
+        m_notEmpty.notify_one();
+        return true;
+    }
+
     // Blocks while the queue is empty, then moves the oldest item into out and wakes one
     // producer.
     void take(T &out)

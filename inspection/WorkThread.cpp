@@ -2,6 +2,7 @@
 
 #include "GlueDotDetector.h"
 #include "ImageStore.h"
+#include "ProductAccount.h"
 #include "Rotation.h"
 #include "StationQueues.h"
 #include "SysConf.h"
@@ -93,15 +94,15 @@ void WorkThread::run()
     }
 }
 
-void WorkThread::judgeUninspected(const Settings &s, int shots, const char *why)
+void WorkThread::judgeUninspected(const Settings &s, const FrameRecord &record, const char *why)
 {
     if (s.mismatchAct == 1)
-        emit event_ng(m_cam);
+        emit event_ng(m_cam, record.product);
     else if (s.mismatchAct == 0)
-        emit event_ok(m_cam);
+        emit event_ok(m_cam, record.product);
     ++m_total;
     emit display_check_total(m_cam, m_total);
-    qDebug().noquote() << "camera" << m_cam << why << shots;
+    qDebug().noquote() << "camera" << m_cam << why << record.shots;
 }
 
 void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDateTime &now,
@@ -110,13 +111,14 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     const cv::Mat &img = record.image;
     const int n = record.shots;
     if (n != s.shoot) {
-        judgeUninspected(s, n, "frame with image count");
+        g_product_account[m_cam].countMiscounted();
+        judgeUninspected(s, record, "frame with image count");
         return;
     }
     // Fewer rows than images: nothing to cut. Judged like a frame of the wrong count
     // rather than handing empty images to the network.
     if (n < 1 || img.rows / n < 1) {
-        judgeUninspected(s, n, "frame too small to cut, image count");
+        judgeUninspected(s, record, "frame too small to cut, image count");
         return;
     }
     const int h = img.rows / n;
@@ -154,13 +156,13 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
         }
     } catch (const cv::Exception &e) {
         // A failing network must not end the position's inspection for good.
-        judgeUninspected(s, n, (std::string("detection failed (") + e.what() + "), image count").c_str());
+        judgeUninspected(s, record, (std::string("detection failed (") + e.what() + "), image count").c_str());
         return;
     }
     const QDateTime t1 = QDateTime::currentDateTime();
     emit display_timecost(m_cam, static_cast<int>(t0.msecsTo(t1)));
     if (static_cast<int>(results.size()) < n || static_cast<int>(drawn.size()) < n) {
-        judgeUninspected(s, n, "detector returned too few results, image count");
+        judgeUninspected(s, record, "detector returned too few results, image count");
         return;
     }
 
@@ -175,7 +177,7 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     emit display_jd_no(m_cam, counts.join(QLatin1Char(',')));
 
     if (ng) {
-        emit event_ng(m_cam);
+        emit event_ng(m_cam, record.product);
         if (s.save == 1 || s.save == 2) {
             for (int i = 0; i < n; ++i) {
                 if (static_cast<int>(results[i].size()) >= s.expected[i])
@@ -185,7 +187,7 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
             }
         }
     } else {
-        emit event_ok(m_cam);
+        emit event_ok(m_cam, record.product);
     }
 
     ++m_total;

@@ -46,8 +46,9 @@ signals:
     void display_timecost(int cam, int ms);
     void display_check_total(int cam, long total);
     void display_jd_no(int cam, QString jd_no);
-    void event_ok(int cam);
-    void event_ng(int cam);
+    // The verdict of the product numbered `product` (FrameRecord::product).
+    void event_ok(int cam, qulonglong product);
+    void event_ng(int cam, qulonglong product);
 
 protected:
     void run() override;
@@ -63,7 +64,7 @@ private:
 
     Settings copySettings() const;
     // The verdict for a frame that can't be inspected (wrong image count): by MISMATCHACT.
-    void judgeUninspected(const Settings &s, int shots, const char *why);
+    void judgeUninspected(const Settings &s, const FrameRecord &record, const char *why);
     void inspect(const Settings &s, const FrameRecord &record, const QDateTime &now,
                  unsigned &showCounter);
     void save(const cv::Mat &image, const QString &path);

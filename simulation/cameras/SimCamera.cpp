@@ -212,6 +212,8 @@ void SimCamera::windowEdge(bool rising)
     // The level changes when the camera handles the edge, so a listener reading the line
     // in its callback sees the level of the edge it was called for.
     post([this, line, rising] {
+        if (!rising && m_grabbing && framesBuffered() > 0)
+            ++m_edgesWithUngrabbedFrames;
         EdgeListener listener;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -276,7 +278,7 @@ void SimCamera::deliverFrame(const cv::Mat &frame)
         std::lock_guard<std::mutex> lock(m_frameMutex);
         if (m_frames.size() >= kFrameBufferSlots)
             m_frames.pop_front();
-        m_frames.push_back(frame);
+        m_frames.push_back({frame, Clock::now()});
     }
     ++m_framesDelivered;
     m_frameReady.notify_one();
@@ -318,8 +320,11 @@ bool SimCamera::waitFrame(cv::Mat &out, int timeoutMs)
                           [this] { return !m_frames.empty() || !m_plugged; });
     if (m_frames.empty() || !m_plugged)
         return false;
-    out = m_frames.front();
+    out = m_frames.front().frame;
+    const Clock::time_point delivered = m_frames.front().delivered;
     m_frames.pop_front();
+    lock.unlock();
+    m_grabWait.add(std::chrono::duration<double, std::milli>(Clock::now() - delivered).count());
     return true;
 }
 
@@ -359,7 +364,7 @@ void SimCamera::post(std::function<void()> task)
 {
     {
         std::lock_guard<std::mutex> lock(m_taskMutex);
-        m_tasks.push_back(std::move(task));
+        m_tasks.push_back({std::move(task), Clock::now()});
     }
     m_taskReady.notify_one();
 }
@@ -378,11 +383,12 @@ void SimCamera::callbackLoop()
         m_taskReady.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
         if (m_stopping)
             break;
-        std::function<void()> task = std::move(m_tasks.front());
+        Task task = std::move(m_tasks.front());
         m_tasks.pop_front();
         m_busy = true;
         lock.unlock();
-        task();
+        m_eventWait.add(std::chrono::duration<double, std::milli>(Clock::now() - task.posted).count());
+        task.run();
         lock.lock();
         m_busy = false;
         m_taskDone.notify_all();
@@ -422,6 +428,19 @@ void SimCamera::unplug()
         if (listener)
             listener();
     });
+}
+
+int SimCamera::framesBuffered() const
+{
+    std::lock_guard<std::mutex> lock(m_frameMutex);
+    return static_cast<int>(m_frames.size());
+}
+
+void SimCamera::clearTimings()
+{
+    m_grabWait.clear();
+    m_eventWait.clear();
+    m_edgesWithUngrabbedFrames = 0;
 }
 
 std::vector<SimCamera::FeatureWrite> SimCamera::featureWrites() const

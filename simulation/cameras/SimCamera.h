@@ -1,8 +1,11 @@
 #pragma once
 
+#include "DelayStats.h"
+
 #include <opencv2/core/mat.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -130,6 +133,15 @@ public:
     // operation fails.
     void unplug();
 
+    // Where the time goes, for benchmarks: how long a frame waited in the camera before
+    // the station grabbed it, how long an event waited for the callback thread, and how
+    // many falling edges found frames of their window still in the camera (ungrabbed).
+    const DelayStats &grabWait() const { return m_grabWait; }
+    const DelayStats &eventWait() const { return m_eventWait; }
+    uint64_t edgesWithUngrabbedFrames() const { return m_edgesWithUngrabbedFrames; }
+    int framesBuffered() const;
+    void clearTimings();
+
     // Records for tests.
     std::vector<FeatureWrite> featureWrites() const;
     std::vector<std::string> featureWriteTexts() const;
@@ -164,14 +176,26 @@ private:
     UnplugListener m_unplugListener;
     FrameProvider m_freeRunProvider;
 
-    std::mutex m_frameMutex; // guards m_frames
+    using Clock = std::chrono::steady_clock;
+    struct BufferedFrame
+    {
+        cv::Mat frame;
+        Clock::time_point delivered;
+    };
+    struct Task
+    {
+        std::function<void()> run;
+        Clock::time_point posted;
+    };
+
+    mutable std::mutex m_frameMutex; // guards m_frames
     std::condition_variable m_frameReady;
-    std::deque<cv::Mat> m_frames;
+    std::deque<BufferedFrame> m_frames;
 
     std::mutex m_taskMutex; // guards m_tasks, m_busy, m_stopping
     std::condition_variable m_taskReady;
     std::condition_variable m_taskDone;
-    std::deque<std::function<void()>> m_tasks;
+    std::deque<Task> m_tasks;
     bool m_busy = false;
     bool m_stopping = false;
     std::thread m_callbackThread;
@@ -180,4 +204,8 @@ private:
     std::condition_variable m_freeRunWake;
     bool m_freeRunStop = false;
     std::thread m_freeRunThread;
+
+    DelayStats m_grabWait;
+    DelayStats m_eventWait;
+    std::atomic<uint64_t> m_edgesWithUngrabbedFrames{0};
 };

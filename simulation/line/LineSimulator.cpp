@@ -40,6 +40,8 @@ LineSimulator::~LineSimulator()
 void LineSimulator::judge(Lane &lane, const InFlight &p)
 {
     ++lane.counters.judged;
+    if (m_keepHistory)
+        lane.history.push_back({p.ng, p.pulses > 0});
     if (p.ng && p.pulses > 0)
         ++lane.counters.correctEjections;
     else if (p.ng)
@@ -70,7 +72,9 @@ void LineSimulator::beginProduct()
             judge(lane, lane.conveyor.front());
             lane.conveyor.pop_front();
         }
+        const auto t0 = std::chrono::steady_clock::now();
         lane.product = m_source ? m_source->next(static_cast<int>(i), m_shots) : FrameSource::Product();
+        m_sourceTime.add(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
         lane.shot = 0;
         lane.conveyor.push_back({lane.product.ng, 0});
         ++lane.counters.products;
@@ -140,6 +144,20 @@ LineSimulator::Counters LineSimulator::counters(int camera) const
     return m_lanes[camera].counters;
 }
 
+void LineSimulator::setKeepHistory(bool keep)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_keepHistory = keep;
+}
+
+std::vector<LineSimulator::JudgedProduct> LineSimulator::history(int camera) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (camera < 0 || camera >= static_cast<int>(m_lanes.size()))
+        return {};
+    return m_lanes[camera].history;
+}
+
 bool LineSimulator::currentProductIsNg(int camera) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -185,7 +203,10 @@ void LineSimulator::run(double productsPerMinute)
     const auto window = period * 6 / 10;
     auto waitUntil = [this](Clock::time_point t) {
         std::unique_lock<std::mutex> lock(m_runMutex);
-        return !m_runWake.wait_until(lock, t, [this] { return m_stop; });
+        if (m_runWake.wait_until(lock, t, [this] { return m_stop; }))
+            return false;
+        m_clockLateness.add(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
+        return true;
     };
     auto t0 = Clock::now();
     for (;;) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DelayStats.h"
 #include "FrameSource.h"
 
 #include <condition_variable>
@@ -58,6 +59,21 @@ public:
     bool isRunning() const;
 
     Counters counters(int camera) const;
+
+    // Each judged product of a camera, in line order, while history is kept (off by
+    // default: a week of production would fill the memory).
+    struct JudgedProduct
+    {
+        bool ng = false;
+        bool ejected = false;
+    };
+    void setKeepHistory(bool keep);
+    std::vector<JudgedProduct> history(int camera) const;
+
+    // Where the line's own time goes: how late its thread woke for an edge or a shot, and
+    // how long the frame source took for a product's pictures (on the line's thread).
+    const DelayStats &clockLateness() const { return m_clockLateness; }
+    const DelayStats &sourceTime() const { return m_sourceTime; }
     // Was the last product that entered camera's window an NG one?
     bool currentProductIsNg(int camera) const;
 
@@ -75,9 +91,10 @@ private:
         int shot = 0;
         std::deque<InFlight> conveyor; // newest at the back, the one at the ejector in front
         Counters counters;
+        std::vector<JudgedProduct> history;
     };
 
-    static void judge(Lane &lane, const InFlight &p);
+    void judge(Lane &lane, const InFlight &p);
     void onPulse(size_t lane, const std::string &line);
     void run(double productsPerMinute);
 
@@ -85,6 +102,9 @@ private:
     const int m_shots;
     mutable std::mutex m_mutex; // guards m_lanes' contents and m_source
     std::vector<Lane> m_lanes;
+    bool m_keepHistory = false;
+    DelayStats m_clockLateness;
+    DelayStats m_sourceTime;
 
     std::mutex m_runMutex; // guards m_stop
     std::condition_variable m_runWake;

@@ -94,16 +94,21 @@ private slots:
         QCOMPARE(g_shooted_list[0]->size(), 1);
     }
 
-    void windowWithoutFramesSendsNothing()
+    void windowWithoutFramesIsNumberedButNotInspected()
     {
         Rig rig;
         QVERIFY(rig.open());
+        const uint64_t before = g_product_account[0].noFrames();
+        const uint64_t last = g_product_account[0].lastProduct();
         rig.line().beginProduct();
         rig.line().endProduct();
         QVERIFY(rig.line().settle(5000));
         FrameRecord record;
         QVERIFY(!takeRecord(record, 300));
-        QCOMPARE(g_shooted_list[0]->size(), 0);
+        uint64_t waiting = 0;
+        QVERIFY(g_shooted_list[0]->peek(waiting));
+        QCOMPARE(waiting, last + 1);
+        QCOMPARE(g_product_account[0].noFrames(), before + 1);
     }
 
     void badVerdictFiresTwoWindowsLater()
@@ -125,7 +130,7 @@ private slots:
             if (j < verdicts.size()) {
                 FrameRecord record;
                 QVERIFY(takeRecord(record));
-                g_result_list[0]->push(verdicts[j]); // judged before the next window
+                g_result_list[0]->push(Verdict{record.product, verdicts[j]}); // before the next window
             }
             const std::vector<std::string> pulses = rig.camera()->pulses();
             // Product j-2 stands at the ejector during window j.
@@ -138,21 +143,71 @@ private slots:
             QCOMPARE(p, std::string("Line1"));
     }
 
-    void risingEdgeWithoutVerdictFiresNothing()
+    // Each product's plan, one letter per window: G / B a good / bad verdict before its
+    // ejection, g / b the same verdict only after it (late), x no verdict ever (MISMATCHACT
+    // 2 on a miscounted frame), - a window without frames. A verdict can only reach its own
+    // product; a product without one in time gets MISMATCHACT's rule.
+    void pairing_data()
     {
+        QTest::addColumn<QString>("plan");
+        QTest::addColumn<int>("mismatchAct");
+        QTest::addColumn<QString>("ejected");
+        QTest::newRow("on time") << "GBGGBG" << 1 << "010010";
+        QTest::newRow("late, eject") << "GbGBgG" << 1 << "010110";
+        QTest::newRow("late, pass") << "GbGBgG" << 0 << "000100";
+        QTest::newRow("late, no output") << "BbGBgB" << 2 << "100101";
+        QTest::newRow("no frames, eject") << "G-BG-G" << 1 << "011010";
+        QTest::newRow("no frames, pass") << "B-BG-G" << 0 << "101000";
+        QTest::newRow("never judged") << "GxBxG" << 1 << "01110";
+    }
+
+    void pairing()
+    {
+        QFETCH(QString, plan);
+        QFETCH(int, mismatchAct);
+        QFETCH(QString, ejected);
         Rig rig;
         QVERIFY(rig.open());
-        g_shooted_list[0]->push(true);
-        rig.line().beginProduct(); // shot moves to waiting
-        QVERIFY(rig.line().settle(5000));
-        QCOMPARE(g_result_wait_list[0]->size(), 1);
-        rig.line().endProduct();
-        rig.line().beginProduct(); // waiting consumed, no verdict: nothing fires
-        QVERIFY(rig.line().settle(5000));
-        QCOMPARE(g_result_wait_list[0]->size(), 0);
-        QVERIFY(rig.camera()->pulses().empty());
-        g_result_list[0]->push(true); // a good verdict never fires either
-        QVERIFY(rig.camera()->pulses().empty());
+        g_sys_conf.MISMATCHACT = mismatchAct;
+        g_product_account[0].clearCounts();
+        rig.line().setKeepHistory(true);
+        const int n = plan.size();
+        const QString windows = plan + "GGG"; // until the last late verdict has come and gone
+        std::vector<uint64_t> numbers(windows.size(), 0);
+        for (int w = 0; w < windows.size(); ++w) {
+            rig.line().beginProduct();
+            QVERIFY(rig.line().settle(5000));
+            // Late verdicts come after their product's ejection edge (window j + 2).
+            for (int j = 0; j + 2 <= w && j < n; ++j)
+                if (w == j + 2 && plan[j].isLower() && plan[j] != '-' && plan[j] != 'x')
+                    g_result_list[0]->push(Verdict{numbers[j], plan[j] == 'g'});
+            const bool shoots = windows[w] != '-';
+            if (shoots) {
+                for (int s = 0; s < 3; ++s)
+                    rig.line().shoot();
+                QTRY_COMPARE_WITH_TIMEOUT(rig.camera()->framesBuffered(), 0, 5000);
+                QThread::msleep(20); // from the camera into the worker's pending frames
+            }
+            rig.line().endProduct();
+            QVERIFY(rig.line().settle(5000));
+            if (shoots) {
+                FrameRecord record;
+                QVERIFY(takeRecord(record));
+                numbers[w] = record.product;
+                if (windows[w].isUpper())
+                    g_result_list[0]->push(Verdict{record.product, windows[w] == 'G'});
+            }
+        }
+        rig.line().finish();
+        QString got;
+        for (const LineSimulator::JudgedProduct &p : rig.line().history(0))
+            got += p.ejected ? '1' : '0';
+        QCOMPARE(got.left(n), ejected);
+        const int late = plan.count('g') + plan.count('b');
+        QCOMPARE(int(g_product_account[0].late()), late);
+        QCOMPARE(int(g_product_account[0].unjudged()), late + plan.count('x') + plan.count('-'));
+        QCOMPARE(int(g_product_account[0].noFrames()), plan.count('-'));
+        g_sys_conf.MISMATCHACT = 1;
     }
 
     void debugModeSendsFramesToTheDebugQueue()

@@ -1,0 +1,3 @@
+#include "ProductAccount.h"
+
+ProductAccount g_product_account[4];
