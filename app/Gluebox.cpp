@@ -5,6 +5,7 @@
 #include "CLog.h"
 #include "CameraRegistry.h"
 #include "CleanupRunner.h"
+#include "ImageStore.h"
 #include "DebugMode.h"
 #include "GlueDotDetector.h"
 #include "LineSimulator.h"
@@ -19,20 +20,35 @@
 #include "StationQueues.h"
 #include "StationState.h"
 #include "SysConf.h"
+#include "db_label.h"
 
+#include <QDate>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QLCDNumber>
 #include <QMessageBox>
+#include <QPixmap>
+#include <QSignalMapper>
+#include <QToolButton>
+#include <QUrl>
 
 #include <QThread>
 #include <QTimer>
 
+#include <opencv2/imgproc.hpp>
+
+#include <array>
 #include <cstdio>
 #include <unistd.h>
 
 Gluebox::Gluebox(QWidget *parent)
     : QMainWindow(parent)
-    , ui(new Ui::Gluebox)
+    , ui(new Ui::GlueboxClass)
 {
     ui->setupUi(this);
+    setupDisplay();
 
     const bool rotateRead = readRotate();
 
@@ -110,6 +126,7 @@ void Gluebox::startCameras()
         m_work_threads[i]->start(QThread::HighestPriority);
         m_debug_threads[i] = std::make_unique<DebugThread>();
         m_debug_threads[i]->init(i, g_debug_queue[i]);
+        connectDisplay(i);
         m_debug_threads[i]->start(QThread::HighestPriority);
         if (!g_detector[i].initDetector()) {
             QMessageBox::information(nullptr, QStringLiteral("系统自检失败"),
@@ -123,6 +140,7 @@ void Gluebox::startCameras()
             if (g_cameras[i].found)
                 SetCameraOpen(i, true);
     }
+    showCameraStates();
     DisableDebugMode();
 #ifndef GLUEBOX_VENDOR_SDKS
     m_simulation->line().start(m_simulation->settings().productsPerMinute);
@@ -145,16 +163,270 @@ void Gluebox::stopCameras()
 #endif
 }
 
-void Gluebox::OnOKHub(int Num)
+void Gluebox::OnOKHub(int Num, qulonglong product)
 {
     if (Num >= 0 && Num < 4 && g_result_list[Num])
-        g_result_list[Num]->push(true);
+        g_result_list[Num]->push(Verdict{product, true});
+    showVerdict(Num, true);
 }
 
-void Gluebox::OnNGHub(int Num)
+void Gluebox::OnNGHub(int Num, qulonglong product)
 {
     if (Num >= 0 && Num < 4 && g_result_list[Num])
-        g_result_list[Num]->push(false);
+        g_result_list[Num]->push(Verdict{product, false});
+    showVerdict(Num, false);
+}
+
+void Gluebox::showVerdict(int Num, bool ok)
+{
+    if (Num < 0 || Num >= 4)
+        return;
+    if (ok) {
+        m_lcdNumber_ok[Num]->display(++m_ok[Num]);
+        m_label_reslut[Num]->setText(QStringLiteral("OK"));
+        m_label_reslut[Num]->setStyleSheet(QStringLiteral("background-color: rgb(0, 255, 0);"));
+    } else {
+        m_lcdNumber_ng[Num]->display(++m_ng[Num]);
+        m_label_reslut[Num]->setText(QStringLiteral("NG"));
+        m_label_reslut[Num]->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
+    }
+}
+
+void Gluebox::setupDisplay()
+{
+    Ui::GlueboxClass &f = *ui;
+    const std::array<QLabel *, 4> capSpeed{f.label_cap_speed_1, f.label_cap_speed_2,
+                                           f.label_cap_speed_3, f.label_cap_speed_4};
+    const std::array<QLabel *, 4> camStatus{f.cam_status_1, f.cam_status_2, f.cam_status_3,
+                                            f.cam_status_4};
+    const std::array<QLabel *, 4> camWork{f.cam_work_1, f.cam_work_2, f.cam_work_3, f.cam_work_4};
+    const std::array<QToolButton *, 4> camButton{f.toolButton_cam_1, f.toolButton_cam_2,
+                                                 f.toolButton_cam_3, f.toolButton_cam_4};
+    const std::array<db_label *, 4> image1{f.image_label_11, f.image_label_21, f.image_label_31,
+                                           f.image_label_41};
+    const std::array<db_label *, 4> image2{f.image_label_12, f.image_label_22, f.image_label_32,
+                                           f.image_label_42};
+    const std::array<QLabel *, 4> timecost{f.label_timecost_1, f.label_timecost_2,
+                                           f.label_timecost_3, f.label_timecost_4};
+    const std::array<QLCDNumber *, 4> total{f.lcdNumber_total_1, f.lcdNumber_total_2,
+                                            f.lcdNumber_total_3, f.lcdNumber_total_4};
+    const std::array<QLabel *, 4> jdNo{f.label_jd_no_1, f.label_jd_no_2, f.label_jd_no_3,
+                                       f.label_jd_no_4};
+    const std::array<QLCDNumber *, 4> ok{f.lcdNumber_ok_1, f.lcdNumber_ok_2, f.lcdNumber_ok_3,
+                                         f.lcdNumber_ok_4};
+    const std::array<QLCDNumber *, 4> ng{f.lcdNumber_ng_1, f.lcdNumber_ng_2, f.lcdNumber_ng_3,
+                                         f.lcdNumber_ng_4};
+    const std::array<QLabel *, 4> result{f.label_reslut_1, f.label_reslut_2, f.label_reslut_3,
+                                         f.label_reslut_4};
+    const std::array<QToolButton *, 4> rotate{f.rotate_1, f.rotate_2, f.rotate_3, f.rotate_4};
+    const std::array<db_label *, 4> ngLabel{f.label_ng_1, f.label_ng_2, f.label_ng_3,
+                                            f.label_ng_4};
+
+    m_image_mapper[0] = new QSignalMapper(this);
+    m_image_mapper[1] = new QSignalMapper(this);
+    m_ng_mapper = new QSignalMapper(this);
+    m_rotate_mapper = new QSignalMapper(this);
+    for (int i = 0; i < 4; ++i) {
+        m_label_cap_speed[i] = capSpeed[i];
+        m_cam_status[i] = camStatus[i];
+        m_cam_work[i] = camWork[i];
+        m_toolButton_cam[i] = camButton[i];
+        m_image_label[i][0] = image1[i];
+        m_image_label[i][1] = image2[i];
+        m_label_timecost[i] = timecost[i];
+        m_lcdNumber_total[i] = total[i];
+        m_label_jd_no[i] = jdNo[i];
+        m_lcdNumber_ok[i] = ok[i];
+        m_lcdNumber_ng[i] = ng[i];
+        m_label_reslut[i] = result[i];
+        m_rotate[i] = rotate[i];
+        m_label_ng[i] = ngLabel[i];
+
+        m_full_screen[i][0] = m_full_screen[i][1] = false;
+        m_check_count[i] = m_ok[i] = m_ng[i] = 0;
+        m_lcdNumber_total[i]->display(0);
+        // Black until the first frame, so a full-screen toggle before it shows black.
+        m_last_image[i][0] = cv::Mat::zeros(20, 20, CV_8UC3);
+        m_last_image[i][1] = cv::Mat::zeros(20, 20, CV_8UC3);
+
+        for (int k = 0; k < 2; ++k) {
+            connect(m_image_label[i][k], &db_label::QlabelDoubleClick, m_image_mapper[k],
+                    qOverload<>(&QSignalMapper::map));
+            m_image_mapper[k]->setMapping(m_image_label[i][k], i * 16 + k);
+        }
+        connect(m_label_ng[i], &db_label::QlabelDoubleClick, m_ng_mapper,
+                qOverload<>(&QSignalMapper::map));
+        m_ng_mapper->setMapping(m_label_ng[i], i);
+        connect(m_rotate[i], &QToolButton::released, m_rotate_mapper,
+                qOverload<>(&QSignalMapper::map));
+        m_rotate_mapper->setMapping(m_rotate[i], i);
+    }
+    ui->lcdNumber_total_no->display(0);
+    ui->lcdNumber_total_no_last->display(0);
+    for (QSignalMapper *mapper : m_image_mapper)
+        connect(mapper, &QSignalMapper::mappedInt, this, &Gluebox::OnDBClickHub);
+    connect(m_ng_mapper, &QSignalMapper::mappedInt, this, &Gluebox::OnDBClickNGHub);
+    connect(m_rotate_mapper, &QSignalMapper::mappedInt, this, &Gluebox::OnRotateReleasedHub);
+}
+
+void Gluebox::connectDisplay(int position)
+{
+    m_cam_status[position]->setStyleSheet(QStringLiteral("background-color: rgb(0, 170, 0);"));
+    WorkThread *work = m_work_threads[position].get();
+    connect(work, &WorkThread::notify, this, &Gluebox::OnNotifyHub);
+    connect(work, &WorkThread::display_timecost, this, &Gluebox::OnDisplayTimeCostHub);
+    connect(work, &WorkThread::display_check_total, this, &Gluebox::OnDisplayCheckNumberHub);
+    connect(work, &WorkThread::display_jd_no, this, &Gluebox::OnDisplayJdNoHub);
+    connect(m_debug_threads[position].get(), &DebugThread::notify, this, &Gluebox::OnNotifyHub);
+    // One registry for all positions: connected with the first one found.
+    connect(&CameraRegistry::instance(), &CameraRegistry::updateStatistics, this,
+            &Gluebox::updateStatisticsHub, Qt::UniqueConnection);
+}
+
+void Gluebox::showCameraStates()
+{
+    for (int i = 0; i < 4; ++i) {
+        if (!g_cameras[i].opened)
+            continue;
+        m_cam_work[i]->setStyleSheet(QStringLiteral("background-color: rgb(0, 170, 0);"));
+        m_toolButton_cam[i]->setStyleSheet(
+            QStringLiteral("border-image: url(:/Gluebox/Resources/cam%1_yes.png);").arg(i + 1));
+    }
+}
+
+void Gluebox::OnNotifyHub(int Num, int Cnt, cv::Mat m)
+{
+    if (Num < 0 || Num >= 4 || Cnt < 0 || Cnt > 1)
+        return;
+    QLabel *label = m_image_label[Num][Cnt];
+    // m shares the sender's pixels; resizing gives it a buffer of its own.
+    if (!m.empty())
+        cv::resize(m, m, cv::Size(label->width(), label->height()), 0, 0, cv::INTER_LINEAR);
+
+    // Wrapped without a copy; the pixmap makes the one copy the screen needs.
+    QImage image;
+    const int stride = static_cast<int>(m.step);
+    switch (m.type()) {
+    case CV_8UC1:
+        image = QImage(m.data, m.cols, m.rows, stride, QImage::Format_Grayscale8);
+        break;
+    case CV_8UC3: // blue-green-red in memory
+        image = QImage(m.data, m.cols, m.rows, stride, QImage::Format_BGR888);
+        break;
+    case CV_8UC4:
+        image = QImage(m.data, m.cols, m.rows, stride, QImage::Format_ARGB32);
+        break;
+    default:
+        break;
+    }
+    if (m.empty())
+        image = QImage();
+    label->setPixmap(QPixmap::fromImage(image));
+    m_last_image[Num][Cnt] = m;
+}
+
+void Gluebox::OnDisplayTimeCostHub(int Num, int ms)
+{
+    if (Num >= 0 && Num < 4)
+        m_label_timecost[Num]->setText(QString::number(ms) + QStringLiteral("ms"));
+}
+
+void Gluebox::OnDisplayCheckNumberHub(int Num, long)
+{
+    // The window counts for itself: its count starts again at a shift change.
+    if (Num >= 0 && Num < 4)
+        m_lcdNumber_total[Num]->display(++m_check_count[Num]);
+}
+
+void Gluebox::OnDisplayJdNoHub(int Num, QString jd_no)
+{
+    if (Num >= 0 && Num < 4)
+        m_label_jd_no[Num]->setText(jd_no);
+}
+
+void Gluebox::updateStatisticsHub(const QString &statisticalData, int Num)
+{
+    if (Num >= 0 && Num < 4)
+        m_label_cap_speed[Num]->setText(statisticalData + QStringLiteral("个/秒"));
+}
+
+void Gluebox::OnRotateReleasedHub(int Num)
+{
+    if (Num < 0 || Num >= 4)
+        return;
+    const int next = Rotation::nextCode(g_rotate[Num]);
+    emit sengMsgToClog(QStringLiteral("Start to rotate picture %1 degrees of camera %2.")
+                           .arg(next * 90)
+                           .arg(Num));
+    if (!g_rotate_enable[Num])
+        return;
+    g_rotate[Num] = next;
+    if (!writeRotate()) {
+        std::printf("\nFail to write message to file.");
+        std::fflush(stdout);
+    }
+}
+
+void Gluebox::OnDBClickHub(int Num_Cnt)
+{
+    const int position = Num_Cnt / 16;
+    const int k = Num_Cnt % 16;
+    if (position < 0 || position >= 4 || k < 0 || k > 1)
+        return;
+    // Where a label and its rotate button go back to; the rotate button stays hidden
+    // (zero size) outside the full-screen view from then on.
+    static const QRect kLabel[4][2] = {
+        {{150, 86, 431, 471}, {10, 230, 231, 401}},
+        {{586, 86, 431, 471}, {900, 90, 161, 251}},
+        {{800, 230, 231, 401}, {1040, 230, 231, 401}},
+        {{732, 420, 321, 261}, {900, 420, 161, 251}},
+    };
+    static const QRect kRotate[4] = {
+        {550, 90, 0, 0}, {990, 90, 0, 0}, {125, 230, 0, 0}, {1030, 430, 0, 0}};
+
+    db_label *label = m_image_label[position][k];
+    if (!m_full_screen[position][k]) {
+        emit sengMsgToClog(
+            QStringLiteral("Set the picture of camera %1 to full screen.").arg(position));
+        m_full_screen[position][k] = true;
+        label->setGeometry(0, 0, 1024, 768);
+        m_rotate[position]->setGeometry(1000, 10, 20, 20);
+        label->raise();
+        m_rotate[position]->raise();
+    } else {
+        emit sengMsgToClog(
+            QStringLiteral("Cancel the picture of camera %1 to full screen.").arg(position));
+        m_full_screen[position][k] = false;
+        label->setGeometry(kLabel[position][k]);
+        m_rotate[position]->setGeometry(kRotate[position]);
+    }
+    OnNotifyHub(position, k, m_last_image[position][k]);
+}
+
+void Gluebox::OnDBClickNGHub(int Num)
+{
+    if (Num < 0 || Num >= 4)
+        return;
+    emit sengMsgToClog(QStringLiteral("Double click NG."));
+    const QString folder = QFileInfo(ImageStore::dayFolder(QDate::currentDate())
+                                     + QStringLiteral("%1/ng_result").arg(Num + 1))
+                               .absoluteFilePath();
+    if (!QDir(folder).exists()) {
+        std::printf("No NG images of camera %d today: %s does not exist\n", Num + 1,
+                    qPrintable(folder));
+        std::fflush(stdout);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
+        std::printf("No file manager to show %s\n", qPrintable(folder));
+        std::fflush(stdout);
+    }
+}
+
+void Gluebox::on_pushButton_Clear_Pic_released()
+{
+    emit sengMsgToClog(QStringLiteral("Clean images."));
+    CleanThreadStart();
 }
 
 void Gluebox::EnableDebugMode()

@@ -7,16 +7,24 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <opencv2/core/mat.hpp>
+
 #include <memory>
 
 class CLog;
 class CleanupRunner;
+class QLCDNumber;
+class QLabel;
+class QSignalMapper;
+class QToolButton;
 class SimulatedStation;
 class QThread;
 class QTimer;
+class db_label;
+class tst_Gluebox;
 
 namespace Ui {
-class Gluebox;
+class GlueboxClass;
 }
 
 // The station's main window. Its constructor runs the start-up sequence; the
@@ -33,11 +41,27 @@ signals:
     void sengMsgToClog(QString message);
 
 public slots:
-    // A product's verdict, handed to the capture worker for its reject output.
-    void OnOKHub(int Num);
-    void OnNGHub(int Num);
+    // A product's verdict, handed to the capture worker for its reject output; `product`
+    // is the number the capture worker gave the product at the end of its window.
+    void OnOKHub(int Num, qulonglong product);
+    void OnNGHub(int Num, qulonglong product);
     void EnableDebugMode();
     void DisableDebugMode();
+
+    void on_pushButton_Clear_Pic_released();
+
+    // What the work, debug and capture threads report, on screen (N = Num + 1 in the
+    // widget names).
+    void OnNotifyHub(int Num, int Cnt, cv::Mat m);
+    void OnDisplayTimeCostHub(int Num, int ms);
+    void OnDisplayCheckNumberHub(int Num, long no);
+    void OnDisplayJdNoHub(int Num, QString jd_no);
+    void updateStatisticsHub(const QString &statisticalData, int Num);
+    // The operator's taps: rotation, an image to full screen and back (Num_Cnt is
+    // position * 16 + label), the day's NG images of a position.
+    void OnRotateReleasedHub(int Num);
+    void OnDBClickHub(int Num_Cnt);
+    void OnDBClickNGHub(int Num);
 
     // Image cleanup on a thread of its own: keep only today / keep SAVE_DAYS days and
     // make room when the disk runs short (hourly).
@@ -45,12 +69,49 @@ public slots:
     void CleanThreadStartAuto();
 
 private:
+    friend class tst_Gluebox;
+
+    // The per-position widget tables, the display's starting state and the image
+    // labels', NG labels' and rotate buttons' mappers.
+    void setupDisplay();
+    // A found position's threads to the display hubs, and its status label.
+    void connectDisplay(int position);
+    // The open cameras' buttons and work labels.
+    void showCameraStates();
+    void showVerdict(int Num, bool ok);
+
     void startLog();
     void stopLog();
     void startCameras();
     void stopCameras();
 
-    Ui::Gluebox *ui;
+    Ui::GlueboxClass *ui;
+
+    // Per-position widgets, [position] (and [position][label] for the images).
+    QLabel *m_label_cap_speed[4] = {};
+    QLabel *m_cam_status[4] = {};
+    QLabel *m_cam_work[4] = {};
+    QToolButton *m_toolButton_cam[4] = {};
+    db_label *m_image_label[4][2] = {};
+    QLabel *m_label_timecost[4] = {};
+    QLCDNumber *m_lcdNumber_total[4] = {};
+    QLabel *m_label_jd_no[4] = {};
+    QLCDNumber *m_lcdNumber_ok[4] = {};
+    QLCDNumber *m_lcdNumber_ng[4] = {};
+    QLabel *m_label_reslut[4] = {};
+    QToolButton *m_rotate[4] = {};
+    db_label *m_label_ng[4] = {};
+
+    // Each image label's last picture as resized for it, shown again when the label
+    // changes size.
+    cv::Mat m_last_image[4][2];
+    int m_check_count[4] = {};
+    int m_ok[4] = {};
+    int m_ng[4] = {};
+    bool m_full_screen[4][2] = {};
+    QSignalMapper *m_image_mapper[2] = {};
+    QSignalMapper *m_ng_mapper = nullptr;
+    QSignalMapper *m_rotate_mapper = nullptr;
     QThread *m_log_thread = nullptr;
     CLog *m_log = nullptr;
     // Created once the save queue exists; deleted before the queues are released, the

@@ -1,5 +1,6 @@
 #include "Gluebox.h"
 #include "MatMetaType.h"
+#include "StationFonts.h"
 #include "StationPaths.h"
 #include "UnixSignalWatcher.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
     qRegisterMetaType<cv::Mat>("cv::Mat");
 
     QApplication app(argc, argv);
+    StationFonts::install();
 
     // Before anything slow: a stop request during start-up still ends the station in order.
     // quit() does nothing before the event loop runs, so a request seen while starting up
