@@ -7,7 +7,7 @@ packages=(
     qtbase5-dev          # Qt 5 Core, Gui, Widgets, Test
     libopencv-dev        # core, imgproc, imgcodecs, dnn
     libmodbus-dev        # Modbus RTU master and the PLC simulator's slave
-    xvfb xauth           # runs the station where no display is attached
+    python3              # tools/screenshot.py
     fonts-wqy-microhei   # the screens and the splash are Chinese
 )
 

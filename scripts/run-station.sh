@@ -23,9 +23,19 @@ for _ in $(seq 50); do
 done
 export GLUEBOX_PLC_PORT="$link"
 
+# Ctrl+C reaches the station itself (the simulator in the background ignores it), so
+# it shuts down in order and logs "Application exited."; the trap then ends the
+# simulator.
 cd "$station/bin"
 if [ -n "${DISPLAY:-}" ]; then
     ./gluebox
 else
-    xvfb-run -a -s "-screen 0 1024x768x24" ./gluebox
+    # No display: Qt serves the window itself over VNC, with no X server that a Ctrl+C
+    # could take down under the station. The server has no password and listens on all
+    # interfaces; keep the port behind a firewall or an SSH tunnel.
+    port=${GLUEBOX_VNC_PORT:-5900}
+    echo "No display: the window is served over VNC on port $port."
+    echo "  See it:         vncviewer localhost:$port   (any VNC viewer; from another machine, host:$port)"
+    echo "  Screenshot:     $top/tools/screenshot.py --port $port station.png"
+    ./gluebox -platform "vnc:size=1024x768:port=$port"
 fi
