@@ -4,8 +4,9 @@
 
 #include <climits>
 
-ConfLineReader::ConfLineReader(QIODevice &device)
+ConfLineReader::ConfLineReader(QIODevice &device, int maxLineLength)
     : m_device(device)
+    , m_maxLineLength(maxLineLength)
 {
 }
 
@@ -19,13 +20,13 @@ bool ConfLineReader::nextLine(QByteArray &line)
             gotAny = true;
             if (c == '\n')
                 break;
-            if (line.size() < kMaxLineLength)
+            if (line.size() < m_maxLineLength)
                 line.append(c);
         }
         if (!gotAny)
             return false;
         // A file edited on Windows reads the same as one written here.
-        if (line.endsWith('\r'))
+        while (line.endsWith('\r'))
             line.chop(1);
         if (!line.isEmpty())
             return true;

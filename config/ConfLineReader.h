@@ -12,11 +12,12 @@ class ConfLineReader
 public:
     static constexpr int kMaxLineLength = 255;
 
-    explicit ConfLineReader(QIODevice &device);
+    // maxLineLength: plc.txt allows 1023 characters, the key=value files 255.
+    explicit ConfLineReader(QIODevice &device, int maxLineLength = kMaxLineLength);
 
-    // Next non-empty line without its line end. An over-long line is cut to
-    // kMaxLineLength characters and the rest of it is dropped, so it can never be
-    // mistaken for a line of its own. Returns false at end of file.
+    // Next non-empty line without its line end. An over-long line is cut to the maximum
+    // length and the rest of it is dropped, so it can never be mistaken for a line of
+    // its own. Returns false at end of file.
     bool nextLine(QByteArray &line);
 
     // Key is the text before the first '=', value the text after it; without '=' both
@@ -29,4 +30,5 @@ public:
 
 private:
     QIODevice &m_device;
+    const int m_maxLineLength;
 };

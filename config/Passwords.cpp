@@ -31,7 +31,8 @@ QString readDigest(const QString &path)
     QByteArray line = file.readLine(256);
     if (line.endsWith('\n'))
         line.chop(1);
-    if (line.endsWith('\r'))
+    // Every CR before the line end goes, so that what is written back reads the same.
+    while (line.endsWith('\r'))
         line.chop(1);
     if (line.isEmpty())
         return QString::fromLatin1(Passwords::kDefaultDigest);

@@ -3,6 +3,7 @@
 #include "StationPaths.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
@@ -37,7 +38,9 @@ bool readRotate()
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     const QStringList pieces = QString::fromLatin1(line).split(QLatin1Char(','));
-    if (pieces.size() < 9)
+    // Eight fields are the whole record: a file whose final comma was lost in an editor
+    // still holds the operator's rotations, which start-up would otherwise overwrite.
+    if (pieces.size() < 8)
         return false;
     for (int k = 0; k < 4; ++k) {
         g_rotate_enable[k] = pieces[2 * k].toInt() != 0;
@@ -68,4 +71,18 @@ bool writeRotate()
         out += QByteArray::number(g_rotate[k].load()).left(1) + ',';
     }
     return file.write(out) == out.size() && file.flush();
+}
+
+bool resetRotation()
+{
+    for (int k = 0; k < 4; ++k) {
+        g_rotate[k] = Rotation::kNone;
+        g_rotate_enable[k] = false;
+    }
+    if (writeRotate())
+        return true;
+    std::printf("\nFail to write message to file.\nThe rotation settings could not be written to %s\n",
+                qPrintable(QFileInfo(StationPaths::rotateFile()).absoluteFilePath()));
+    std::fflush(stdout);
+    return false;
 }

@@ -14,10 +14,15 @@ constexpr int kNone = 3;
 int nextCode(int code);
 }
 
-// Reads rotate.txt ("1,2,0,3,0,3,0,3,"). Unopenable file: prints
-// "Error: Open config file rotate.txt", returns false. An empty file or fewer than 9
-// comma-separated pieces: returns false and changes nothing.
+// Reads rotate.txt ("1,2,0,3,0,3,0,3,", the final comma optional). Unopenable file:
+// prints "Error: Open config file rotate.txt", returns false. An empty file or fewer than
+// eight comma-separated fields: returns false and changes nothing.
 bool readRotate();
 
 // Writes the 16-character line for the four cameras, without a line end.
 bool writeRotate();
+
+// Start-up's answer to a rotate.txt that could not be read: no rotation for any camera,
+// written back. When the file cannot be written, prints "\nFail to write message to
+// file." with its line end and a line naming the file, and returns false.
+bool resetRotation();

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QMutexLocker>
 
+#include <cstdio>
+
 CLog::CLog(const QString &folder, Clock clock, QObject *parent)
     : QObject(parent)
     , m_folder(folder.isEmpty() ? StationPaths::logRoot() : folder)
@@ -21,14 +23,42 @@ void CLog::recMegFromGluebox(QString message)
 {
     const QDateTime now = m_clock();
     m_writeEnabled = true;
-    openLogFile(now);
-    writeLogLine(now, message);
+    const QString file = fileNameFor(now);
+    QString problem;
+    if (!openLogFile(now))
+        problem = QDir(m_folder).exists() ? m_logFile.errorString()
+                                          : QStringLiteral("the folder cannot be made");
+    else if (!writeLogLine(now, message))
+        problem = m_logFile.errorString();
+    if (problem.isEmpty()) {
+        if (m_lost > 0)
+            report(QStringLiteral("Operation log: writing to %1 again; %2 message(s) were lost.")
+                       .arg(file)
+                       .arg(m_lost));
+        m_problem.clear();
+        m_lost = 0;
+        return;
+    }
+    ++m_lost;
+    if (m_problem.isEmpty())
+        report(QStringLiteral("Operation log: cannot write %1 (%2); messages are lost until it can be written.")
+                   .arg(file, problem));
+    m_problem = problem;
+}
+
+void CLog::report(const QString &text)
+{
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+    emit writeTrouble(text);
 }
 
 bool CLog::openLogFile(const QDateTime &now)
 {
-    if (!QDir().mkpath(m_folder))
-        return m_logOpened;
+    if (!QDir().mkpath(m_folder)) {
+        // Still today's file, already open: go on writing to it.
+        return m_logFile.isOpen() && m_logFile.fileName() == fileNameFor(now);
+    }
     const QString today = fileNameFor(now);
     // Keep the open file while it is today's and still on disk; otherwise (first
     // message, a new day, the file removed under us) open today's in append mode.
@@ -41,14 +71,19 @@ bool CLog::openLogFile(const QDateTime &now)
     return m_logFile.isOpen();
 }
 
-void CLog::writeLogLine(const QDateTime &now, const QString &message)
+bool CLog::writeLogLine(const QDateTime &now, const QString &message)
 {
     QMutexLocker locker(&m_logMutex);
     if (!m_logOpened || !m_logFile.isOpen() || !m_writeEnabled)
-        return;
+        return false;
     const QString line = QLatin1Char('[')
         + now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")) + QStringLiteral("][INFO] ")
         + message + QLatin1Char('\n');
-    m_logFile.write(line.toLocal8Bit());
-    m_logFile.flush();
+    const QByteArray bytes = line.toLocal8Bit();
+    // A full disk shows only at the flush; what could not be written is dropped, so the
+    // next line does not carry it along.
+    const bool written = m_logFile.write(bytes) == bytes.size() && m_logFile.flush();
+    if (!written)
+        m_logFile.close();
+    return written;
 }

@@ -42,12 +42,20 @@ public:
     QString fileNameFor(const QDateTime &when) const;
 
 public slots:
-    // Runs on the log thread. Drops the message silently when no file can be opened.
+    // Runs on the log thread. A message that cannot be written is dropped; the first
+    // loss and the first line written after losses are reported (writeTrouble), not each.
     void recMegFromGluebox(QString message);
+
+signals:
+    // Emitted on the log thread, and printed to standard output as well: when messages
+    // begin to be lost (with the file and the reason), and when writing works again
+    // (with the number lost). Every message retries the folder and the file.
+    void writeTrouble(QString text);
 
 private:
     bool openLogFile(const QDateTime &now);
-    void writeLogLine(const QDateTime &now, const QString &message);
+    bool writeLogLine(const QDateTime &now, const QString &message);
+    void report(const QString &text);
 
     QString m_folder;
     Clock m_clock;
@@ -55,4 +63,6 @@ private:
     bool m_logOpened = false;
     bool m_writeEnabled = false;
     QMutex m_logMutex; // serialises formatting and writing of one line
+    QString m_problem; // why the last message was lost; empty while writing works
+    int m_lost = 0;    // messages lost since writing last worked
 };

@@ -31,13 +31,17 @@ bool ModbusLink::openLink(const QString &device)
     if (m_connected)
         return true;
     m_device = device;
+    m_error.clear();
     m_ctx.reset(modbus_new_rtu(device.toLocal8Bit().constData(), kBaud, 'N', 8, 1));
-    if (!m_ctx)
+    if (!m_ctx) {
+        m_error = QString::fromLocal8Bit(modbus_strerror(errno));
         return false;
+    }
     modbus_set_debug(m_ctx.get(), 0);
     modbus_set_response_timeout(m_ctx.get(), kResponseTimeoutMs / 1000,
                                 (kResponseTimeoutMs % 1000) * 1000);
     if (modbus_connect(m_ctx.get()) == -1) {
+        m_error = QString::fromLocal8Bit(modbus_strerror(errno));
         m_ctx.reset();
         return false;
     }
@@ -94,5 +98,10 @@ const char *ModbusLink::connectionMessage(bool connected)
 void ModbusLink::printConnectionMessage() const
 {
     std::fputs(connectionMessage(m_connected), stdout);
+    // The station's text names ttyS0 whatever the port; this line names the real one.
+    if (!m_connected)
+        std::printf("PLC port %s could not be opened: %s\n",
+                    m_device.isEmpty() ? "(none)" : qPrintable(m_device),
+                    m_error.isEmpty() ? "not tried" : qPrintable(m_error));
     std::fflush(stdout);
 }

@@ -45,6 +45,8 @@ public:
     // "Connected to dev!\n" or "\nSorry,fail to connect ttyS0,please check your device's state.\n",
     // what start-up prints after openLink.
     static const char *connectionMessage(bool connected);
+    // The message above; on failure followed by a line naming the configured device and
+    // why it could not be opened.
     void printConnectionMessage() const;
 
 private:
@@ -54,6 +56,7 @@ private:
     // Set before the first operation and never changed afterwards.
     std::atomic<bool> m_connected{false};
     QString m_device;
+    QString m_error;   // why the last openLink failed
     // Serialises every libmodbus call: a request and its answer share the one line.
     QMutex m_mutex;
     ModbusContext m_ctx;

@@ -7,6 +7,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <cstdio>
 #include <exception>
 
 namespace {
@@ -65,6 +66,7 @@ void SaveThread::run()
             continue;
         }
         const bool written = write(request);
+        account(request, written);
         emit requestHandled(toQString(request.path), written);
     }
 }
@@ -91,4 +93,29 @@ void SaveThread::ensureFolder(const std::string &folder)
     const QString path = toQString(folder);
     if (!path.isEmpty() && !QFileInfo(path).isDir())
         QDir().mkpath(path);
+}
+
+void SaveThread::account(const SaveRequest &request, bool written)
+{
+    QString text;
+    if (written && m_lost > 0) {
+        text = QStringLiteral("Image saving works again (%1); %2 image(s) were not saved.")
+                   .arg(toQString(request.path))
+                   .arg(m_lost);
+        m_lost = 0;
+    } else if (!written && m_lost++ == 0) {
+        const QString folder = toQString(folderOf(request.path));
+        const QFileInfo info(folder.isEmpty() ? QStringLiteral(".") : folder);
+        const QString why = !info.isDir() ? QStringLiteral("the folder cannot be made")
+            : !info.isWritable()          ? QStringLiteral("the folder is not writable")
+                                          : QStringLiteral("the disk may be full, or the image has no such format");
+        text = QStringLiteral("Images are not being saved: cannot write %1 (%2). Saving resumes "
+                              "by itself when it can write again.")
+                   .arg(toQString(request.path), why);
+    }
+    if (text.isEmpty())
+        return;
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+    emit saveTrouble(text);
 }

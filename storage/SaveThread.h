@@ -30,6 +30,10 @@ signals:
     // Emitted on the saving thread for every request with image data; written is false
     // when the file could not be written.
     void requestHandled(QString path, bool written);
+    // Emitted on the saving thread, and printed to standard output as well, once when
+    // images begin to be lost (naming the file and why) and once when a file is written
+    // again (with the number lost), never per image.
+    void saveTrouble(QString text);
 
 protected:
     void run() override;
@@ -37,8 +41,10 @@ protected:
 private:
     bool write(const SaveRequest &request);
     void ensureFolder(const std::string &folder);
+    void account(const SaveRequest &request, bool written);
 
     SyncQueue<SaveRequest> *const m_queue;
     std::atomic<bool> m_stop{false};            // set only by the destructor
     std::unordered_set<std::string> m_knownDirs; // used by the saving thread only
+    int m_lost = 0;                               // images lost since the last written one
 };

@@ -1,5 +1,6 @@
 #include "PlcSimulator.h"
 
+#include "ConfLineReader.h"
 #include "SysConf.h"
 
 #include <QFile>
@@ -34,6 +35,39 @@ QString decodeName(const QByteArray &bytes)
     return QString::fromLatin1(bytes);
 }
 
+// The address fields of modbus.txt, and whether each names a register pair.
+struct AddressField
+{
+    const char *key;
+    int PlcAddrMap::*field;
+    bool pair;
+};
+const AddressField kAddressFields[] = {
+    {"KICK1", &PlcAddrMap::KICK1, true},     {"KICK2", &PlcAddrMap::KICK2, true},
+    {"KICK3", &PlcAddrMap::KICK3, true},     {"KICK4", &PlcAddrMap::KICK4, true},
+    {"QUANTITY", &PlcAddrMap::QUANTITY, true}, {"SHIFT", &PlcAddrMap::SHIFT, false},
+    {"WORK", &PlcAddrMap::WORK, false},      {"NO_KICK", &PlcAddrMap::NO_KICK, false},
+    {"DEBUG", &PlcAddrMap::DEBUG, false},    {"RESET", &PlcAddrMap::RESET, false},
+    {"ALARM", &PlcAddrMap::ALARM, true},
+};
+
+// Written without a + 1 that would overflow at INT_MAX.
+bool reachable(int addr, bool pair)
+{
+    return addr > 0 && addr <= (pair ? kAddressSpace - 2 : kAddressSpace - 1);
+}
+
+// The map with every unreachable address taken as unconfigured, so that no path of the
+// simulator can index its memory with it.
+PlcAddrMap reachableOnly(PlcAddrMap addr)
+{
+    for (const AddressField &f : kAddressFields) {
+        if (!reachable(addr.*(f.field), f.pair))
+            addr.*(f.field) = 0;
+    }
+    return addr;
+}
+
 bool parseInt(const QString &text, long long &value)
 {
     bool ok = false;
@@ -45,37 +79,32 @@ bool parseInt(const QString &text, long long &value)
 
 PlcSimulator::PlcSimulator(const PlcAddrMap &addr, const QVector<Parameter> &params,
                            const Options &options)
-    : m_addr(addr)
+    : m_addr(reachableOnly(addr))
     , m_memory(modbus_mapping_new(kAddressSpace, 0, kAddressSpace, 0), &modbus_mapping_free)
     , m_options(options)
     , m_lastTick(Clock::now())
 {
     auto addCoil = [this](int a, const QString &name) {
-        if (a <= 0 || a >= kAddressSpace)
+        if (!reachable(a, false))
             return;
         m_coils.insert(a);
         if (!m_coilNames.contains(a))
             m_coilNames.insert(a, name);
     };
     auto addPair = [this](int a, const QString &name) {
-        if (a <= 0 || a + 1 >= kAddressSpace)
+        if (!reachable(a, true))
             return;
         m_registers.insert(a);
         m_registers.insert(a + 1);
         if (!m_pairNames.contains(a))
             m_pairNames.insert(a, name);
     };
-    addPair(addr.KICK1, QStringLiteral("KICK1"));
-    addPair(addr.KICK2, QStringLiteral("KICK2"));
-    addPair(addr.KICK3, QStringLiteral("KICK3"));
-    addPair(addr.KICK4, QStringLiteral("KICK4"));
-    addPair(addr.QUANTITY, QStringLiteral("QUANTITY"));
-    addPair(addr.ALARM, QStringLiteral("ALARM"));
-    addCoil(addr.SHIFT, QStringLiteral("SHIFT"));
-    addCoil(addr.WORK, QStringLiteral("WORK"));
-    addCoil(addr.NO_KICK, QStringLiteral("NO_KICK"));
-    addCoil(addr.DEBUG, QStringLiteral("DEBUG"));
-    addCoil(addr.RESET, QStringLiteral("RESET"));
+    for (const AddressField &f : kAddressFields) {
+        if (f.pair)
+            addPair(m_addr.*(f.field), QString::fromLatin1(f.key));
+        else
+            addCoil(m_addr.*(f.field), QString::fromLatin1(f.key));
+    }
     for (const Parameter &p : params) {
         if (p.address <= 0)
             continue;
@@ -83,7 +112,7 @@ PlcSimulator::PlcSimulator(const PlcAddrMap &addr, const QVector<Parameter> &par
             addCoil(p.address, p.name);
             if (m_memory)
                 m_memory->tab_bits[p.address] = p.value != 0;
-        } else if (p.address + 1 < kAddressSpace) {
+        } else if (reachable(p.address, true)) {
             addPair(p.address, p.name);
             if (m_memory)
                 setPairLocked(p.address, static_cast<uint32_t>(p.value));
@@ -105,12 +134,9 @@ QVector<PlcSimulator::Parameter> PlcSimulator::readParameters(const QString &pat
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return params;
-    while (!file.atEnd()) {
-        QByteArray line = file.readLine(1024);
-        while (line.endsWith('\n') || line.endsWith('\r'))
-            line.chop(1);
-        if (line.isEmpty())
-            continue;
+    ConfLineReader reader(file, 1023);
+    QByteArray line;
+    while (reader.nextLine(line)) {
         const std::vector<std::string> pieces = splitString(line.toStdString(), "|");
         if (pieces.size() != 4)
             continue;
@@ -121,6 +147,29 @@ QVector<PlcSimulator::Parameter> PlcSimulator::readParameters(const QString &pat
         params.append(p);
     }
     return params;
+}
+
+QStringList PlcSimulator::addressProblems(const PlcAddrMap &addr, const QVector<Parameter> &params)
+{
+    QStringList problems;
+    for (const AddressField &f : kAddressFields) {
+        const int a = addr.*(f.field);
+        if (a > 0 && !reachable(a, f.pair))
+            problems << QStringLiteral("modbus.txt: %1=%2 is beyond the Modbus %3 (1 to %4)")
+                            .arg(QLatin1String(f.key))
+                            .arg(a)
+                            .arg(f.pair ? QStringLiteral("register pairs") : QStringLiteral("coils"))
+                            .arg(f.pair ? kAddressSpace - 2 : kAddressSpace - 1);
+    }
+    for (const Parameter &p : params) {
+        if (p.address >= kFirstRegisterAddress && !reachable(p.address, true))
+            problems << QStringLiteral("plc.txt: %1 at %2 is beyond the Modbus register pairs (%3 to %4)")
+                            .arg(p.name)
+                            .arg(p.address)
+                            .arg(kFirstRegisterAddress)
+                            .arg(kAddressSpace - 2);
+    }
+    return problems;
 }
 
 bool PlcSimulator::openPseudoTerminal(QString *error)
@@ -388,7 +437,8 @@ void PlcSimulator::advanceProduction()
     if (m_addr.WORK <= 0 || !m_memory->tab_bits[m_addr.WORK])
         return;
     m_boxFraction += seconds * m_options.boxesPerSecond;
-    const double boxes = std::floor(m_boxFraction);
+    // Counters are 32 bits wide; a longer pause than they can count wraps them as a PLC does.
+    const double boxes = std::floor(std::min(m_boxFraction, 4294967295.0));
     if (boxes < 1)
         return;
     m_boxFraction -= boxes;
@@ -410,14 +460,14 @@ void PlcSimulator::advanceProduction()
 
 uint32_t PlcSimulator::pairLocked(int addr) const
 {
-    if (addr < 0 || addr + 1 >= kAddressSpace)
+    if (addr < 0 || addr > kAddressSpace - 2)
         return 0;
     return uint32_t(m_memory->tab_registers[addr + 1]) << 16 | m_memory->tab_registers[addr];
 }
 
 void PlcSimulator::setPairLocked(int addr, uint32_t value)
 {
-    if (addr < 0 || addr + 1 >= kAddressSpace)
+    if (addr < 0 || addr > kAddressSpace - 2)
         return;
     m_memory->tab_registers[addr] = static_cast<uint16_t>(value & 0xFFFF);
     m_memory->tab_registers[addr + 1] = static_cast<uint16_t>(value >> 16);
@@ -462,7 +512,8 @@ bool PlcSimulator::answering() const
 void PlcSimulator::setBoxesPerSecond(double rate)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_options.boxesPerSecond = std::max(0.0, rate);
+    // An infinite or NaN rate would make the box count undefined.
+    m_options.boxesPerSecond = std::isfinite(rate) ? std::min(kMaxBoxesPerSecond, std::max(0.0, rate)) : 0.0;
 }
 
 void PlcSimulator::setRejectShare(int position, double share)
@@ -519,7 +570,7 @@ QString PlcSimulator::commandHelp()
         "  answer           answer requests again\n"
         "  work 0|1         pause or run the machine from its own panel\n"
         "  nokick 0|1       no-kick mode off or on\n"
-        "  rate N           boxes per second while working\n"
+        "  rate N           boxes per second while working (0 to 1000000)\n"
         "  reject S         share of boxes kicked at every camera (0.02 = 2%)\n"
         "  reject P S       the same for camera P (1..4)\n"
         "  quantity N       set the production total\n"
@@ -595,7 +646,7 @@ QString PlcSimulator::execute(const QString &command)
     if (verb == QLatin1String("rate") && w.size() == 2) {
         bool ok = false;
         const double rate = w[1].toDouble(&ok);
-        if (ok && rate >= 0) {
+        if (ok && rate >= 0 && rate <= kMaxBoxesPerSecond) {
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 advanceProduction();

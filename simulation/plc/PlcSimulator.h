@@ -37,6 +37,7 @@ public:
     static constexpr int kPositions = 4;
     // Coils below this address, register pairs from it on (the plc.txt convention).
     static constexpr int kFirstRegisterAddress = 40000;
+    static constexpr double kMaxBoxesPerSecond = 1e6;
 
     struct Options
     {
@@ -63,6 +64,11 @@ public:
 
     // Rows of a plc.txt ("name|address|value|remark"); names in UTF-8 or GBK.
     static QVector<Parameter> readParameters(const QString &path);
+
+    // One line per address of modbus.txt or plc.txt that no Modbus request can reach
+    // (coils 1..65535, register pairs up to 65534); empty when all are usable. The
+    // simulator leaves such addresses unserved, and plcsim refuses to start with them.
+    static QStringList addressProblems(const PlcAddrMap &addr, const QVector<Parameter> &params);
 
     // Serve a new pseudo-terminal pair (devicePath() is its slave side) or an existing
     // serial device. Either must come before start().

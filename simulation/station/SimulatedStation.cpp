@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QRegExp>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -103,34 +104,72 @@ SimulatedStation::Settings SimulatedStation::read(const QString &path, bool *fou
         return s;
     if (found)
         *found = true;
+    const QByteArray name = path.toLocal8Bit();
+    // "RATE=600   # products per minute": the comment goes, a '#' inside a folder name stays.
+    auto withoutComment = [](const QByteArray &value) {
+        for (int i = 1; i < value.size(); ++i) {
+            if (value[i] == '#' && (value[i - 1] == ' ' || value[i - 1] == '\t'))
+                return value.left(i).trimmed();
+        }
+        return value.trimmed();
+    };
+    // The whole value must be one finite number within [lo, hi].
+    auto number = [&](const QByteArray &key, const QByteArray &value, double lo, double hi,
+                      double &out) {
+        bool ok = false;
+        const double v = value.toDouble(&ok);
+        if (ok && std::isfinite(v) && v >= lo && v <= hi) {
+            out = v;
+            return true;
+        }
+        std::printf("%s: %s=%s is not a number from %g to %g, keeping %g\n", name.constData(),
+                    key.constData(), value.constData(), lo, hi, out);
+        return false;
+    };
+    auto whole = [&](const QByteArray &key, const QByteArray &value, int lo, int hi, int &out) {
+        double v = out;
+        if (number(key, value, lo, hi, v) && v != std::floor(v)) {
+            std::printf("%s: %s=%s is not a whole number, keeping %d\n", name.constData(),
+                        key.constData(), value.constData(), out);
+            return;
+        }
+        out = static_cast<int>(v);
+    };
     std::vector<SimCamera::Config> cameras;
     ConfLineReader reader(file);
-    QByteArray line, key, value;
+    QByteArray line, key, raw;
     while (reader.nextLine(line)) {
-        if (line.startsWith('#'))
+        if (line.trimmed().startsWith('#'))
             continue;
-        ConfLineReader::splitKeyValue(line, key, value);
+        ConfLineReader::splitKeyValue(line, key, raw);
+        key = key.trimmed();
+        const QByteArray value = withoutComment(raw);
         const std::string v = value.toStdString();
         if (key == "CAMERA") {
             SimCamera::Config c;
-            if (parseCamera(v, c))
-                cameras.push_back(c);
+            if (!parseCamera(v, c))
+                std::printf("%s: ignored camera line \"%s\"\n", name.constData(), v.c_str());
+            else if (cameras.size() >= static_cast<size_t>(kMaxCameras))
+                std::printf("%s: ignored camera line \"%s\": the station has %d positions\n",
+                            name.constData(), v.c_str(), kMaxCameras);
             else
-                std::printf("%s: ignored camera line \"%s\"\n", qPrintable(path), v.c_str());
+                cameras.push_back(c);
         } else if (key == "RATE") {
-            s.productsPerMinute = std::atof(v.c_str());
+            number(key, value, kMinProductsPerMinute, kMaxProductsPerMinute, s.productsPerMinute);
         } else if (key == "SHOTS") {
-            s.shots = std::max(1, ConfLineReader::leadingInt(value));
+            whole(key, value, 1, kMaxShots, s.shots);
         } else if (key == "NG_SHARE") {
-            s.ngShare = std::min(1.0, std::max(0.0, std::atof(v.c_str())));
+            number(key, value, 0, 1, s.ngShare);
         } else if (key == "SOURCE") {
-            s.source = trimmed(v);
+            s.source = v;
         } else if (key == "SEED") {
-            s.seed = static_cast<unsigned>(ConfLineReader::leadingInt(value));
+            double seed = s.seed;
+            if (number(key, value, 0, 4294967295.0, seed))
+                s.seed = static_cast<unsigned>(seed);
         } else if (key == "DOTS") {
-            s.dotsPerImage = std::max(0, std::min(10, ConfLineReader::leadingInt(value)));
+            whole(key, value, 0, kMaxDots, s.dotsPerImage);
         } else {
-            std::printf("%s: ignored line \"%s\"\n", qPrintable(path), line.constData());
+            std::printf("%s: ignored line \"%s\"\n", name.constData(), line.constData());
         }
     }
     std::fflush(stdout);

@@ -31,9 +31,18 @@ public:
         int dotsPerImage = 0;             // generated products: 0 = vary per product
     };
 
+    // What read() accepts; a value outside is reported and the default kept. Faster
+    // lines or more shots only pile up frames the station could never inspect in time.
+    static constexpr int kMaxCameras = 4;
+    static constexpr double kMinProductsPerMinute = 1;
+    static constexpr double kMaxProductsPerMinute = 1500;
+    static constexpr int kMaxShots = 10;
+    static constexpr int kMaxDots = 10;
+
     static Settings defaults();
     // Reads the file on top of the defaults. A file without CAMERA lines keeps the
-    // default cameras. Unknown keys and malformed CAMERA lines are reported and skipped.
+    // default cameras. Unknown keys, malformed or surplus CAMERA lines and values out of
+    // range are reported and skipped. A value may be followed by a blank and a # comment.
     static Settings read(const QString &path, bool *found = nullptr);
     static bool parseCamera(const std::string &value, SimCamera::Config &config);
 

@@ -35,8 +35,12 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("camera 0 rotated") << QByteArray("1,2,0,3,0,3,0,3,") << true
                                           << "1:2 0:3 0:3 0:3";
-        QTest::newRow("without final comma") << QByteArray("0,3,1,0,1,1,0,3") << false
-                                             << "0:3 0:3 0:3 0:3";
+        QTest::newRow("without final comma") << QByteArray("0,3,1,0,1,1,0,3") << true
+                                             << "0:3 1:0 1:1 0:3";
+        QTest::newRow("without final comma, line end") << QByteArray("1,0,0,3,0,3,1,2\r\n") << true
+                                                       << "1:0 0:3 0:3 1:2";
+        QTest::newRow("seven fields") << QByteArray("0,3,1,0,1,1,0") << false
+                                      << "0:3 0:3 0:3 0:3";
         QTest::newRow("four pieces") << QByteArray("1,2,0,3") << false << "0:3 0:3 0:3 0:3";
         QTest::newRow("empty file") << QByteArray() << false << "0:3 0:3 0:3 0:3";
         QTest::newRow("line end after it") << QByteArray("0,3,1,0,1,1,0,3,\r\n") << true
@@ -105,6 +109,33 @@ private slots:
         QVERIFY(!writeRotate());
         QCOMPARE(out.text(), QByteArray("Error: Open config file rotate.txt\n"));
         QVERIFY(!readRotate());
+    }
+
+    void resetWritesDefaultsOrNamesTheFile_data()
+    {
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("written") << true;
+        QTest::newRow("not writable") << false;
+    }
+
+    void resetWritesDefaultsOrNamesTheFile()
+    {
+        QFETCH(bool, writable);
+        TempStation station;
+        if (!writable)
+            QDir().mkpath("../conf/rotate.txt");
+        setState(true, 1);
+        StdoutCapture out;
+        QCOMPARE(resetRotation(), writable);
+        QCOMPARE(state(), QString("0:3 0:3 0:3 0:3"));
+        if (writable) {
+            QCOMPARE(TempStation::read("../conf/rotate.txt"), QByteArray("0,3,0,3,0,3,0,3,"));
+            QCOMPARE(out.text(), QByteArray());
+        } else {
+            QCOMPARE(out.text(), "Error: Open config file rotate.txt\n\nFail to write message to file.\n"
+                                 "The rotation settings could not be written to "
+                                     + QFileInfo("../conf/rotate.txt").absoluteFilePath().toLocal8Bit() + '\n');
+        }
     }
 
     void nextCodeCycles()

@@ -4,6 +4,15 @@
 
 #include <QtTest>
 
+// Re-emits the thread's notify on the test thread (queued), so that the spy is filled
+// where it is read rather than by the debug thread.
+class Relay : public QObject
+{
+    Q_OBJECT
+signals:
+    void notify(int cam, int window, cv::Mat image);
+};
+
 // The debug view: raw frames reach the window as RGB or three-channel grey, rotated like
 // the inspection path.
 class tst_DebugThread : public QObject
@@ -38,13 +47,14 @@ private slots:
         SyncQueue<cv::Mat> queue("debug_2");
         DebugThread thread;
         thread.init(2, &queue);
-        QSignalSpy spy(&thread, &DebugThread::notify);
+        Relay relay;
+        connect(&thread, &DebugThread::notify, &relay, &Relay::notify, Qt::QueuedConnection);
+        QSignalSpy spy(&relay, &Relay::notify);
         thread.start();
         queue.put(cv::Mat()); // an empty image shows nothing
         cv::Mat frame = colour ? cv::Mat(30, 40, CV_8UC3, cv::Scalar(10, 20, 30))
                                : cv::Mat(30, 40, CV_8UC1, cv::Scalar(77));
         queue.put(frame);
-        // Emitted on the thread itself: counted by the spy as it happens.
         QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 5000);
         QCOMPARE(spy.at(0).at(0).toInt(), 2);
         QCOMPARE(spy.at(0).at(1).toInt(), 0);

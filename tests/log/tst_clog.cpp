@@ -1,4 +1,5 @@
 #include "CLog.h"
+#include "StdoutCapture.h"
 
 #include <QTemporaryDir>
 #include <QThread>
@@ -88,6 +89,48 @@ private slots:
         CLog log(dir.path() + "/file/log");
         log.recMegFromGluebox("lost");
         QVERIFY(!QFile::exists(dir.path() + "/file/log"));
+    }
+
+    // Lost messages are reported once, not per message, and writing resumes by itself.
+    void lossReportedOnceAndWritingResumes_data()
+    {
+        QTest::addColumn<QString>("blocker"); // what stands in the way
+        QTest::newRow("folder is a file") << "folder";
+        QTest::newRow("disk full") << "full";
+    }
+
+    void lossReportedOnceAndWritingResumes()
+    {
+        QFETCH(QString, blocker);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/log";
+        const QDateTime t(QDate(2024, 5, 1), QTime(7, 0));
+        CLog log(folder, [t] { return t; });
+        const QString file = log.fileNameFor(t);
+        if (blocker == "folder") {
+            QFile f(folder);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else {
+            if (!QFile::exists("/dev/full"))
+                QSKIP("no /dev/full on this machine");
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(QFile::link("/dev/full", file));
+        }
+        QSignalSpy trouble(&log, &CLog::writeTrouble);
+        StdoutCapture out;
+        for (int i = 0; i < 3; ++i)
+            log.recMegFromGluebox("lost " + QString::number(i));
+        QCOMPARE(trouble.count(), 1);
+        const QString first = trouble.at(0).at(0).toString();
+        QVERIFY2(first.startsWith("Operation log: cannot write " + file + " ("), qPrintable(first));
+        QCOMPARE(out.text(), first.toLocal8Bit() + '\n');
+
+        QVERIFY(QFile::remove(blocker == "folder" ? folder : file));
+        log.recMegFromGluebox("back");
+        QCOMPARE(trouble.count(), 2);
+        QCOMPARE(trouble.at(1).at(0).toString(),
+                 "Operation log: writing to " + file + " again; 3 message(s) were lost.");
+        QCOMPARE(read(file), QByteArray("[2024-05-01 07:00:00:000][INFO] back\n"));
     }
 
     void queuedFromAnotherThreadInOrder()

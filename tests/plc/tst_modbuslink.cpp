@@ -2,6 +2,7 @@
 #include "ModbusLink.h"
 #include "PlcSimulator.h"
 #include "StationPaths.h"
+#include "StdoutCapture.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -279,18 +280,32 @@ void TstModbusLink::stationRestartsOnTheSameLine()
 void TstModbusLink::missingDevice_data()
 {
     QTest::addColumn<QString>("device");
-    QTest::newRow("no such device") << QStringLiteral("/dev/gluebox-no-such-port");
-    QTest::newRow("not a terminal") << QStringLiteral("/dev/null");
-    QTest::newRow("a folder") << QDir::tempPath();
-    QTest::newRow("no name") << QString();
+    QTest::addColumn<QByteArray>("named");
+    QTest::newRow("no such device") << QStringLiteral("/dev/gluebox-no-such-port")
+                                    << QByteArray("PLC port /dev/gluebox-no-such-port could not be opened: ");
+    QTest::newRow("not a terminal") << QStringLiteral("/dev/null")
+                                    << QByteArray("PLC port /dev/null could not be opened: ");
+    QTest::newRow("a folder") << QDir::tempPath()
+                              << "PLC port " + QDir::tempPath().toLocal8Bit() + " could not be opened: ";
+    QTest::newRow("no name") << QString() << QByteArray("PLC port (none) could not be opened: ");
 }
 
 void TstModbusLink::missingDevice()
 {
     QFETCH(QString, device);
+    QFETCH(QByteArray, named);
     ModbusLink link;
     QVERIFY(!link.openLink(device));
     QVERIFY(!link.connected());
+    {
+        StdoutCapture out;
+        link.printConnectionMessage();
+        const QByteArray text = out.text();
+        const QByteArray station(ModbusLink::connectionMessage(false));
+        QVERIFY2(text.startsWith(station + named) && text.endsWith('\n') && text.count('\n') == 3
+                     && text.size() > station.size() + named.size() + 1,
+                 text.constData());
+    }
 
     const int requests = m_sim->requestCount();
     uint8_t bits[1] = {7};

@@ -70,6 +70,8 @@ private slots:
     void anyAddressOption();
     void parametersFromPlcTxt();
     void program();
+    void programRefusesUnreachableAddresses_data();
+    void programRefusesUnreachableAddresses();
 
 private:
     uint32_t readPair(int addr);
@@ -402,6 +404,63 @@ void TstPlcSimulator::program()
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);
     QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+}
+
+void TstPlcSimulator::programRefusesUnreachableAddresses_data()
+{
+    QTest::addColumn<QByteArray>("modbusTxt");
+    QTest::addColumn<QByteArray>("plcTxt");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("refusal");   // empty: plcsim starts
+    QTest::newRow("coil 65535, pair 65534") << QByteArray("WORK=65535\nQUANTITY=65534\n")
+                                           << QByteArray("Delay|65534|1|ms\n") << QStringList()
+                                           << QByteArray();
+    QTest::newRow("coil 65536") << QByteArray("WORK=65536\n") << QByteArray() << QStringList()
+                                << QByteArray("plcsim: modbus.txt: WORK=65536 is beyond the Modbus coils (1 to 65535)\n");
+    QTest::newRow("pair 65535") << QByteArray("ALARM=65535\n") << QByteArray() << QStringList()
+                                << QByteArray("plcsim: modbus.txt: ALARM=65535 is beyond the Modbus register pairs (1 to 65534)\n");
+    QTest::newRow("near INT_MAX") << QByteArray("KICK1=2147483647\nSHIFT=2147483646\n") << QByteArray()
+                                  << QStringList()
+                                  << QByteArray("plcsim: modbus.txt: KICK1=2147483647 is beyond the Modbus register pairs (1 to 65534)\n"
+                                                "plcsim: modbus.txt: SHIFT=2147483646 is beyond the Modbus coils (1 to 65535)\n");
+    QTest::newRow("plc.txt pair") << QByteArray() << QByteArray("Delay|70000|5|ms\n") << QStringList()
+                                  << QByteArray("plcsim: plc.txt: Delay at 70000 is beyond the Modbus register pairs (40000 to 65534)\n");
+    QTest::newRow("rate inf") << QByteArray() << QByteArray() << QStringList{"--rate", "inf"}
+                              << QByteArray("plcsim: --rate needs a number of boxes per second (0 to 1000000)\n");
+    QTest::newRow("share nan") << QByteArray() << QByteArray() << QStringList{"--reject", "nan"}
+                               << QByteArray("plcsim: a reject share is a number from 0 to 1\n");
+}
+
+void TstPlcSimulator::programRefusesUnreachableAddresses()
+{
+    QFETCH(QByteArray, modbusTxt);
+    QFETCH(QByteArray, plcTxt);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, refusal);
+    QTemporaryDir station;
+    QDir(station.path()).mkpath(QStringLiteral("bin"));
+    QDir(station.path()).mkpath(QStringLiteral("conf"));
+    for (const auto &file : {std::make_pair(QStringLiteral("conf/modbus.txt"), modbusTxt),
+                             std::make_pair(QStringLiteral("conf/plc.txt"), plcTxt)}) {
+        QFile f(station.filePath(file.first));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(file.second);
+    }
+    QProcess sim;
+    sim.start(QStringLiteral(PLCSIM_EXECUTABLE), QStringList{"--station", station.path()} + arguments);
+    QVERIFY(sim.waitForStarted(10000));
+    if (refusal.isEmpty()) {
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput(), out.contains("PLC device:")), 10000);
+        sim.write("quit\n");
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 0);
+        return;
+    }
+    QVERIFY(sim.waitForFinished(10000));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(sim.exitCode() == 2, sim.readAllStandardOutput().constData());
+    QVERIFY2(sim.readAllStandardError().startsWith(refusal), refusal.constData());
 }
 
 QTEST_GUILESS_MAIN(TstPlcSimulator)

@@ -22,9 +22,11 @@ public:
     explicit Relay(SaveThread &saver)
     {
         connect(&saver, &SaveThread::requestHandled, this, &Relay::handled);
+        connect(&saver, &SaveThread::saveTrouble, this, &Relay::trouble);
     }
 signals:
     void handled(QString path, bool written);
+    void trouble(QString text);
 };
 
 // The saving thread: folders made on the way, the stop behind queued requests, and
@@ -163,6 +165,36 @@ private slots:
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         if (!haveFull)
             QWARN("no /dev/full: the full-disk request was left out");
+    }
+
+    // Lost images are reported once in words, not per image; saving resumes by itself.
+    void lossReportedOnceAndSavingResumes()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/image";
+        QVERIFY(TempStation::write(root, "a file where the image folder should be"));
+        SyncQueue<SaveRequest> queue("save queue");
+        SaveThread saver(&queue);
+        Relay relay(saver);
+        QSignalSpy handled(&relay, &Relay::handled);
+        QSignalSpy trouble(&relay, &Relay::trouble);
+        saver.start();
+        for (int i = 0; i < 3; ++i)
+            queue.put(request(root + QString("/2024-05-01/1/ng/0/%1.jpg").arg(i), grey(i)));
+        QVERIFY(waitFor(handled, 3));
+        QVERIFY(QFile::remove(root));
+        const QString back = root + "/2024-05-01/1/ng/0/back.jpg";
+        queue.put(request(back, grey(9)));
+        QVERIFY(waitFor(handled, 4));
+        QVERIFY(waitFor(trouble, 2));
+        QCOMPARE(trouble.count(), 2);
+        QCOMPARE(trouble.at(0).at(0).toString(),
+                 "Images are not being saved: cannot write " + root
+                     + "/2024-05-01/1/ng/0/0.jpg (the folder cannot be made). Saving resumes by "
+                       "itself when it can write again.");
+        QCOMPARE(trouble.at(1).at(0).toString(),
+                 "Image saving works again (" + back + "); 3 image(s) were not saved.");
+        QVERIFY(!load(back).empty());
     }
 
     void folderRemovedWhileRunningIsMadeAgain()

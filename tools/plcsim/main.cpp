@@ -1,10 +1,10 @@
 // plcsim: the packing machine's PLC for a station without one. See --help.
 #include "PlcSimulator.h"
+#include "PlcsimArguments.h"
 
 #include "PlcAddrMap.h"
 #include "StationPaths.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -87,67 +87,26 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("plcsim"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Simulates the packing machine's PLC for the Gluebox station: a Modbus RTU slave\n"
-        "(address 1, 9600 8N1) with the coils and register pairs of a station's modbus.txt\n"
-        "and plc.txt. It opens a pseudo-terminal and prints the device the station should\n"
-        "use (GLUEBOX_PLC_PORT), prints every write it receives, and takes commands on\n"
-        "standard input.\n\n")
-        + PlcSimulator::commandHelp());
-    parser.addHelpOption();
-    const QCommandLineOption stationOpt(QStringLiteral("station"),
-        QStringLiteral("Station folder whose conf/ holds modbus.txt and plc.txt (default: the parent of the current directory, as for the station run from bin/)."),
-        QStringLiteral("dir"));
-    const QCommandLineOption deviceOpt(QStringLiteral("device"),
-        QStringLiteral("Serve this serial device instead of a new pseudo-terminal."), QStringLiteral("path"));
-    const QCommandLineOption linkOpt(QStringLiteral("link"),
-        QStringLiteral("Also make a symbolic link at this path to the pseudo-terminal (removed at exit)."),
-        QStringLiteral("path"));
-    const QCommandLineOption rateOpt(QStringLiteral("rate"),
-        QStringLiteral("Boxes per second while WORK is 1 (default 5)."), QStringLiteral("n"), QStringLiteral("5"));
-    const QCommandLineOption rejectOpt(QStringLiteral("reject"),
-        QStringLiteral("Share of boxes kicked, for every camera or as four comma-separated values (default 0.02)."),
-        QStringLiteral("s[,s,s,s]"), QStringLiteral("0.02"));
-    const QCommandLineOption controlOpt(QStringLiteral("control"),
-        QStringLiteral("Also run commands appended to this file (lines already in it are skipped)."),
-        QStringLiteral("file"));
-    const QCommandLineOption anyOpt(QStringLiteral("any-address"),
-        QStringLiteral("Answer at every address, not only at the configured ones."));
-    parser.addOptions({stationOpt, deviceOpt, linkOpt, rateOpt, rejectOpt, controlOpt, anyOpt});
-    parser.process(app);
-
-    PlcSimulator::Options options;
-    bool ok = false;
-    options.boxesPerSecond = parser.value(rateOpt).toDouble(&ok);
-    if (!ok || options.boxesPerSecond < 0) {
-        std::fprintf(stderr, "plcsim: --rate needs a number of boxes per second\n");
+    PlcsimArguments args;
+    if (!parsePlcsimArguments(QCoreApplication::arguments(), args)) {
+        std::fprintf(stderr, "plcsim: %s\n", qPrintable(args.error));
         return 2;
     }
-    const QStringList shares = parser.value(rejectOpt).split(QLatin1Char(','));
-    if (shares.size() != 1 && shares.size() != PlcSimulator::kPositions) {
-        std::fprintf(stderr, "plcsim: --reject takes one share or four\n");
-        return 2;
+    if (args.help) {
+        print(args.helpText);
+        return 0;
     }
-    for (int k = 0; k < PlcSimulator::kPositions; ++k) {
-        const double s = shares[shares.size() == 1 ? 0 : k].toDouble(&ok);
-        if (!ok || s < 0 || s > 1) {
-            std::fprintf(stderr, "plcsim: a reject share is a number from 0 to 1\n");
-            return 2;
-        }
-        options.rejectShare[k] = s;
-    }
-    options.anyAddress = parser.isSet(anyOpt);
-    const QString controlPath = parser.isSet(controlOpt)
-        ? QFileInfo(parser.value(controlOpt)).absoluteFilePath() : QString();
-    const QString linkPath = parser.isSet(linkOpt) ? QFileInfo(parser.value(linkOpt)).absoluteFilePath() : QString();
+    const PlcSimulator::Options &options = args.options;
+    const QStringList &shares = args.shares;
+    const QString &controlPath = args.control;
+    const QString &linkPath = args.link;
 
     // The station's own readers take their paths relative to <station>/bin.
     const QString before = QDir::currentPath();
-    if (parser.isSet(stationOpt)) {
-        const QString bin = QDir(parser.value(stationOpt)).filePath(QStringLiteral("bin"));
+    if (!args.station.isEmpty()) {
+        const QString bin = QDir(args.station).filePath(QStringLiteral("bin"));
         if (!QDir::setCurrent(bin)) {
-            std::fprintf(stderr, "plcsim: %s is not a station folder (no bin/)\n", qPrintable(parser.value(stationOpt)));
+            std::fprintf(stderr, "plcsim: %s is not a station folder (no bin/)\n", qPrintable(args.station));
             return 2;
         }
     }
@@ -156,11 +115,19 @@ int main(int argc, char *argv[])
         print(QStringLiteral("No address map: every address is unconfigured (see --station)."));
     const QVector<PlcSimulator::Parameter> params = PlcSimulator::readParameters(StationPaths::plcParamFile());
     QDir::setCurrent(before);
+    // Such an address would reach outside the PLC's memory; say which and stop.
+    const QStringList problems = PlcSimulator::addressProblems(addr, params);
+    if (!problems.isEmpty()) {
+        for (const QString &p : problems)
+            std::fprintf(stderr, "plcsim: %s\n", qPrintable(p));
+        std::fprintf(stderr, "plcsim: not started; correct the addresses above\n");
+        return 2;
+    }
 
     PlcSimulator sim(addr, params, options);
     sim.setLogger(print);
     QString error;
-    const bool opened = parser.isSet(deviceOpt) ? sim.openDevice(parser.value(deviceOpt), &error)
+    const bool opened = !args.device.isEmpty() ? sim.openDevice(args.device, &error)
                                                 : sim.openPseudoTerminal(&error);
     if (!opened) {
         std::fprintf(stderr, "plcsim: %s\n", qPrintable(error));
