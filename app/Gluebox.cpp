@@ -23,16 +23,16 @@
 #include "db_label.h"
 
 #include <QDate>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QLCDNumber>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QProcess>
 #include <QSignalMapper>
+#include <QStandardPaths>
 #include <QToolButton>
-#include <QUrl>
 
 #include <QThread>
 #include <QTimer>
@@ -41,6 +41,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 Gluebox::Gluebox(QWidget *parent)
@@ -417,10 +418,17 @@ void Gluebox::OnDBClickNGHub(int Num)
         std::fflush(stdout);
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
+#ifdef Q_OS_WIN
+    std::system(qPrintable(QStringLiteral("explorer ") + QDir::toNativeSeparators(folder)));
+#else
+    // Started, not waited for: xdg-open may stay until the file manager closes. Qt's VNC
+    // and offscreen platforms open nothing themselves, so the desktop's opener is asked.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty() || !QProcess::startDetached(opener, {folder})) {
         std::printf("No file manager to show %s\n", qPrintable(folder));
         std::fflush(stdout);
     }
+#endif
 }
 
 void Gluebox::on_pushButton_Clear_Pic_released()

@@ -482,16 +482,51 @@ private slots:
         QCOMPARE(rotateFile.readAll(), file);
     }
 
-    // No NG image today: the double tap is logged and one line says why nothing opens.
-    void ngFolderMissing()
+    void ngFolder_data()
     {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<bool>("opener");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("no NG image today") << false << true
+                                           << "No NG images of camera 2 today: %1 does not exist\n";
+        QTest::newRow("no file manager") << true << false << "No file manager to show %1\n";
+        QTest::newRow("opened") << true << true << "";
+    }
+
+    // A double tap on "2#NG次数" opens the day's NG images of 2# with the desktop's opener.
+    void ngFolder()
+    {
+        QFETCH(bool, folder);
+        QFETCH(bool, opener);
+        QFETCH(QString, printed);
+        const QString ngFolder =
+            QFileInfo("../data/image/" + QDate::currentDate().toString("yyyy-MM-dd") + "/2/ng_result")
+                .absoluteFilePath();
+        QVERIFY(folder ? QDir().mkpath(ngFolder) : QDir(ngFolder).removeRecursively());
+        // A stand-in opener that notes what it was asked to open.
+        QTemporaryDir bin;
+        const QString opened = bin.filePath("opened");
+        if (opener) {
+            QFile script(bin.filePath("xdg-open"));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\necho \"$1\" > " + opened.toLocal8Bit() + "\n");
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit());
         StdoutCapture out;
         emit widget<db_label>("label_ng_2")->QlabelDoubleClick();
+        qputenv("PATH", path);
+
         QCOMPARE(logLines(), QStringList("Double click NG."));
-        const QString folder = QFileInfo("../data/image/" + QDate::currentDate().toString("yyyy-MM-dd")
-                                         + "/2/ng_result").absoluteFilePath();
-        QCOMPARE(QString::fromLocal8Bit(out.text()),
-                 "No NG images of camera 2 today: " + folder + " does not exist\n");
+        QCOMPARE(QString::fromLocal8Bit(out.text()), printed.arg(ngFolder));
+        if (printed.isEmpty()) {
+            QTRY_VERIFY(QFile::exists(opened));
+            QFile note(opened);
+            QVERIFY(note.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromLocal8Bit(note.readAll()).trimmed(), ngFolder);
+        }
     }
 };
 
