@@ -304,24 +304,16 @@ void Gluebox::OnNotifyHub(int Num, int Cnt, cv::Mat m)
     if (!m.empty())
         cv::resize(m, m, cv::Size(label->width(), label->height()), 0, 0, cv::INTER_LINEAR);
 
-    // Wrapped without a copy; the pixmap makes the one copy the screen needs.
+    // Wrapped without a copy; the pixmap makes the one copy the screen needs. Any other
+    // type stays an empty picture.
     QImage image;
     const int stride = static_cast<int>(m.step);
-    switch (m.type()) {
-    case CV_8UC1:
+    if (!m.empty() && m.type() == CV_8UC1)
         image = QImage(m.data, m.cols, m.rows, stride, QImage::Format_Grayscale8);
-        break;
-    case CV_8UC3: // blue-green-red in memory
+    else if (!m.empty() && m.type() == CV_8UC3) // blue-green-red in memory
         image = QImage(m.data, m.cols, m.rows, stride, QImage::Format_BGR888);
-        break;
-    case CV_8UC4:
+    else if (!m.empty() && m.type() == CV_8UC4)
         image = QImage(m.data, m.cols, m.rows, stride, QImage::Format_ARGB32);
-        break;
-    default:
-        break;
-    }
-    if (m.empty())
-        image = QImage();
     label->setPixmap(QPixmap::fromImage(image));
     m_last_image[Num][Cnt] = m;
 }

@@ -1,6 +1,7 @@
 #include "Gluebox.h"
 
 #include "CameraRegistry.h"
+#include "CameraSlot.h"
 #include "MatMetaType.h"
 #include "Rotation.h"
 #include "StationFonts.h"
@@ -292,6 +293,16 @@ private slots:
         QCOMPARE(widget("cam_status_2")->styleSheet(),
                  QStringLiteral("background-color: rgb(255, 255, 0);"));
         QVERIFY(widget("toolButton_cam_1")->styleSheet().contains("cam1_no.png"));
+        // An open camera: its work label green, its button's picture the open one.
+        g_cameras[1].opened = true;
+        m_window->showCameraStates();
+        g_cameras[1].opened = false;
+        QCOMPARE(widget("cam_work_2")->styleSheet(),
+                 QStringLiteral("background-color: rgb(0, 170, 0);"));
+        QCOMPARE(widget("toolButton_cam_2")->styleSheet(),
+                 QStringLiteral("border-image: url(:/Gluebox/Resources/cam2_yes.png);"));
+        QCOMPARE(widget("cam_work_1")->styleSheet(),
+                 QStringLiteral("background-color: rgb(255, 255, 0);"));
         // The form's Windows faces resolve to installed ones that have the Chinese glyphs.
         for (const char *name : {"label_title", "label", "groupBox_op"}) {
             const QFontInfo info(widget(name)->font());
