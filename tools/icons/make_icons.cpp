@@ -395,7 +395,7 @@ int main(int argc, char *argv[])
     ok &= save(dir, "logo_wide.png", QSize(384, 98), [](QPainter &p, QImage &img) {
         drawMark(p, QRectF(0, 0, img.height(), img.height()));
         p.setFont(captionFont(img.height() / 3));
-        p.setPen(kInk);
+        p.setPen(kBlue.lighter(140)); // legible on the dark window and on light dialogs
         p.drawText(QRectF(img.height(), 0, img.width() - img.height(), img.height()),
                    Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral(" Gluebox 胶点检测"));
     });
