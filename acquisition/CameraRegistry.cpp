@@ -392,6 +392,29 @@ void CameraRegistry::closeAll()
             close(p);
 }
 
+std::vector<int> CameraRegistry::openedPositions() const
+{
+    std::vector<int> positions;
+    for (int p = 0; m_slots && p < 4; ++p)
+        if (m_slots[p].found && m_slots[p].opened)
+            positions.push_back(p);
+    return positions;
+}
+
+void CameraRegistry::clearForWork()
+{
+    for (int p : openedPositions()) {
+        if (g_result_list[p])
+            g_result_list[p]->clear();
+        if (g_result_wait_list[p])
+            g_result_wait_list[p]->clear();
+        if (g_shooted_list[p])
+            g_shooted_list[p]->clear();
+        if (m_positions[p].worker)
+            m_positions[p].worker->clearPending();
+    }
+}
+
 void CameraRegistry::setMode(bool freeRun)
 {
     if (!m_slots)

@@ -45,6 +45,13 @@ public:
     // Closes every open position (shutdown).
     void closeAll();
 
+    // Positions whose camera is present and open.
+    std::vector<int> openedPositions() const;
+    // Before work starts: the verdict, trigger-wait and shot lists and the capture
+    // worker's pending frames of every open position are emptied, so that nothing of an
+    // earlier run reaches a reject output.
+    void clearForWork();
+
     // The vendor objects of an open position, for its capture worker.
     HikHandle hikHandle(int position) const;
     BaslerCamera *baslerCamera(int position) const;

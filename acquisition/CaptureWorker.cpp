@@ -42,6 +42,7 @@ void CaptureWorker::productWindowClosed()
     record.product = product;
     if (!FrameStacker::stack(m_pendingFrames, record)) {
         m_account->countNoFrames();
+        m_account->markCutWrongly(product);
     } else if (m_imageQueue && !m_imageQueue->tryPut(record)) {
         // Inspection is a whole queue behind: waiting here would delay the next edges and
         // with them every reject pulse.
@@ -68,6 +69,9 @@ CaptureWorker::Ejection CaptureWorker::productAtEjector()
             }
             m_account->countLate(); // its product has passed already
         }
+        ProductAccount::Outcome outcome;
+        outcome.judged = judged;
+        outcome.good = judged && verdict.good;
         if (judged) {
             ejection = verdict.good ? Ejection::Good : Ejection::Bad;
         } else {
@@ -81,6 +85,8 @@ CaptureWorker::Ejection CaptureWorker::productAtEjector()
                        : mismatchAct == 0 ? Ejection::Good
                                           : Ejection::None;
         }
+        outcome.rejected = ejection == Ejection::Bad;
+        m_account->recordOutcome(product, outcome);
     }
     uint64_t shot = 0;
     if (m_shootedList && m_resultWaitList && m_shootedList->pop(shot))

@@ -8,6 +8,7 @@
 #include "ImageStore.h"
 #include "DebugMode.h"
 #include "GlueDotDetector.h"
+#include "LineAccount.h"
 #include "LineSimulator.h"
 #include "ModbusLink.h"
 #include "Passwords.h"
@@ -144,7 +145,21 @@ void Gluebox::startCameras()
     showCameraStates();
     DisableDebugMode();
 #ifndef GLUEBOX_VENDOR_SDKS
-    m_simulation->line().start(m_simulation->settings().productsPerMinute);
+    m_line_account = new LineAccount(*m_simulation, g_cameras, this);
+    m_line_account->start(10000);
+#endif
+    if (g_sys_conf.AUTO_WORK == 1)
+        prepareWork();
+}
+
+void Gluebox::prepareWork()
+{
+    CameraRegistry::instance().clearForWork();
+    batchWarmUp(CameraRegistry::instance().openedPositions());
+#ifndef GLUEBOX_VENDOR_SDKS
+    // The packing machine starts once the station is ready: no frame before the warm-up.
+    if (!m_simulation->line().isRunning())
+        m_simulation->line().start(m_simulation->settings().productsPerMinute);
 #endif
 }
 
@@ -153,6 +168,12 @@ void Gluebox::stopCameras()
 #ifndef GLUEBOX_VENDOR_SDKS
     if (m_simulation)
         m_simulation->line().stop();
+    if (m_line_account) {
+        m_line_account->stop();
+        m_line_account->print(); // the run's final account
+        delete m_line_account;
+        m_line_account = nullptr;
+    }
 #endif
     CameraRegistry::instance().closeAll();
     for (int i = 0; i < 4; ++i) {

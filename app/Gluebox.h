@@ -17,6 +17,7 @@ class QLCDNumber;
 class QLabel;
 class QSignalMapper;
 class QToolButton;
+class LineAccount;
 class SimulatedStation;
 class QThread;
 class QTimer;
@@ -84,6 +85,9 @@ private:
     void stopLog();
     void startCameras();
     void stopCameras();
+    // Before work starts (start button, automatic work): the verdict lists and pending
+    // frames of the open positions are emptied and their detectors warmed up.
+    void prepareWork();
 
     Ui::GlueboxClass *ui;
 
@@ -119,8 +123,9 @@ private:
     std::unique_ptr<WorkThread> m_work_threads[4];
     std::unique_ptr<DebugThread> m_debug_threads[4];
     std::unique_ptr<SaveThread> m_save_thread;
-    // The Linux build's cameras and packing line.
+    // The Linux build's cameras and packing line, and the line's account of the ejections.
     std::unique_ptr<SimulatedStation> m_simulation;
+    LineAccount *m_line_account = nullptr;
     CleanupRunner *m_cleanup = nullptr;
     QTimer *timer_clean = nullptr;
 };

@@ -118,15 +118,23 @@ bool GlueDotDetector::initDetector()
 
     m_net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
                                         StationPaths::modelWeights().toStdString());
+    static bool said = false; // the GUI thread only, at start-up
     if (cudaAvailable()) {
         m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_CUDA);
         m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CUDA);
-        std::printf("Glue-dot detector runs on CUDA.\n");
+        if (!said)
+            std::printf("Glue-dot detector runs on CUDA.\n");
     } else {
         m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
         m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
-        std::printf("Glue-dot detector runs on the CPU (no CUDA device).\n");
+        // Each position's inference stays on its own thread, which yields to the capture
+        // side: a thread pool spread over every core would take the CPU from the grab
+        // loops and camera events at the moments that decide how products are cut.
+        cv::setNumThreads(1);
+        if (!said)
+            std::printf("Glue-dot detector runs on the CPU (no CUDA device).\n");
     }
+    said = true;
     std::fflush(stdout);
 
     const cv::Mat warmUp = cv::imread(StationPaths::warmUpImage().toStdString(), cv::IMREAD_COLOR);

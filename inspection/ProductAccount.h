@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 // Per camera position: the numbers given to its products and what went wrong between a
@@ -11,8 +13,42 @@ class ProductAccount
 public:
     // The number of the product whose window just closed; never 0, never repeated, also
     // across capture workers of the same position (a camera closed and reopened).
-    uint64_t newProduct() { return ++m_lastProduct; }
+    uint64_t newProduct()
+    {
+        const uint64_t product = ++m_lastProduct;
+        m_closedAt[product % kRemembered] = Clock::now().time_since_epoch().count();
+        m_outcomes[product % kRemembered] = 0;
+        return product;
+    }
     uint64_t lastProduct() const { return m_lastProduct; }
+
+    // What happened to each of the last kRemembered products at the ejector, and when
+    // their windows closed: for the line's account and its benchmark.
+    static constexpr uint64_t kRemembered = 4096;
+    using Clock = std::chrono::steady_clock;
+    struct Outcome
+    {
+        bool known = false;    // the product has reached the ejector
+        bool judged = false;   // its own verdict was there in time
+        bool good = false;     // that verdict (when judged)
+        bool rejected = false; // the reject output fired for it
+        bool cutWrongly = false; // not inspected: no frames or a wrong frame count
+    };
+    void recordOutcome(uint64_t product, Outcome outcome)
+    {
+        m_outcomes[product % kRemembered] |= static_cast<uint8_t>(
+            1 | outcome.judged << 1 | outcome.good << 2 | outcome.rejected << 3);
+    }
+    void markCutWrongly(uint64_t product) { m_outcomes[product % kRemembered] |= 16; }
+    Outcome outcome(uint64_t product) const
+    {
+        const uint8_t bits = m_outcomes[product % kRemembered];
+        return {bool(bits & 1), bool(bits & 2), bool(bits & 4), bool(bits & 8), bool(bits & 16)};
+    }
+    Clock::time_point closedAt(uint64_t product) const
+    {
+        return Clock::time_point(Clock::duration(m_closedAt[product % kRemembered].load()));
+    }
 
     void countNoFrames() { ++m_noFrames; }
     void countMiscounted() { ++m_miscounted; }
@@ -50,6 +86,8 @@ private:
     std::atomic<uint64_t> m_unjudged{0};
     std::atomic<uint64_t> m_late{0};
     std::atomic<uint64_t> m_notQueued{0};
+    std::array<std::atomic<uint8_t>, kRemembered> m_outcomes{};
+    std::array<std::atomic<Clock::rep>, kRemembered> m_closedAt{};
 };
 
 // One account per camera position 0..3, for the life of the process.

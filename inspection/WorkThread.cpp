@@ -12,6 +12,11 @@
 
 #include <QDebug>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 WorkThread::WorkThread(QObject *parent)
     : QThread(parent)
 {
@@ -77,6 +82,12 @@ void WorkThread::run()
         };
     }
 
+#ifdef __linux__
+    // Thread priorities mean nothing to Linux's normal scheduler; a higher nice value does.
+    // Inspection then yields to the threads that keep time: the capture side, the camera
+    // events and the window, which hands the verdicts on.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kInspectionNice);
+#endif
     unsigned showCounter = 0;
     for (;;) {
         const Settings settings = copySettings();
@@ -112,6 +123,7 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     const int n = record.shots;
     if (n != s.shoot) {
         g_product_account[m_cam].countMiscounted();
+        g_product_account[m_cam].markCutWrongly(record.product);
         judgeUninspected(s, record, "frame with image count");
         return;
     }

@@ -29,6 +29,9 @@ public:
     using DetectBatch = std::function<void(const std::vector<cv::Mat> &, std::vector<cv::Mat> &,
                                            std::vector<std::vector<Detection>> &)>;
 
+    // How much further down the scheduler's order the inspection runs than the rest.
+    static constexpr int kInspectionNice = 5;
+
     explicit WorkThread(QObject *parent = nullptr);
     ~WorkThread() override;
 

@@ -136,6 +136,13 @@ void LineSimulator::finish()
     }
 }
 
+void LineSimulator::clearConveyor()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (Lane &lane : m_lanes)
+        lane.conveyor.clear();
+}
+
 LineSimulator::Counters LineSimulator::counters(int camera) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

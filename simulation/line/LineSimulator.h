@@ -54,6 +54,10 @@ public:
     // Judges the product standing at the ejector now (call after settle()).
     void finish();
 
+    // Takes the products still between the cameras and the ejector off the line without
+    // judging them (the line was stopped and is cleared).
+    void clearConveyor();
+
     void start(double productsPerMinute);
     void stop();
     bool isRunning() const;
@@ -74,6 +78,11 @@ public:
     // how long the frame source took for a product's pictures (on the line's thread).
     const DelayStats &clockLateness() const { return m_clockLateness; }
     const DelayStats &sourceTime() const { return m_sourceTime; }
+    void clearTimings()
+    {
+        m_clockLateness.clear();
+        m_sourceTime.clear();
+    }
     // Was the last product that entered camera's window an NG one?
     bool currentProductIsNg(int camera) const;
 

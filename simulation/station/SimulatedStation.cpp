@@ -255,6 +255,18 @@ void SimulatedStation::uninstall()
     m_installed = false;
 }
 
+int SimulatedStation::cameraIndexOf(int vendor, int vendorIndex) const
+{
+    int seen = 0;
+    for (int i = 0; i < cameraCount(); ++i) {
+        if (static_cast<int>(m_cameras[i]->vendor()) != vendor)
+            continue;
+        if (seen++ == vendorIndex)
+            return i;
+    }
+    return -1;
+}
+
 SimCamera *SimulatedStation::camera(int index) const
 {
     if (index < 0 || index >= cameraCount())

@@ -230,8 +230,12 @@ private slots:
         bool ok = false;
         out = printedBy([&] { ok = g_detector[0].initDetector(); });
         QVERIFY(ok);
-        QVERIFY2(out.startsWith("Glue-dot detector runs on "), out.constData());
-        QCOMPARE(out.count('\n'), 1);
+        // Where inference runs is said once per process: perhaps already by an earlier case.
+        QVERIFY2(out.isEmpty() || out == "Glue-dot detector runs on the CPU (no CUDA device).\n"
+                     || out == "Glue-dot detector runs on CUDA.\n",
+                 out.constData());
+        QCOMPARE(printedBy([&] { ok = g_detector[1].initDetector(); }), QByteArray());
+        QVERIFY(ok);
         QCOMPARE(GlueDotDetector::classNames, std::vector<std::string>{"glue"});
         QCOMPARE(int(GlueDotDetector::outputLayerNames.size()), 1);
     }

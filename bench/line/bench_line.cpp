@@ -1,0 +1,143 @@
+// The station's ejections on the real-time simulated line, rate by rate.
+//   bench_line [--station DIR] [--seconds S] [--rates 600,800,...] [--cameras N]
+// Two HIK cameras (by default), three shots per product, the shipped model (DIR/model and
+// DIR/bin/alg_jd.jpg, default: the repository's station/), recipe 5|5|5, 5 dots per
+// picture, 10 % bad products, MISMATCHACT 1. Each rate is held for S seconds (default 60)
+// after the start of work (lists cleared, detectors warmed up). Per rate: the line's
+// account, pairing errors, verdict latency, CPU share, peak memory, and where the capture
+// side's time went. Last: the highest rate with no pairing error, no product cut wrongly
+// and no verdict too late for its product.
+#include "EjectionChain.h"
+#include "LineSimulator.h"
+#include "MatMetaType.h"
+#include "SimCamera.h"
+#include "SysConf.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStringList>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long peakRssMb()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss / 1024;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qRegisterMetaType<cv::Mat>("cv::Mat");
+    QCoreApplication app(argc, argv);
+    QString station = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
+    int seconds = 60;
+    int cameras = 2;
+    QList<int> rates{600, 800, 1000, 1200, 1400};
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--station")
+            station = args[i + 1];
+        else if (args[i] == "--seconds")
+            seconds = args[i + 1].toInt();
+        else if (args[i] == "--cameras")
+            cameras = args[i + 1].toInt();
+        else if (args[i] == "--rates") {
+            rates.clear();
+            for (const QString &r : args[i + 1].split(','))
+                rates << r.toInt();
+        }
+    }
+    if (!QDir::setCurrent(station + "/bin")) {
+        std::fprintf(stderr, "no station folder at %s\n", qPrintable(station));
+        return 1;
+    }
+
+    for (int p = 0; p < 4; ++p) {
+        g_sys_conf.SHOOT[p] = 3;
+        for (int i = 0; i < 3; ++i)
+            g_sys_conf.NO[p][i] = 5;
+        g_sys_conf.USERID[p] = 255;
+    }
+    g_sys_conf.SAVE = 0;
+    g_sys_conf.MISMATCHACT = 1;
+
+    SimulatedStation::Settings settings = SimulatedStation::defaults();
+    settings.cameras.resize(cameras, settings.cameras.front());
+    settings.shots = 3;
+    settings.ngShare = 0.1;
+    settings.dotsPerImage = 5;
+    settings.source = "generated";
+    EjectionChain chain(settings);
+    if (!chain.open()) {
+        std::fprintf(stderr, "the cameras or the model could not be opened\n");
+        return 1;
+    }
+    std::printf("%d camera(s), 3 shots per product, %d s per rate, %ld cores\n", cameras, seconds,
+                sysconf(_SC_NPROCESSORS_ONLN));
+
+    int held = 0;
+    for (int rate : rates) {
+        SimulatedStation &st = chain.station();
+        for (int c = 0; c < st.cameraCount(); ++c)
+            st.camera(c)->clearTimings();
+        st.line().clearTimings();
+        chain.verdictLatency().clear();
+        const double cpu0 = cpuSeconds();
+        const auto wall0 = std::chrono::steady_clock::now();
+        const std::vector<EjectionChain::Step> steps = chain.run(rate, seconds * 1000);
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+        const double cores = (cpuSeconds() - cpu0) / wall;
+
+        std::printf("\n%d products/min per camera\n", rate);
+        bool clean = true;
+        for (size_t k = 0; k < steps.size(); ++k) {
+            const EjectionChain::Step &s = steps[k];
+            std::printf("  %zu#: products %d ng %d | ejected-right %d ng-missed %d good-ejected %d"
+                        " | cut-wrongly %d late %d | pairing errors %d | the model's own mistakes:"
+                        " %d missed, %d false alarms\n",
+                        k + 1, s.products, s.ng, s.ejectedRight, s.ngMissed, s.goodEjected,
+                        s.cutWrongly, s.late, s.pairingErrors, s.modelMisses, s.modelFalseAlarms);
+            // Held: every product paired right, cut right and judged in time.
+            clean = clean && s.pairingErrors == 0 && s.cutWrongly == 0 && s.unjudged == 0
+                    && s.products > 0;
+        }
+        const DelayStats &lat = chain.verdictLatency();
+        std::printf("  verdict latency (falling edge -> verdict ready): median %.1f ms, p99 %.1f ms,"
+                    " max %.1f ms; deadline %.0f ms\n",
+                    lat.percentileMs(0.5), lat.percentileMs(0.99), lat.maxMs(), 1.4 * 60000.0 / rate);
+        std::printf("  cpu %.2f cores (%.0f %% of the machine), peak resident %ld MB\n", cores,
+                    100.0 * cores / sysconf(_SC_NPROCESSORS_ONLN), peakRssMb());
+        for (int c = 0; c < st.cameraCount(); ++c) {
+            const SimCamera *cam = st.camera(c);
+            std::printf("  camera %d: frame waits for the grab loop p99 %.1f max %.1f ms; edge waits"
+                        " for the callback thread p99 %.1f max %.1f ms; falling edges with frames"
+                        " still in the camera %llu\n",
+                        c, cam->grabWait().percentileMs(0.99), cam->grabWait().maxMs(),
+                        cam->eventWait().percentileMs(0.99), cam->eventWait().maxMs(),
+                        static_cast<unsigned long long>(cam->edgesWithUngrabbedFrames()));
+        }
+        std::printf("  line clock: woke late p99 %.1f max %.1f ms; pictures per product max %.1f ms\n",
+                    st.line().clockLateness().percentileMs(0.99), st.line().clockLateness().maxMs(),
+                    st.line().sourceTime().maxMs());
+        std::fflush(stdout);
+        if (clean && rate > held)
+            held = rate;
+    }
+    std::printf("\nhighest rate held: %d products/min per camera\n", held);
+    return 0;
+}

@@ -1,0 +1,144 @@
+#include "EjectionChain.h"
+
+#include "GlueDotDetector.h"
+#include "LineSimulator.h"
+#include "ProductAccount.h"
+#include "StationQueues.h"
+#include "SysConf.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+EjectionChain::EjectionChain(SimulatedStation::Settings settings, QObject *parent)
+    : QObject(parent)
+    , m_station(std::make_unique<SimulatedStation>(std::move(settings)))
+{
+    StationQueues::create();
+    m_station->install();
+}
+
+EjectionChain::~EjectionChain()
+{
+    m_station->line().stop();
+    m_registry.closeAll();
+    for (auto &worker : m_workers)
+        worker.reset();
+    m_station.reset();
+}
+
+void EjectionChain::setDetector(int position, WorkThread::DetectOne one, WorkThread::DetectBatch batch)
+{
+    m_standInOne[position] = std::move(one);
+    m_standInBatch[position] = std::move(batch);
+}
+
+bool EjectionChain::open()
+{
+    m_registry.EnumerateCameras(m_positions, false, g_sys_conf);
+    for (int p = 0; p < 4; ++p) {
+        if (!m_positions[p].found)
+            continue;
+        if (!m_standInOne[p] && !g_detector[p].initDetector())
+            return false;
+        m_workers[p] = std::make_unique<WorkThread>();
+        m_workers[p]->init(g_image_queue[p], m_positions[p].vendor, p);
+        if (m_standInOne[p])
+            m_workers[p]->setDetector(m_standInOne[p], m_standInBatch[p]);
+        connect(m_workers[p].get(), &WorkThread::event_ok, this,
+                [this](int cam, qulonglong product) { onVerdict(cam, product, true); });
+        connect(m_workers[p].get(), &WorkThread::event_ng, this,
+                [this](int cam, qulonglong product) { onVerdict(cam, product, false); });
+        m_workers[p]->start(QThread::HighestPriority);
+        if (!m_registry.SetCameraOpen(p, true))
+            return false;
+    }
+    m_registry.DisableDebugMode(); // hardware-triggered
+    return !positions().empty();
+}
+
+void EjectionChain::onVerdict(int cam, qulonglong product, bool good)
+{
+    if (cam < 0 || cam > 3 || !g_result_list[cam])
+        return;
+    g_result_list[cam]->push(Verdict{product, good});
+    const auto waited = ProductAccount::Clock::now() - g_product_account[cam].closedAt(product);
+    m_latency.add(std::chrono::duration<double, std::milli>(waited).count());
+}
+
+int EjectionChain::cameraOf(int p) const
+{
+    const CameraSlot &slot = m_positions[p];
+    return m_station->cameraIndexOf(slot.vendor, slot.vendor == CameraSlot::Basler ? slot.baslerIndex
+                                                                                   : slot.deviceIndex);
+}
+
+std::vector<EjectionChain::Step> EjectionChain::run(double productsPerMinute, int ms, bool warmUp)
+{
+    LineSimulator &line = m_station->line();
+    const std::vector<int> open = positions();
+    m_registry.clearForWork();
+    if (warmUp) {
+        std::vector<int> real;
+        for (int p : open)
+            if (!m_standInOne[p])
+                real.push_back(p);
+        batchWarmUp(real);
+    }
+    line.setKeepHistory(true);
+    struct Before
+    {
+        uint64_t lastProduct, cut, late, unjudged;
+        LineSimulator::Counters line;
+        size_t history;
+    };
+    std::vector<Before> before;
+    for (int p : open) {
+        const ProductAccount &a = g_product_account[p];
+        before.push_back({a.lastProduct(), a.cutWrongly(), a.late(), a.unjudged(),
+                          line.counters(cameraOf(p)), line.history(cameraOf(p)).size()});
+    }
+
+    line.start(productsPerMinute);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    line.stop();
+    line.settle(2000);
+    line.finish();
+    line.clearConveyor();
+    // Verdicts still on their way are late by now; let them arrive and be dropped.
+    QEventLoop drain;
+    QTimer::singleShot(300, &drain, &QEventLoop::quit);
+    drain.exec();
+
+    std::vector<Step> steps;
+    for (size_t k = 0; k < open.size(); ++k) {
+        const int p = open[k];
+        const ProductAccount &a = g_product_account[p];
+        const Before &b = before[k];
+        const LineSimulator::Counters c = line.counters(cameraOf(p));
+        Step s;
+        s.products = c.judged - b.line.judged;
+        s.ng = c.ngProducts - b.line.ngProducts;
+        s.ejectedRight = c.correctEjections - b.line.correctEjections;
+        s.ngMissed = c.missedEjections - b.line.missedEjections;
+        s.goodEjected = c.wrongEjections - b.line.wrongEjections;
+        s.cutWrongly = int(a.cutWrongly() - b.cut);
+        s.late = int(a.late() - b.late);
+        s.unjudged = int(a.unjudged() - b.unjudged);
+        // The line's i-th product of this run is the station's product lastProduct + 1 + i.
+        const std::vector<LineSimulator::JudgedProduct> history = line.history(cameraOf(p));
+        for (size_t i = b.history; i < history.size(); ++i) {
+            const ProductAccount::Outcome o = a.outcome(b.lastProduct + 1 + (i - b.history));
+            if (!o.known || o.rejected != history[i].ejected)
+                ++s.pairingErrors;
+            else if ((!o.judged || o.cutWrongly) && !history[i].ng && o.rejected)
+                ++s.goodEjectedByRule;
+            else if (o.judged && !o.cutWrongly && o.good == history[i].ng)
+                ++(history[i].ng ? s.modelMisses : s.modelFalseAlarms);
+        }
+        steps.push_back(s);
+    }
+    return steps;
+}

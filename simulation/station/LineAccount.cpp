@@ -1,0 +1,63 @@
+#include "LineAccount.h"
+
+#include "LineSimulator.h"
+#include "ProductAccount.h"
+#include "SimulatedStation.h"
+
+#include <QTimer>
+
+#include <cstdio>
+
+LineAccount::LineAccount(const SimulatedStation &station, const CameraSlot (&positions)[4],
+                         QObject *parent)
+    : QObject(parent)
+    , m_station(station)
+    , m_positions(positions)
+    , m_timer(new QTimer(this))
+{
+    connect(m_timer, &QTimer::timeout, this, &LineAccount::print);
+}
+
+QStringList LineAccount::lines() const
+{
+    QStringList lines;
+    for (int p = 0; p < 4; ++p) {
+        const CameraSlot &slot = m_positions[p];
+        if (!slot.found)
+            continue;
+        const int camera = m_station.cameraIndexOf(
+            slot.vendor, slot.vendor == CameraSlot::Basler ? slot.baslerIndex : slot.deviceIndex);
+        if (camera < 0)
+            continue;
+        const LineSimulator::Counters c = m_station.line().counters(camera);
+        const ProductAccount &a = g_product_account[p];
+        lines << QStringLiteral("line %1#: products %2 ng %3 ejected-right %4 ng-missed %5 "
+                                "good-ejected %6 cut-wrongly %7 late %8")
+                     .arg(p + 1)
+                     .arg(c.products)
+                     .arg(c.ngProducts)
+                     .arg(c.correctEjections)
+                     .arg(c.missedEjections)
+                     .arg(c.wrongEjections)
+                     .arg(a.cutWrongly())
+                     .arg(a.late());
+    }
+    return lines;
+}
+
+void LineAccount::print() const
+{
+    for (const QString &line : lines())
+        std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+void LineAccount::start(int periodMs)
+{
+    m_timer->start(periodMs);
+}
+
+void LineAccount::stop()
+{
+    m_timer->stop();
+}
