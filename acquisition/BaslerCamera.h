@@ -20,6 +20,14 @@ struct BaslerGrabResult
     static constexpr int kMono8 = 1;
     static constexpr int kRgb8 = 2;
     static constexpr int kBgr8 = 3;
+    static constexpr int kMono10 = 4;  // 16 bits per pixel, little-endian, low 10 used
+    static constexpr int kMono12 = 5;  // 16 bits per pixel, little-endian, low 12 used
+    static constexpr int kMono10p = 6; // 4 pixels in 5 bytes, least significant bits first
+    static constexpr int kMono12p = 7; // 2 pixels in 3 bytes, least significant bits first
+    static constexpr int kBayerRG8 = 8;
+    static constexpr int kBayerBG8 = 9;
+    static constexpr int kBayerGR8 = 10;
+    static constexpr int kBayerGB8 = 11;
 
     bool succeeded = false;
     int width = 0;

@@ -1,10 +1,10 @@
 #include "CaptureThreadBasler.h"
 
+#include "BaslerFrameConverter.h"
+
 
 #include <QCoreApplication>
 #include <QTimer>
-
-#include <opencv2/imgproc.hpp>
 
 #include <cstdio>
 
@@ -96,23 +96,15 @@ void CaptureThreadBasler::onImage(const BaslerGrabResult &result)
 {
     if (!result.succeeded || !result.buffer)
         return;
-    cv::Mat frame;
-    switch (result.pixelFormat) {
-    case BaslerGrabResult::kMono8:
-        frame = cv::Mat(result.height, result.width, CV_8UC1, const_cast<uint8_t *>(result.buffer),
-                        result.strideBytes).clone();
-        break;
-    case BaslerGrabResult::kBgr8:
-    case BaslerGrabResult::kRgb8: {
-        // The station inspects Mono8 from Basler cameras, colour models included.
-        const cv::Mat colour(result.height, result.width, CV_8UC3,
-                             const_cast<uint8_t *>(result.buffer), result.strideBytes);
-        cv::cvtColor(colour, frame,
-                     result.pixelFormat == BaslerGrabResult::kBgr8 ? cv::COLOR_BGR2GRAY
-                                                                   : cv::COLOR_RGB2GRAY);
-        break;
-    }
-    default:
+    const cv::Mat frame = BaslerFrameConverter::toMono8(result);
+    if (frame.empty()) {
+        // Said once per worker, not per frame: every frame of this camera is lost.
+        if (!m_formatRefused.exchange(true)) {
+            std::printf("Camera %d sends pixel format %d, which the station cannot inspect:"
+                        " its frames are dropped\n",
+                        m_index + 1, result.pixelFormat);
+            std::fflush(stdout);
+        }
         return;
     }
     frameGrabbed(frame);

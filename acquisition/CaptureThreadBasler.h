@@ -43,4 +43,5 @@ private:
     QTimer *m_timer = nullptr;
     std::atomic<uint64_t> m_frameCount{0};
     uint64_t m_lastTickCount = 0;
+    std::atomic<bool> m_formatRefused{false}; // a frame of an unknown format was dropped
 };
