@@ -1,12 +1,14 @@
 // The station's ejections on the real-time simulated line, rate by rate.
-//   bench_line [--station DIR] [--seconds S] [--rates 600,800,...] [--cameras N]
+//   bench_line [--station DIR] [--seconds S] [--rates 600,800,...] [--cameras N] [--vendor HIK|Basler|Balluff]
+//            [--flat 1]
 // Two HIK cameras (by default), three shots per product, the shipped model (DIR/model and
 // DIR/bin/alg_jd.jpg, default: the repository's station/), recipe 5|5|5, 5 dots per
 // picture, 10 % bad products, MISMATCHACT 1. Each rate is held for S seconds (default 60)
 // after the start of work (lists cleared, detectors warmed up). Per rate: the line's
 // account, pairing errors, verdict latency, CPU share, peak memory, and where the capture
 // side's time went. Last: the highest rate with no pairing error, no product cut wrongly
-// and no verdict too late for its product.
+// and no verdict too late for its product. --flat 1 compares with the station as it was:
+// every thread at the same priority, OpenCV's thread pool on every core (needs root).
 #include "EjectionChain.h"
 #include "LineSimulator.h"
 #include "MatMetaType.h"
@@ -14,8 +16,12 @@
 #include "SysConf.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QDir>
+#include <QFileInfo>
 #include <QStringList>
+
+#include <opencv2/core/utility.hpp>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -46,6 +52,8 @@ int main(int argc, char *argv[])
     QString station = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
     int seconds = 60;
     int cameras = 2;
+    bool flat = false;
+    QString vendor = "HIK";
     QList<int> rates{600, 800, 1000, 1200, 1400};
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
@@ -55,6 +63,10 @@ int main(int argc, char *argv[])
             seconds = args[i + 1].toInt();
         else if (args[i] == "--cameras")
             cameras = args[i + 1].toInt();
+        else if (args[i] == "--vendor")
+            vendor = args[i + 1];
+        else if (args[i] == "--flat")
+            flat = args[i + 1].toInt() != 0;
         else if (args[i] == "--rates") {
             rates.clear();
             for (const QString &r : args[i + 1].split(','))
@@ -76,7 +88,13 @@ int main(int argc, char *argv[])
     g_sys_conf.MISMATCHACT = 1;
 
     SimulatedStation::Settings settings = SimulatedStation::defaults();
-    settings.cameras.resize(cameras, settings.cameras.front());
+    SimCamera::Config camera;
+    if (!SimulatedStation::parseCamera(
+            QString("%1|%1|255|GigE|728|544|Mono8|").arg(vendor).toStdString(), camera)) {
+        std::fprintf(stderr, "unknown vendor %s\n", qPrintable(vendor));
+        return 1;
+    }
+    settings.cameras.assign(cameras, camera);
     settings.shots = 3;
     settings.ngShare = 0.1;
     settings.dotsPerImage = 5;
@@ -86,7 +104,19 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "the cameras or the model could not be opened\n");
         return 1;
     }
-    std::printf("%d camera(s), 3 shots per product, %d s per rate, %ld cores\n", cameras, seconds,
+    if (flat) {
+        cv::setNumThreads(-1);
+        QDirIterator tasks("/proc/self/task");
+        int reset = 0;
+        while (tasks.hasNext()) {
+            const QString tid = QFileInfo(tasks.next()).fileName();
+            if (tid.toInt() > 0 && setpriority(PRIO_PROCESS, id_t(tid.toInt()), 0) == 0)
+                ++reset;
+        }
+        std::printf("flat: every thread at nice 0 (%d), OpenCV on %d threads\n", reset,
+                    cv::getNumThreads());
+    }
+    std::printf("%d %s camera(s), 3 shots per product, %d s per rate, %ld cores\n", cameras, qPrintable(vendor), seconds,
                 sysconf(_SC_NPROCESSORS_ONLN));
 
     int held = 0;

@@ -95,7 +95,7 @@ std::vector<EjectionChain::Step> EjectionChain::run(double productsPerMinute, in
     std::vector<Before> before;
     for (int p : open) {
         const ProductAccount &a = g_product_account[p];
-        before.push_back({a.lastProduct(), a.cutWrongly(), a.late(), a.unjudged(),
+        before.push_back({a.lastProduct(), a.cutWrongly(), a.late() + a.notQueued(), a.unjudged(),
                           line.counters(cameraOf(p)), line.history(cameraOf(p)).size()});
     }
 
@@ -125,7 +125,7 @@ std::vector<EjectionChain::Step> EjectionChain::run(double productsPerMinute, in
         s.ngMissed = c.missedEjections - b.line.missedEjections;
         s.goodEjected = c.wrongEjections - b.line.wrongEjections;
         s.cutWrongly = int(a.cutWrongly() - b.cut);
-        s.late = int(a.late() - b.late);
+        s.late = int(a.late() + a.notQueued() - b.late);
         s.unjudged = int(a.unjudged() - b.unjudged);
         // The line's i-th product of this run is the station's product lastProduct + 1 + i.
         const std::vector<LineSimulator::JudgedProduct> history = line.history(cameraOf(p));

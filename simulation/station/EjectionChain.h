@@ -29,7 +29,7 @@ public:
         int ngMissed = 0;
         int goodEjected = 0;
         int cutWrongly = 0;     // station: windows without frames, wrong frame counts
-        int late = 0;           // station: verdicts discarded for coming too late
+        int late = 0;           // station: verdicts too late, or products inspection had no room for
         int unjudged = 0;       // products ejected or passed by MISMATCHACT
         int pairingErrors = 0;  // the ejector did not do what the station decided
         // Judged in time, but the verdict differs from the truth: a bad product passed, a

@@ -40,7 +40,7 @@ QStringList LineAccount::lines() const
                      .arg(c.missedEjections)
                      .arg(c.wrongEjections)
                      .arg(a.cutWrongly())
-                     .arg(a.late());
+                     .arg(a.late() + a.notQueued()); // not in time, either way
     }
     return lines;
 }

@@ -134,6 +134,8 @@ private slots:
         QCOMPARE(rig.camera()->pulses(), expected);
         QVERIFY(rig.registry.SetCameraOpen(0, false));
         QVERIFY(!rig.camera()->isOpen());
+        // Closed means gone: a camera object kept would outlive the back-end that made it.
+        QVERIFY(!rig.registry.baslerCamera(0));
     }
 
     void debugModeAndEmptyWindows_data()
