@@ -1,0 +1,6 @@
+#include "AlarmDialog.h"
+
+AlarmDialog::AlarmDialog(QWidget *parent)
+    : QDialog(parent)
+{
+}

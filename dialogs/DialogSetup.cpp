@@ -1,0 +1,6 @@
+#include "DialogSetup.h"
+
+DialogSetup::DialogSetup(QWidget *parent)
+    : QDialog(parent)
+{
+}

@@ -1,0 +1,6 @@
+#include "DialogSetupPasswd.h"
+
+DialogSetupPasswd::DialogSetupPasswd(QWidget *parent)
+    : QDialog(parent)
+{
+}

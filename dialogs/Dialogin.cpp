@@ -1,0 +1,6 @@
+#include "Dialogin.h"
+
+Dialogin::Dialogin(QWidget *parent)
+    : QDialog(parent)
+{
+}

@@ -1,0 +1,6 @@
+#include "PlcSetup.h"
+
+PlcSetup::PlcSetup(QWidget *parent)
+    : QDialog(parent)
+{
+}
