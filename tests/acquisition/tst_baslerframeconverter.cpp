@@ -11,6 +11,19 @@ class tst_BaslerFrameConverter : public QObject
 {
     Q_OBJECT
 
+    static cv::Mat convert(int format, const std::vector<uint8_t> &buffer, int width, int height,
+                           int stride)
+    {
+        BaslerGrabResult r;
+        r.succeeded = true;
+        r.width = width;
+        r.height = height;
+        r.pixelFormat = format;
+        r.buffer = buffer.data();
+        r.strideBytes = stride;
+        return BaslerFrameConverter::toMono8(r);
+    }
+
 private slots:
     void toMono8_data()
     {
@@ -47,14 +60,7 @@ private slots:
         std::vector<uint8_t> buffer(2 * stride, 0xAA);
         for (int y = 0; y < 2; ++y)
             std::copy(bytes.begin(), bytes.end(), buffer.begin() + y * stride);
-        BaslerGrabResult r;
-        r.succeeded = true;
-        r.width = 4;
-        r.height = 2;
-        r.pixelFormat = format;
-        r.buffer = buffer.data();
-        r.strideBytes = stride;
-        const cv::Mat out = BaslerFrameConverter::toMono8(r);
+        const cv::Mat out = convert(format, buffer, 4, 2, stride);
         if (grey.isEmpty()) {
             QVERIFY(out.empty());
             return;
@@ -69,15 +75,7 @@ private slots:
     {
         for (int format : {BaslerGrabResult::kBayerRG8, BaslerGrabResult::kBayerBG8,
                            BaslerGrabResult::kBayerGR8, BaslerGrabResult::kBayerGB8}) {
-            std::vector<uint8_t> buffer(8 * 8, 100);
-            BaslerGrabResult r;
-            r.succeeded = true;
-            r.width = 8;
-            r.height = 8;
-            r.pixelFormat = format;
-            r.buffer = buffer.data();
-            r.strideBytes = 8;
-            const cv::Mat out = BaslerFrameConverter::toMono8(r);
+            const cv::Mat out = convert(format, std::vector<uint8_t>(8 * 8, 100), 8, 8, 8);
             QCOMPARE(out.size(), cv::Size(8, 8));
             QCOMPARE(cv::countNonZero(out != 100), 0);
         }
