@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <list>
 #include <mutex>
@@ -29,6 +30,7 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         m_notFull.wait(lock, [this] { return static_cast<int>(m_items.size()) < m_capacity; });
         m_items.push_back(item);
+        noteSize();
         m_notEmpty.notify_one();
     }
 
@@ -40,6 +42,7 @@ public:
         if (static_cast<int>(m_items.size()) >= m_capacity)
             return false;
         m_items.push_back(item);
+        noteSize();
         m_notEmpty.notify_one();
         return true;
     }
@@ -55,11 +58,27 @@ public:
         m_notFull.notify_one();
     }
 
+    // The most items queued at once since construction or the last reset: how far the
+    // consumer fell behind.
+    int highWater() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_highWater;
+    }
+    void resetHighWater()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_highWater = static_cast<int>(m_items.size());
+    }
+
 private:
+    void noteSize() { m_highWater = std::max(m_highWater, static_cast<int>(m_items.size())); }
+
     const std::string m_name;
-    std::mutex m_mutex; // guards m_items
+    mutable std::mutex m_mutex; // guards m_items and m_highWater
     std::condition_variable_any m_notFull;
     std::condition_variable_any m_notEmpty;
     std::list<T> m_items; // oldest first
     const int m_capacity = kCapacity;
+    int m_highWater = 0;
 };

@@ -75,34 +75,37 @@ int EjectionChain::cameraOf(int p) const
 
 std::vector<EjectionChain::Step> EjectionChain::run(double productsPerMinute, int ms, bool warmUp)
 {
+    begin(productsPerMinute, warmUp);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return end();
+}
+
+void EjectionChain::begin(double productsPerMinute, bool warmUp)
+{
     LineSimulator &line = m_station->line();
-    const std::vector<int> open = positions();
     m_registry.clearForWork();
     if (warmUp) {
         std::vector<int> real;
-        for (int p : open)
+        for (int p : positions())
             if (!m_standInOne[p])
                 real.push_back(p);
         batchWarmUp(real);
     }
     line.setKeepHistory(true);
-    struct Before
-    {
-        uint64_t lastProduct, cut, late, unjudged;
-        LineSimulator::Counters line;
-        size_t history;
-    };
-    std::vector<Before> before;
-    for (int p : open) {
+    m_before.clear();
+    for (int p : positions()) {
         const ProductAccount &a = g_product_account[p];
-        before.push_back({a.lastProduct(), a.cutWrongly(), a.late() + a.notQueued(), a.unjudged(),
-                          line.counters(cameraOf(p)), line.history(cameraOf(p)).size()});
+        m_before.push_back({a.lastProduct(), a.cutWrongly(), a.late() + a.notQueued(), a.unjudged(),
+                            line.counters(cameraOf(p)), line.history(cameraOf(p)).size()});
     }
-
     line.start(productsPerMinute);
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+}
+
+std::vector<EjectionChain::Step> EjectionChain::end()
+{
+    LineSimulator &line = m_station->line();
     line.stop();
     line.settle(2000);
     line.finish();
@@ -111,16 +114,21 @@ std::vector<EjectionChain::Step> EjectionChain::run(double productsPerMinute, in
     QEventLoop drain;
     QTimer::singleShot(300, &drain, &QEventLoop::quit);
     drain.exec();
+    return tally();
+}
 
+std::vector<EjectionChain::Step> EjectionChain::tally() const
+{
+    const LineSimulator &line = m_station->line();
+    const std::vector<int> open = positions();
     std::vector<Step> steps;
-    for (size_t k = 0; k < open.size(); ++k) {
+    for (size_t k = 0; k < open.size() && k < m_before.size(); ++k) {
         const int p = open[k];
         const ProductAccount &a = g_product_account[p];
-        const Before &b = before[k];
+        const Before &b = m_before[k];
         const LineSimulator::Counters c = line.counters(cameraOf(p));
         Step s;
         s.products = c.judged - b.line.judged;
-        s.ng = c.ngProducts - b.line.ngProducts;
         s.ejectedRight = c.correctEjections - b.line.correctEjections;
         s.ngMissed = c.missedEjections - b.line.missedEjections;
         s.goodEjected = c.wrongEjections - b.line.wrongEjections;
@@ -130,6 +138,7 @@ std::vector<EjectionChain::Step> EjectionChain::run(double productsPerMinute, in
         // The line's i-th product of this run is the station's product lastProduct + 1 + i.
         const std::vector<LineSimulator::JudgedProduct> history = line.history(cameraOf(p));
         for (size_t i = b.history; i < history.size(); ++i) {
+            s.ng += history[i].ng;
             const ProductAccount::Outcome o = a.outcome(b.lastProduct + 1 + (i - b.history));
             if (!o.known || o.rejected != history[i].ejected)
                 ++s.pairingErrors;

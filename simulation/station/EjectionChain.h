@@ -2,6 +2,7 @@
 
 #include "CameraRegistry.h"
 #include "DelayStats.h"
+#include "LineSimulator.h"
 #include "SimulatedStation.h"
 #include "WorkThread.h"
 
@@ -52,6 +53,12 @@ public:
     // start (lists cleared, detectors warmed up), then stops and clears it. Per open
     // position, in position order.
     std::vector<Step> run(double productsPerMinute, int ms, bool warmUp = true);
+    // The same in parts: begin() readies the station and starts the line; tally() counts
+    // the products judged since then, the line still running; end() stops and clears the
+    // line and counts them all.
+    void begin(double productsPerMinute, bool warmUp = true);
+    std::vector<Step> tally() const;
+    std::vector<Step> end();
 
     std::vector<int> positions() const { return m_registry.openedPositions(); }
     SimulatedStation &station() { return *m_station; }
@@ -64,7 +71,15 @@ private slots:
 private:
     int cameraOf(int position) const;
 
+    struct Before
+    {
+        uint64_t lastProduct, cut, late, unjudged;
+        LineSimulator::Counters line;
+        size_t history;
+    };
+
     std::unique_ptr<SimulatedStation> m_station;
+    std::vector<Before> m_before; // per open position, at begin()
     CameraSlot m_positions[4];
     CameraRegistry m_registry;
     std::unique_ptr<WorkThread> m_workers[4];

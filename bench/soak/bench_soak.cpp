@@ -1,0 +1,148 @@
+// A long run of the station on the real-time simulated line.
+//   bench_soak [--minutes M] [--rate R] [--report S] [--station DIR]
+// Two HIK cameras at R products/min each (default 1,000) for M minutes (default 30), three
+// shots per product, the shipped model, recipe 5|5|5, 10 % bad products, NG images saved
+// (SAVE 1) into a throw-away copy of the station folder. Every S seconds (default 60) and
+// at the end: products, pairing errors (must be 0), products cut wrongly and late, the
+// queues' high-water marks, verdict latency p99, resident memory and files written. The
+// resident memory at the end against the first report says whether anything grows.
+#include "EjectionChain.h"
+#include "MatMetaType.h"
+#include "SaveThread.h"
+#include "StationQueues.h"
+#include "SysConf.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+long residentMb()
+{
+    QFile statm("/proc/self/statm");
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> f = statm.readAll().split(' ');
+    return f.size() > 1 ? f[1].toLong() * sysconf(_SC_PAGESIZE) / (1024 * 1024) : -1;
+}
+
+bool copyTree(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + file.mid(from.size());
+        QDir().mkpath(QFileInfo(target).path());
+        if (!QFile::copy(file, target))
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qRegisterMetaType<cv::Mat>("cv::Mat");
+    QCoreApplication app(argc, argv);
+    double minutes = 30;
+    int rate = 1000;
+    int reportSeconds = 60;
+    QString station = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--minutes")
+            minutes = args[i + 1].toDouble();
+        else if (args[i] == "--rate")
+            rate = args[i + 1].toInt();
+        else if (args[i] == "--report")
+            reportSeconds = args[i + 1].toInt();
+        else if (args[i] == "--station")
+            station = args[i + 1];
+    }
+    QTemporaryDir work;
+    if (!copyTree(station + "/model", work.filePath("model"))
+        || !copyTree(station + "/bin", work.filePath("bin")) || !QDir().mkpath(work.filePath("data/image"))
+        || !QDir::setCurrent(work.filePath("bin"))) {
+        std::fprintf(stderr, "cannot lay out a station folder from %s\n", qPrintable(station));
+        return 1;
+    }
+
+    for (int p = 0; p < 4; ++p) {
+        g_sys_conf.USERID[p] = 255;
+        g_sys_conf.SHOOT[p] = 3;
+        for (int i = 0; i < 3; ++i)
+            g_sys_conf.NO[p][i] = 5;
+    }
+    g_sys_conf.SAVE = 1;
+    g_sys_conf.MISMATCHACT = 1;
+
+    SimulatedStation::Settings settings = SimulatedStation::defaults();
+    settings.ngShare = 0.1;
+    settings.dotsPerImage = 5;
+    EjectionChain chain(settings);
+    std::atomic<int> written{0}, failed{0};
+    SaveThread saver(g_save_queue);
+    QObject::connect(&saver, &SaveThread::requestHandled, &saver,
+                     [&](const QString &, bool ok) { ++(ok ? written : failed); }, Qt::DirectConnection);
+    saver.start(QThread::HighestPriority);
+    if (!chain.open()) {
+        std::fprintf(stderr, "the cameras or the model could not be opened\n");
+        return 1;
+    }
+    std::printf("2 cameras at %d products/min each for %.1f min, NG images saved\n", rate, minutes);
+    std::printf("%6s %9s %8s %4s %4s %11s %10s %8s %7s %7s\n", "min", "products", "pairing", "cut",
+                "late", "queues max", "p99 ms", "rss MB", "files", "failed");
+
+    chain.begin(rate);
+    QElapsedTimer clock;
+    clock.start();
+    long firstRss = -1;
+    auto report = [&](const std::vector<EjectionChain::Step> &steps) {
+        int products = 0, pairing = 0, cut = 0, late = 0;
+        for (const auto &s : steps) {
+            products += s.products;
+            pairing += s.pairingErrors;
+            cut += s.cutWrongly;
+            late += s.late;
+        }
+        int imageHigh = 0;
+        for (int p : chain.positions()) {
+            imageHigh = std::max(imageHigh, g_image_queue[p]->highWater());
+            g_image_queue[p]->resetHighWater();
+        }
+        const int saveHigh = g_save_queue->highWater();
+        g_save_queue->resetHighWater();
+        const long rss = residentMb();
+        if (firstRss < 0)
+            firstRss = rss;
+        std::printf("%6.1f %9d %8d %4d %4d %5d/%-5d %10.1f %8ld %7d %7d\n", clock.elapsed() / 60000.0,
+                    products, pairing, cut, late, imageHigh, saveHigh,
+                    chain.verdictLatency().percentileMs(0.99), rss, int(written), int(failed));
+        std::fflush(stdout);
+        chain.verdictLatency().clear();
+        return pairing;
+    };
+    const qint64 total = qint64(minutes * 60000);
+    while (clock.elapsed() + reportSeconds * 1000 <= total) {
+        QEventLoop wait;
+        QTimer::singleShot(reportSeconds * 1000, &wait, &QEventLoop::quit);
+        wait.exec();
+        report(chain.tally());
+    }
+    const int pairing = report(chain.end());
+    std::printf("queues max: image queues / save queue (of %d); latency: falling edge -> verdict\n",
+                SyncQueue<FrameRecord>::kCapacity);
+    std::printf("resident memory: %ld MB at the first report, %ld MB at the end\n", firstRss,
+                residentMb());
+    return pairing == 0 ? 0 : 2;
+}
