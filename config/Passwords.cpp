@@ -29,6 +29,9 @@ QString readDigest(const QString &path)
         return QString::fromLatin1(Passwords::kDefaultDigest);
     }
     QByteArray line = file.readLine(256);
+    // The text ends at a NUL: a file zeroed by a power loss reads as empty, and so gives
+    // the default digest instead of an empty one that no typed password can match.
+    line.truncate(qstrnlen(line.constData(), line.size()));
     if (line.endsWith('\n'))
         line.chop(1);
     // Every CR before the line end goes, so that what is written back reads the same.

@@ -9,6 +9,8 @@
 #include "PlcsimArguments.h"
 #include "StationPaths.h"
 
+#include <QCoreApplication>
+
 #include <cmath>
 
 namespace {
@@ -20,6 +22,12 @@ bool reachable(int a, bool pair) { return a <= 0 || a <= (pair ? 0xFFFE : 0xFFFF
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Fuzz::enterStation();
+    // plcsim parses its arguments with an application object in place (--help needs it).
+    static int argc = 1;
+    static char name[] = "plcsim";
+    static char *argv0[] = {name, nullptr};
+    static QCoreApplication *app = new QCoreApplication(argc, argv0);
+    Q_UNUSED(app);
     // Parts are cut at "\n%%\n"; missing ones are empty.
     QList<QByteArray> section;
     {

@@ -17,7 +17,10 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DGLUEBOX_SANITIZE=address,undefined -DGLUEBOX_FUZZ=ON >/dev/null
 names=("$@")
 if ((${#names[@]} == 0)); then
-    names=($(cd "$top/fuzz" && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//'))
+    # Targets with an open finding (fuzz/open/README) would only find it again.
+    skipped=$(sed -n 's/^SKIP \([a-z]*\).*/\1/p' "$top/fuzz/open/README")
+    names=($(cd "$top/fuzz" && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//' | grep -vxF "$skipped"))
+    [[ -n $skipped ]] && echo "skipped for open findings (fuzz/open/README): $skipped"
 fi
 cmake --build "$build" -j"${GLUEBOX_JOBS:-2}" --target "${names[@]/#/fuzz_}"
 

@@ -32,6 +32,8 @@ private slots:
         QTest::newRow("empty file") << QByteArray() << def;
         QTest::newRow("empty first line") << QByteArray("\nabc") << def;
         QTest::newRow("overlong cut") << QByteArray(400, 'a') << QString(255, 'a');
+        QTest::newRow("zeroed file") << QByteArray(32, '\0') << def;
+        QTest::newRow("NUL ends the text") << QByteArray("abc\0def", 7) << "abc";
     }
 
     void read()
