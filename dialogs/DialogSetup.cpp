@@ -49,6 +49,21 @@ DialogSetup::DialogSetup(QWidget *parent)
 
 DialogSetup::~DialogSetup() = default;
 
+camera_glue *DialogSetup::recipeDialog() const
+{
+    return m_recipe;
+}
+
+change_shift *DialogSetup::shiftDialog() const
+{
+    return m_shift;
+}
+
+output_statistic *DialogSetup::statisticDialog() const
+{
+    return m_statistic;
+}
+
 void DialogSetup::on_toolButton_keyboard_released()
 {
     DesktopActions::startKeyboard();

@@ -28,9 +28,9 @@ public:
     ~DialogSetup() override;
 
     // The sub-dialog now held (null when none is open), for the window's tests and ours.
-    camera_glue *recipeDialog() const { return m_recipe; }
-    change_shift *shiftDialog() const { return m_shift; }
-    output_statistic *statisticDialog() const { return m_statistic; }
+    camera_glue *recipeDialog() const;
+    change_shift *shiftDialog() const;
+    output_statistic *statisticDialog() const;
 
 signals:
     void system_exit();
