@@ -98,6 +98,7 @@ void PlcSetup::on_toolButton_batch_read_released()
     const QStringList texts = m_editor.readAll();
     for (int row = 0; row < texts.size(); ++row)
         showRead(row, texts[row]);
+    m_ticksToSkip = texts.contains(PlcParamEditor::readFailedText()) ? kTicksSkippedAfterFailure : 0;
 }
 
 void PlcSetup::on_toolButton_keyboard_released()
@@ -113,6 +114,10 @@ void PlcSetup::on_toolButton_close_released()
 
 void PlcSetup::handleTimeout()
 {
+    if (m_ticksToSkip > 0) {
+        --m_ticksToSkip;
+        return;
+    }
     on_toolButton_batch_read_released();
 }
 

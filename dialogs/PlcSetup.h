@@ -24,6 +24,9 @@ class PlcSetup : public QDialog
 public:
     enum Column { kName, kRead, kReadButton, kWrite, kWriteButton, kSaveButton, kRemark, kColumns };
     static constexpr int kPollMs = 1000;
+    // After a poll that found the PLC silent, this many ticks pass without asking it: each
+    // silent read holds the screen for the link's 1 s time-out.
+    static constexpr int kTicksSkippedAfterFailure = 4;
 
     explicit PlcSetup(QWidget *parent = nullptr);
     ~PlcSetup() override;
@@ -51,4 +54,5 @@ private:
     std::unique_ptr<Ui::PlcSetup> ui;
     PlcParamEditor m_editor;
     QTimer m_timer;
+    int m_ticksToSkip = 0;
 };

@@ -42,6 +42,7 @@ private slots:
     void table();
     void rowButtons_data();
     void rowButtons();
+    void silentPlcPolledLessOften();
     void closingStopsPolling_data();
     void closingStopsPolling();
 
@@ -210,6 +211,22 @@ void TstPlcSetup::rowButtons()
     QCOMPARE(PlcParams::text(file[0].name), QStringLiteral("剔除延时(ms)"));
     if (!answering && button == QStringLiteral("批量读取"))   // a silent PLC is asked once per pass
         QCOMPARE(m_sim->requestCount() - requestsBefore, 1);
+}
+
+void TstPlcSetup::silentPlcPolledLessOften()
+{
+    // Ticks driven by hand: one silent pass, then four ticks that leave the PLC alone.
+    m_sim->setAnswering(false);
+    const int before = m_sim->requestCount();
+    for (int tick = 0; tick < 1 + PlcSetup::kTicksSkippedAfterFailure; ++tick)
+        QVERIFY(QMetaObject::invokeMethod(m_dialog.get(), "handleTimeout"));
+    QCOMPARE(m_sim->requestCount() - before, 1);
+    QCOMPARE(reads(), QStringLiteral("读取失败|读取失败|读取失败|"));
+    m_sim->setAnswering(true);
+    QVERIFY(QMetaObject::invokeMethod(m_dialog.get(), "handleTimeout"));
+    QCOMPARE(reads(), QStringLiteral("120|0|0|"));
+    QVERIFY(QMetaObject::invokeMethod(m_dialog.get(), "handleTimeout"));   // every tick again
+    QCOMPARE(m_sim->requestCount() - before, 1 + 3 + 3);
 }
 
 void TstPlcSetup::closingStopsPolling_data()
