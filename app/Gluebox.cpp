@@ -2,7 +2,17 @@
 
 #include "ui_Gluebox.h"
 
+#include "AlarmDialog.h"
 #include "CLog.h"
+#include "CameraBackends.h"
+#include "DialogSetup.h"
+#include "DialogSetupPasswd.h"
+#include "Dialogin.h"
+#include "LoginSession.h"
+#include "PlcSetup.h"
+#include "PlcStartup.h"
+#include "StationControl.h"
+#include "UserMessages.h"
 #include "CameraRegistry.h"
 #include "CleanupRunner.h"
 #include "ImageStore.h"
@@ -23,7 +33,11 @@
 #include "SysConf.h"
 #include "db_label.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDate>
+#include <QDebug>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -51,6 +65,10 @@ Gluebox::Gluebox(QWidget *parent)
 {
     ui->setupUi(this);
     setupDisplay();
+    if (!UserMessages::installed()) {
+        UserMessages::install(&m_message_boxes);
+        m_owns_messages = true;
+    }
 
     const bool rotateRead = readRotate();
 
@@ -97,14 +115,19 @@ Gluebox::Gluebox(QWidget *parent)
 
     g_modbus = new ModbusLink;
     g_modbus->openLink();
-    g_modbus->printConnectionMessage();
+    createControl();
+    connectPlc();
 
     startCameras();
+    startTimers();
 
-    m_cleanup = new CleanupRunner(this);
-    timer_clean = new QTimer(this);
-    connect(timer_clean, &QTimer::timeout, this, &Gluebox::CleanThreadStartAuto);
-    timer_clean->start(3600000);
+    ui->checkBox_debug->setEnabled(false);
+    for (QLabel *label : m_label_reslut)
+        label->hide();
+    ui->label_role->setText(QStringLiteral("未登录"));
+
+    if (g_sys_conf.AUTO_WORK == 1)
+        startWorkAutomatically();
 }
 
 void Gluebox::startCameras()
@@ -130,12 +153,19 @@ void Gluebox::startCameras()
         m_debug_threads[i]->init(i, g_debug_queue[i]);
         connectDisplay(i);
         m_debug_threads[i]->start(QThread::HighestPriority);
-        if (!g_detector[i].initDetector()) {
-            QMessageBox::information(nullptr, QStringLiteral("系统自检失败"),
-                                     QStringLiteral("AI模型1初始化失败，请检查程序完整性"));
-            std::fflush(stdout);
-            ::_exit(-1); // at once: the threads started so far are not wound down
+        // A missing or broken cfg or weights file raises OpenCV's exception: the same
+        // failed self-check as a model that finds nothing.
+        QString reason;
+        bool loaded = false;
+        try {
+            loaded = g_detector[i].initDetector();
+        } catch (const std::exception &e) {
+            reason = QString::fromLocal8Bit(e.what()).trimmed();
+        } catch (...) {
+            reason = QStringLiteral("unknown error");
         }
+        if (!loaded)
+            failSelfCheck(i, reason);
     }
     if (g_sys_conf.AUTO_OPEN == 1) {
         for (int i = 0; i < 4; ++i)
@@ -148,8 +178,78 @@ void Gluebox::startCameras()
     m_line_account = new LineAccount(*m_simulation, g_cameras, this);
     m_line_account->start(10000);
 #endif
-    if (g_sys_conf.AUTO_WORK == 1)
-        prepareWork();
+}
+
+void Gluebox::failSelfCheck(int position, const QString &reason)
+{
+    const QString title = QStringLiteral("系统自检失败");
+    const QString text = QStringLiteral("AI模型1初始化失败，请检查程序完整性");
+    // Said on standard output and in the log before the box: nobody may be there to see it.
+    std::printf("%s: %s (camera %d%s%s)\n", qPrintable(title), qPrintable(text), position + 1,
+                reason.isEmpty() ? "" : ": ", qPrintable(reason));
+    std::fflush(stdout);
+    emit sengMsgToClog(QStringLiteral("Self-check failed, the detector of camera %1 did not load%2.")
+                           .arg(position)
+                           .arg(reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+    stopLog();
+    UserMessages::instance().information(title, text);
+    std::fflush(stdout);
+    ::_exit(-1); // at once: the threads started so far are not wound down
+}
+
+void Gluebox::connectPlc()
+{
+    g_modbus->printConnectionMessage();
+    if (!g_modbus->connected()) {
+        ui->label_plc->setText(QStringLiteral("PLC断开"));
+        ui->label_plc->setStyleSheet(QStringLiteral("background-color: rgb(255, 255, 0);"));
+        return;
+    }
+    ui->label_plc->setText(QStringLiteral("PLC正常"));
+    ui->label_plc->setStyleSheet(QStringLiteral("background-color: rgb(0, 170, 0);"));
+    uint8_t noKick = 0;
+    if (g_plc_addr.NO_KICK > 0 && g_modbus->readBits(g_plc_addr.NO_KICK, 1, &noKick) == 1 && noKick)
+        ui->checkBox_unkick->setChecked(true);
+    readPlcParams(m_plc_params);
+    sendPlcParams(*g_modbus, m_plc_params);
+}
+
+void Gluebox::startTimers()
+{
+    timer_status = new QTimer(this);
+    connect(timer_status, &QTimer::timeout, this, &Gluebox::handleTimeout);
+    timer_status->start(1000);
+    m_cleanup = new CleanupRunner(this);
+    timer_clean = new QTimer(this);
+    connect(timer_clean, &QTimer::timeout, this, &Gluebox::CleanThreadStartAuto);
+    timer_clean->start(3600000);
+
+    connect(ui->label_alarm, &db_label::QlabelDoubleClick, this, &Gluebox::OnCancelAlarm);
+    m_camera_mapper = new QSignalMapper(this);
+    for (int i = 0; i < 4; ++i) {
+        connect(m_toolButton_cam[i], &QToolButton::released, m_camera_mapper,
+                qOverload<>(&QSignalMapper::map));
+        m_camera_mapper->setMapping(m_toolButton_cam[i], i);
+    }
+    connect(m_camera_mapper, &QSignalMapper::mappedInt, this, &Gluebox::OnToolButtonCamReleasedHub);
+}
+
+void Gluebox::startWorkAutomatically()
+{
+    // Bounded: a capture thread that never runs must not keep the window from opening.
+    constexpr int kWaitMs = 5000;
+    QElapsedTimer waited;
+    waited.start();
+    for (int i : CameraRegistry::instance().openedPositions()) {
+        QThread *thread = CameraRegistry::instance().workerThread(i);
+        while (thread && !thread->isRunning() && waited.elapsed() < kWaitMs)
+            QThread::msleep(10);
+        if (thread && !thread->isRunning())
+            emit sengMsgToClog(
+                QStringLiteral("Capture thread of camera %1 is not running, work starts without it.")
+                    .arg(i));
+    }
+    m_control->startAutomatically();
 }
 
 void Gluebox::prepareWork()
@@ -473,15 +573,212 @@ void Gluebox::CleanThreadStartAuto()
 Gluebox::~Gluebox()
 {
     emit sengMsgToClog(QStringLiteral("Application exited."));
+    shutDown();
+    stopLog();
+    if (m_owns_messages)
+        UserMessages::install(nullptr);
+    delete ui;
+}
+
+void Gluebox::shutDown()
+{
+    if (m_shut_down)
+        return;
+    m_shut_down = true;
+    // Nothing may poll the PLC or start a thread once the link and the queues are gone.
+    if (timer_status)
+        timer_status->stop();
+    if (timer_clean)
+        timer_clean->stop();
+    if (m_control) {
+        m_control->stopForExit();
+        m_control->setLink(nullptr);
+    }
     delete m_cleanup; // cancels and waits for a cleanup still running
     m_cleanup = nullptr;
     stopCameras(); // cameras, then the inspection threads that they feed
+    if (BaslerTransportLayer *basler = cameraBackends().basler) {
+        try {
+            basler->terminate();
+        } catch (...) {
+            std::printf("The Basler runtime did not shut down cleanly\n");
+        }
+    }
     m_save_thread.reset(); // writes what is queued, then stops
     StationQueues::release();
-    stopLog();
     delete g_modbus;
     g_modbus = nullptr;
-    delete ui;
+}
+
+void Gluebox::createControl()
+{
+    m_session = new LoginSession(this);
+    StationHooks hooks;
+    hooks.prepareWork = [this] { prepareWork(); };
+    hooks.workStopped = [this] {
+#ifndef GLUEBOX_VENDOR_SDKS
+        // The packing machine follows the PLC: no products while the station pauses.
+        if (m_simulation)
+            m_simulation->line().stop();
+#endif
+    };
+    hooks.setDebugMode = [this](bool freeRun) { freeRun ? EnableDebugMode() : DisableDebugMode(); };
+    hooks.cameraFound = [](int i) { return g_cameras[i].found; };
+    hooks.cameraOpened = [](int i) { return g_cameras[i].found && g_cameras[i].opened; };
+    hooks.setCameraOpen = [](int i, bool open) { return SetCameraOpen(i, open); };
+    m_control = new StationControl(g_modbus, g_plc_addr, g_sys_conf, *m_session, hooks, this);
+    bindControl();
+}
+
+void Gluebox::bindControl()
+{
+    const std::array<QLCDNumber *, 4> kick{ui->lcdNumber_kick_1, ui->lcdNumber_kick_2,
+                                           ui->lcdNumber_kick_3, ui->lcdNumber_kick_4};
+    std::copy(kick.begin(), kick.end(), m_lcdNumber_kick);
+    StationControl *c = m_control;
+    connect(c, &StationControl::log, this, &Gluebox::sengMsgToClog);
+    connect(c, &StationControl::workingShown, this, &Gluebox::showWorking);
+    connect(c, &StationControl::debugBoxShown, ui->checkBox_debug, &QCheckBox::setChecked);
+    connect(c, &StationControl::unkickBoxShown, ui->checkBox_unkick, &QCheckBox::setChecked);
+    connect(c, &StationControl::cameraShown, this, &Gluebox::showCamera);
+    connect(c, &StationControl::clockShown, this, [this](const QString &now, const QString &run) {
+        ui->label_cur_time->setText(now);
+        ui->label_run_stat->setText(run);
+    });
+    connect(c, &StationControl::totalShown, ui->lcdNumber_total_no, qOverload<int>(&QLCDNumber::display));
+    connect(c, &StationControl::lastTotalShown, ui->lcdNumber_total_no_last,
+            qOverload<int>(&QLCDNumber::display));
+    connect(c, &StationControl::plcShown, this, [this](const QString &text, const QString &style) {
+        ui->label_plc->setText(text);
+        ui->label_plc->setStyleSheet(style);
+    });
+    connect(c, &StationControl::kickShown, this,
+            [this](int k, int kicks) { m_lcdNumber_kick[k]->display(kicks); });
+    connect(c, &StationControl::alarmShown, this, [this](const QString &text, const QString &style) {
+        ui->label_alarm->setText(text);
+        ui->label_alarm->setStyleSheet(style);
+    });
+    connect(c, &StationControl::countersCleared, this, &Gluebox::clearCounters);
+    connect(c, &StationControl::shiftButtonEnabled, this, [this](bool enabled) {
+        enabled ? enable_shift() : ui->pushButton_clear->setEnabled(false);
+    });
+
+    LoginSession *s = m_session;
+    connect(s, &LoginSession::log, this, &Gluebox::sengMsgToClog);
+    connect(s, &LoginSession::operatorKeypadRequested, this, [this] {
+        connect(showCentred(m_dialog_op), &Dialogin::enter_op, this, &Gluebox::OnOp);
+    });
+    connect(s, &LoginSession::adminKeypadRequested, this, [this] {
+        connect(showCentred(m_dialog_admin), &DialogSetupPasswd::enter_admin, this, &Gluebox::OnAdmin);
+    });
+    connect(s, &LoginSession::userLabelShown, ui->label_12, &QLabel::setText);
+    connect(s, &LoginSession::roleShown, ui->label_role, &QLabel::setText);
+    connect(s, &LoginSession::adminShown, this, &Gluebox::showAdmin);
+}
+
+template <typename Dialog>
+Dialog *Gluebox::showCentred(QPointer<Dialog> &dialog)
+{
+    dialog = new Dialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setModal(true);
+    dialog->show();
+    dialog->move((width() - dialog->width()) / 2, (height() - dialog->height()) / 2);
+    return dialog;
+}
+
+void Gluebox::showWorking(bool working)
+{
+    const QString style = working ? QStringLiteral("background-color: rgb(0, 170, 0);")
+                                  : QStringLiteral("background-color: rgb(255, 255, 0);");
+    ui->label_title->setStyleSheet(style);
+    ui->label_title_2->setStyleSheet(style);
+    ui->label_title_2->setText(working ? QStringLiteral("运行中") : QStringLiteral("未运行"));
+    if (working)
+        ui->checkBox_debug->setChecked(false);
+    ui->checkBox_debug->setEnabled(!working);
+    for (QLabel *label : m_label_reslut)
+        label->setVisible(working);
+}
+
+void Gluebox::showCamera(int position, bool opened)
+{
+    m_cam_work[position]->setStyleSheet(opened ? QStringLiteral("background-color: rgb(0, 170, 0);")
+                                               : QStringLiteral("background-color: rgb(255, 255, 0);"));
+    m_toolButton_cam[position]->setStyleSheet(
+        QStringLiteral("border-image: url(:/Gluebox/Resources/cam%1_%2.png);")
+            .arg(position + 1)
+            .arg(opened ? QStringLiteral("yes") : QStringLiteral("no")));
+}
+
+void Gluebox::showAdmin(bool admin)
+{
+    ui->btn_lock->setStyleSheet(QStringLiteral("border-image: url(:/Gluebox/Resources/%1.png);")
+                                    .arg(admin ? QStringLiteral("lock") : QStringLiteral("unlock")));
+    ui->checkBox_debug->setEnabled(admin);
+}
+
+void Gluebox::clearCounters()
+{
+    for (int i = 0; i < 4; ++i) {
+        m_check_count[i] = m_ok[i] = m_ng[i] = 0;
+        m_lcdNumber_total[i]->display(0);
+        m_lcdNumber_ok[i]->display(0);
+        m_lcdNumber_ng[i]->display(0);
+    }
+    ui->lcdNumber_total_no->display(0);
+}
+
+void Gluebox::on_btn_start_released() { m_control->start(); }
+void Gluebox::on_btn_pause_released() { m_control->pause(); }
+void Gluebox::on_btn_lock_released() { m_session->toggleLock(); }
+void Gluebox::on_checkBox_debug_clicked(bool checked) { m_control->setDebug(checked); }
+void Gluebox::on_checkBox_unkick_clicked(bool checked) { m_control->setUnkick(checked); }
+void Gluebox::on_pushButton_clear_released() { m_control->changeShift(); }
+void Gluebox::enable_shift() { ui->pushButton_clear->setEnabled(true); }
+void Gluebox::OnToolButtonCamReleasedHub(int Num) { m_control->cameraButton(Num); }
+void Gluebox::OpenCamTimeoutHub(int Num) { m_control->reopenCamera(Num); }
+void Gluebox::ReconnectCamHub(int Num) { m_control->reconnectCamera(Num); }
+void Gluebox::handleTimeout() { m_control->tick(); }
+void Gluebox::op_timeout() { m_session->operatorTick(); }
+void Gluebox::admin_timeout() { m_session->adminTick(); }
+void Gluebox::OnCancelAlarm() { m_control->cancelAlarm(); }
+void Gluebox::on_pushButton_reset_released() { m_control->reset(); }
+void Gluebox::OnOp() { m_session->operatorAccepted(); }
+void Gluebox::OnAdmin() { m_session->adminAccepted(); }
+
+void Gluebox::on_btn_setup_released()
+{
+    if (m_control->maySetUp())
+        connect(showCentred(m_dialog_setup), &DialogSetup::system_exit, this, &Gluebox::OnExit);
+}
+
+void Gluebox::on_toolButton_plc_released()
+{
+    if (!m_control->mayOpenPlcSetup())
+        return;
+    // However the dialog ends, the status poll gets the PLC back.
+    connect(showCentred(m_plc_setup), &QObject::destroyed, this, [] { g_plc_setup_open = false; });
+}
+
+void Gluebox::on_toolButton_alarm_released()
+{
+    if (m_control->mayOpenAlarms())
+        showCentred(m_alarm_dialog);
+}
+
+void Gluebox::OnExit()
+{
+    on_btn_pause_released();
+    for (int i = 0; i < 4; ++i) {
+        if (g_cameras[i].found && g_cameras[i].opened && SetCameraOpen(i, false)) {
+            qDebug() << "Close device " << i;
+            m_cam_work[i]->setStyleSheet(QStringLiteral("background-color: rgb(255, 255, 0);"));
+        }
+    }
+    shutDown();
+    qApp->quit();
+    close();
 }
 
 void Gluebox::startLog()

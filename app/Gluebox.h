@@ -1,18 +1,29 @@
 #pragma once
 
 #include "DebugThread.h"
+#include "MessageBoxes.h"
+#include "PlcParam.h"
 #include "SaveThread.h"
 #include "WorkThread.h"
 
+#include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <opencv2/core/mat.hpp>
 
 #include <memory>
 
+class AlarmDialog;
 class CLog;
 class CleanupRunner;
+class DialogSetup;
+class DialogSetupPasswd;
+class Dialogin;
+class LoginSession;
+class PlcSetup;
+class StationControl;
 class QLCDNumber;
 class QLabel;
 class QSignalMapper;
@@ -42,6 +53,30 @@ signals:
     void sengMsgToClog(QString message);
 
 public slots:
+    // The operator's buttons and boxes; the station's control decides, the window shows.
+    void on_btn_start_released();
+    void on_btn_pause_released();
+    void on_btn_lock_released();
+    void on_btn_setup_released();
+    void on_checkBox_debug_clicked(bool checked);
+    void on_checkBox_unkick_clicked(bool checked);
+    void on_toolButton_plc_released();
+    void on_toolButton_alarm_released();
+    void on_pushButton_clear_released();
+    void enable_shift();
+    void OnToolButtonCamReleasedHub(int Num);
+    void OpenCamTimeoutHub(int Num);
+    void ReconnectCamHub(int Num);
+    void handleTimeout();
+    void op_timeout();
+    void admin_timeout();
+    void OnCancelAlarm();
+    void on_pushButton_reset_released();
+    void OnOp();
+    void OnAdmin();
+    // The settings dialog's exit: pause, cameras closed, everything stopped, then quit.
+    void OnExit();
+
     // A product's verdict, handed to the capture worker for its reject output; `product`
     // is the number the capture worker gave the product at the end of its window.
     void OnOKHub(int Num, qulonglong product);
@@ -81,6 +116,27 @@ private:
     void showCameraStates();
     void showVerdict(int Num, bool ok);
 
+    // The station's control and login session, bound to the form.
+    void createControl();
+    void bindControl();
+    // Start-up with the PLC: its label, the no-kick box and plc.txt's parameters.
+    void connectPlc();
+    // The timers, the alarm label and the camera buttons (after the cameras).
+    void startTimers();
+    // Automatic work: waits (bounded) for the open cameras' capture threads, then starts.
+    void startWorkAutomatically();
+    // A detector that cannot load ends the process with a failing status.
+    [[noreturn]] void failSelfCheck(int position, const QString &reason);
+    void showWorking(bool working);
+    void showCamera(int position, bool opened);
+    void showAdmin(bool admin);
+    void clearCounters();
+    template <typename Dialog>
+    Dialog *showCentred(QPointer<Dialog> &dialog);
+    // Threads stopped, then the queues and the PLC link released; once, from OnExit or
+    // the destructor.
+    void shutDown();
+
     void startLog();
     void stopLog();
     void startCameras();
@@ -90,6 +146,7 @@ private:
     void prepareWork();
 
     Ui::GlueboxClass *ui;
+    QList<PlcParam> m_plc_params;
 
     // Per-position widgets, [position] (and [position][label] for the images).
     QLabel *m_label_cap_speed[4] = {};
@@ -128,4 +185,18 @@ private:
     LineAccount *m_line_account = nullptr;
     CleanupRunner *m_cleanup = nullptr;
     QTimer *timer_clean = nullptr;
+    QTimer *timer_status = nullptr;
+    QSignalMapper *m_camera_mapper = nullptr;
+    LoginSession *m_session = nullptr;
+    StationControl *m_control = nullptr;
+    QLCDNumber *m_lcdNumber_kick[4] = {};
+    // Installed unless a test has installed its own answers.
+    MessageBoxes m_message_boxes;
+    bool m_owns_messages = false;
+    bool m_shut_down = false;
+    QPointer<DialogSetupPasswd> m_dialog_admin;
+    QPointer<Dialogin> m_dialog_op;
+    QPointer<DialogSetup> m_dialog_setup;
+    QPointer<PlcSetup> m_plc_setup;
+    QPointer<AlarmDialog> m_alarm_dialog;
 };

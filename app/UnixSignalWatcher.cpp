@@ -19,20 +19,32 @@ void onSignal(int signalNumber)
 } // namespace
 #endif
 
-UnixSignalWatcher::UnixSignalWatcher(QObject *parent)
-    : QObject(parent)
+void UnixSignalWatcher::catchEarly()
 {
 #ifndef Q_OS_WIN
-    if (g_signalFds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFds) != 0)
+    if (g_signalFds[0] >= 0)
         return;
-    m_notifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignalWatcher::onReadable);
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFds) != 0)
+        return;
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+#endif
+}
+
+UnixSignalWatcher::UnixSignalWatcher(QObject *parent)
+    : QObject(parent)
+{
+#ifndef Q_OS_WIN
+    catchEarly();
+    if (g_signalFds[1] < 0)
+        return;
+    // A signal that came before this watcher is waiting in the socket and is read now.
+    m_notifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignalWatcher::onReadable);
 #endif
 }
 

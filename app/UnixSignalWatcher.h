@@ -11,6 +11,10 @@ class UnixSignalWatcher : public QObject
 {
     Q_OBJECT
 public:
+    // Installs the handlers before anything else runs, so that a stop request during
+    // start-up is kept for the watcher instead of ending the process on the spot.
+    static void catchEarly();
+
     explicit UnixSignalWatcher(QObject *parent = nullptr);
     ~UnixSignalWatcher() override;
 

@@ -28,6 +28,11 @@ UserMessages &UserMessages::instance()
     return g_installed ? *g_installed : g_printed;
 }
 
+bool UserMessages::installed()
+{
+    return g_installed != nullptr;
+}
+
 void UserMessages::install(UserMessages *messages)
 {
     g_installed = messages;

@@ -18,4 +18,6 @@ public:
     // The process-wide one (GUI thread only). Not owned; null restores the default.
     static UserMessages &instance();
     static void install(UserMessages *messages);
+    // Whether one is installed (a window leaves a test's answers in place).
+    static bool installed();
 };

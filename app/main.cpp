@@ -8,8 +8,22 @@
 #include <QPixmap>
 #include <QSplashScreen>
 
+#ifndef Q_OS_WIN
+namespace {
+// Runs before the shared libraries' initialisers (OpenCV's and its helpers' take a while),
+// so that a stop request during loading is kept for the station instead of killing it.
+void catchSignalsAtLoad(int, char **, char **)
+{
+    UnixSignalWatcher::catchEarly();
+}
+__attribute__((section(".preinit_array"), used)) void (*const g_catchSignalsAtLoad)(int, char **, char **) =
+    catchSignalsAtLoad;
+} // namespace
+#endif
+
 int main(int argc, char *argv[])
 {
+    UnixSignalWatcher::catchEarly();
     qRegisterMetaType<cv::Mat>("cv::Mat");
 
     QApplication app(argc, argv);

@@ -12,8 +12,12 @@ echo "Station folder: $station"
 
 # The PLC simulator serves the station's address map on a pseudo-terminal; its log and
 # a control file (echo "alarm 7" >> data/plcsim.control) sit in the station's data/.
+# It counts boxes at the simulated line's rate (camsim.txt's RATE, products per minute),
+# so that the PLC's production total and the station's counts tell the same story.
 link="$station/plc-port"
-"$build/bin/plcsim" --station "$station" --link "$link" \
+rate=$(awk -F'[=# \t]+' '$1 == "RATE" { r = $2 } END { printf "%g", (r ? r : 600) / 60 }' \
+    "$station/conf/camsim.txt" 2>/dev/null || echo 10)
+"$build/bin/plcsim" --station "$station" --link "$link" --rate "$rate" \
     --control "$station/data/plcsim.control" </dev/null >"$station/data/plcsim.log" 2>&1 &
 plcsim=$!
 trap 'kill "$plcsim" 2>/dev/null || true' EXIT

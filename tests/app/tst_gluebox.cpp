@@ -124,6 +124,20 @@ private slots:
 
     void init() { m_log->clear(); }
 
+    void startUpWithoutPlc()
+    {
+        // Start-up goes on without a PLC; automatic work then stays off.
+        QCOMPARE(widget<QLabel>("label_plc")->text(), QStringLiteral("PLC断开"));
+        QCOMPARE(widget<QLabel>("label_plc")->styleSheet(),
+                 QStringLiteral("background-color: rgb(255, 255, 0);"));
+        QCOMPARE(widget<QLabel>("label_role")->text(), QStringLiteral("未登录"));
+        QVERIFY(!widget("checkBox_debug")->isEnabled());
+        QVERIFY(widget("label_reslut_1")->isHidden());
+        m_window->handleTimeout(); // the clock runs, nothing is polled
+        QVERIFY(widget<QLabel>("label_run_stat")->text().startsWith(QStringLiteral("运行0天")));
+        QCOMPARE(widget<QLabel>("label_plc")->text(), QStringLiteral("PLC断开"));
+    }
+
     void form_data()
     {
         QTest::addColumn<QString>("className");

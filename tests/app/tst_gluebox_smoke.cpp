@@ -1,3 +1,6 @@
+#include "PlcAddrMap.h"
+#include "PlcSimulator.h"
+
 #include <QDate>
 #include <QRegularExpression>
 #include <QDirIterator>
@@ -5,6 +8,8 @@
 #include <QStandardPaths>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -69,13 +74,14 @@ private:
         return ok ? ntohs(address.sin_port) : 5999;
     }
 
-    // The station in its folder, offscreen, with no PLC at its port.
+    // The station in its folder, offscreen, with no PLC at its port unless one is given.
     static void start(QProcess &gluebox, const QTemporaryDir &station,
-                      const QStringList &arguments = QStringList())
+                      const QStringList &arguments = QStringList(),
+                      const QString &plcPort = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("GLUEBOX_PLC_PORT", station.filePath("no-such-port"));
+        env.insert("GLUEBOX_PLC_PORT", plcPort.isEmpty() ? station.filePath("no-such-port") : plcPort);
         gluebox.setProcessEnvironment(env);
         gluebox.setWorkingDirectory(station.filePath("bin"));
         gluebox.setProcessChannelMode(QProcess::MergedChannels);
@@ -137,8 +143,20 @@ private slots:
               "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
               "RATE=120\nSHOTS=3\nNG_SHARE=1\nSOURCE=generated\nDOTS=5\nSEED=3\n");
 
+        // The line runs only while the station works, and work needs the PLC.
+        PlcSimulator::Options options;
+        options.anyAddress = true;
+        PlcAddrMap addr;
+        addr.QUANTITY = 110;
+        addr.WORK = 11;
+        PlcSimulator plc(addr, {}, options);
+        QString error;
+        if (!plc.openPseudoTerminal(&error))
+            QSKIP(qPrintable("no pseudo-terminal on this machine: " + error));
+        QVERIFY(plc.start());
+
         QProcess gluebox;
-        start(gluebox, station);
+        start(gluebox, station, {}, plc.devicePath());
         QVERIFY(gluebox.waitForStarted(10000));
 
         const QString day = QDate::currentDate().toString("yyyy-MM-dd");
@@ -147,9 +165,70 @@ private slots:
         ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
         QVERIFY(gluebox.waitForFinished(30000));
         QCOMPARE(gluebox.exitCode(), 0);
+        QVERIFY(!plc.coil(addr.WORK)); // paused on the way out
+        plc.stop();
         const QStringList ng = filesBelow(store + "/ng");
         QVERIFY(!ng.isEmpty());
         QVERIFY(QRegularExpression("/ng/[0-2]/[^/]+__[0-2]\\.jpg$").match(ng.first()).hasMatch());
+    }
+
+    // A stop request while the program is still starting ends it in order, not on the spot.
+    void stopRequestedDuringStartUp()
+    {
+        QTemporaryDir station;
+        QVERIFY(copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
+        QProcess gluebox;
+        start(gluebox, station);
+        QVERIFY(gluebox.waitForStarted(10000));
+        // As soon as the program catches SIGTERM (its libraries are still initialising then).
+        const QString status = QStringLiteral("/proc/%1/status").arg(gluebox.processId());
+        auto catchesTerm = [&status] {
+            const QByteArray text = read(status);
+            const int at = text.indexOf("SigCgt:");
+            return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1)));
+        };
+        QElapsedTimer waited;
+        waited.start();
+        while (!catchesTerm() && waited.elapsed() < 10000)
+            QThread::usleep(200);
+        QVERIFY(catchesTerm());
+        ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
+        QVERIFY(gluebox.waitForFinished(60000));
+        QVERIFY2(gluebox.exitStatus() == QProcess::NormalExit, gluebox.readAll().constData());
+        QCOMPARE(gluebox.exitCode(), 0);
+        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        QVERIFY(read(station.filePath("data/log/" + day + ".txt")).endsWith("Application exited.\n"));
+    }
+
+    // A model that cannot load is said on standard output and in the log before the box
+    // that nobody may see; the process then ends with a failing status (here the box is
+    // ended by a stop request).
+    void brokenModelFailsTheSelfCheck_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("configuration missing") << "model/jd.cfg";
+        QTest::newRow("weights missing") << "model/jd.weights";
+        QTest::newRow("names missing") << "model/jd.names";
+    }
+
+    void brokenModelFailsTheSelfCheck()
+    {
+        QFETCH(QString, file);
+        QTemporaryDir station;
+        QVERIFY(copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
+        QVERIFY(QFile::remove(station.filePath(file)));
+        QProcess gluebox;
+        start(gluebox, station);
+        QVERIFY(gluebox.waitForStarted(10000));
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += gluebox.readAll()).contains("系统自检失败"), 30000);
+        QVERIFY2(output.contains("AI模型1初始化失败，请检查程序完整性"), output.constData());
+        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        QVERIFY(read(station.filePath("data/log/" + day + ".txt")).contains("Self-check failed"));
+        ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
+        QVERIFY(gluebox.waitForFinished(30000));
+        QCOMPARE(gluebox.exitStatus(), QProcess::NormalExit);
+        QVERIFY(gluebox.exitCode() != 0);
     }
 
     // Where there is no display, run-station.sh shows the window over Qt's VNC platform:

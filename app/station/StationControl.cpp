@@ -1,0 +1,474 @@
+#include "StationControl.h"
+
+#include "DebugMode.h"
+#include "LoginSession.h"
+#include "ModbusLink.h"
+#include "PlcAddrMap.h"
+#include "PlcState.h"
+#include "PlcStatistics.h"
+#include "ShiftStatistics.h"
+#include "StationState.h"
+#include "SysConf.h"
+#include "UserMessages.h"
+
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+const QString kGreen = QStringLiteral("background-color: rgb(0, 170, 0);");
+const QString kYellow = QStringLiteral("background-color: rgb(255, 255, 0);");
+const QString kRed = QStringLiteral("background-color: rgb(255, 0, 0);");
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+const QString kAdminRequired = QStringLiteral("请先点击解锁按钮，进入管理员模式");
+
+void information(const QString &title, const QString &text)
+{
+    UserMessages::instance().information(title, text);
+}
+
+// The alarm record keeps its times and text either as Qt values or as the texts shown.
+[[maybe_unused]] void assign(QDateTime &field, const QString &text) { field = QDateTime::fromString(text, kTimeFormat); }
+[[maybe_unused]] void assign(QByteArray &field, const QString &text) { field = text.toUtf8(); }
+[[maybe_unused]] void assign(QString &field, const QString &text) { field = text; }
+
+StationHooks withDefaults(StationHooks h)
+{
+    if (!h.now)
+        h.now = [] { return QDateTime::currentDateTime(); };
+    if (!h.prepareWork)
+        h.prepareWork = [] {};
+    if (!h.workStopped)
+        h.workStopped = [] {};
+    if (!h.setDebugMode)
+        h.setDebugMode = [](bool) {};
+    if (!h.cameraFound)
+        h.cameraFound = [](int) { return false; };
+    if (!h.cameraOpened)
+        h.cameraOpened = [](int) { return false; };
+    if (!h.setCameraOpen)
+        h.setCameraOpen = [](int, bool) { return false; };
+    if (!h.sleepMs)
+        h.sleepMs = [](int ms) { QThread::msleep(ms); };
+    return h;
+}
+} // namespace
+
+StationControl::StationControl(ModbusLink *link, const PlcAddrMap &addr, const SysConf &conf,
+                               LoginSession &session, StationHooks hooks, QObject *parent)
+    : QObject(parent)
+    , m_link(link)
+    , m_addr(addr)
+    , m_conf(conf)
+    , m_session(session)
+    , m_hooks(withDefaults(std::move(hooks)))
+{
+    timer_shift.setSingleShot(true);
+    connect(&timer_shift, &QTimer::timeout, this, [this] { emit shiftButtonEnabled(true); });
+    for (int i = 0; i < 4; ++i) {
+        m_open_cam_timer[i].setSingleShot(true);
+        connect(&m_open_cam_timer[i], &QTimer::timeout, this, [this, i] { reopenCamera(i); });
+    }
+    // Pulsed by a timer rather than a sleep: verdicts must keep reaching the reject outputs.
+    m_reset_timer.setSingleShot(true);
+    connect(&m_reset_timer, &QTimer::timeout, this, [this] { writeCoil(m_addr.RESET, 0); });
+}
+
+bool StationControl::plcConnected() const
+{
+    return m_link && m_link->connected();
+}
+
+bool StationControl::plcFree() const
+{
+    return plcConnected() && !g_plc_setup_open;
+}
+
+int StationControl::writeCoil(int addr, int value)
+{
+    // An unconfigured signal is not written: coil 0 may be anything on the PLC.
+    if (addr <= 0 || !plcConnected())
+        return 0;
+    return m_link->writeBit(addr, value);
+}
+
+int StationControl::clearAlarmRegisters()
+{
+    const uint16_t zeros[2] = {0, 0};
+    if (m_addr.ALARM <= 0 || !plcConnected())
+        return 0;
+    return m_link->writeRegisters(m_addr.ALARM, 2, zeros);
+}
+
+bool StationControl::readPair(int addr, int32_t &value)
+{
+    uint16_t regs[2] = {0, 0};
+    if (addr <= 0 || !plcConnected() || m_link->readRegisters(addr, 2, regs) != 2)
+        return false;
+    value = static_cast<int32_t>(uint32_t(regs[0]) | (uint32_t(regs[1]) << 16));
+    return true;
+}
+
+bool StationControl::enterWork()
+{
+    m_hooks.prepareWork();
+    // Unconfigured WORK: nothing to tell the PLC. A refused write leaves the station
+    // paused, so that the screen never shows work that the machine does not do.
+    if (m_addr.WORK > 0 && writeCoil(m_addr.WORK, 1) <= 0) {
+        m_hooks.workStopped();
+        emit log(QStringLiteral("Start to work fail, the PLC did not take the WORK signal."));
+        return false;
+    }
+    g_working = true;
+    emit workingShown(true);
+    return true;
+}
+
+void StationControl::leaveWork()
+{
+    if (m_addr.WORK > 0 && writeCoil(m_addr.WORK, 0) <= 0)
+        emit log(QStringLiteral("Pause the application fail, the PLC did not take the WORK signal."));
+    g_working = false;
+    m_hooks.workStopped();
+    emit workingShown(false);
+}
+
+void StationControl::start()
+{
+    emit log(QStringLiteral("Start to work."));
+    if (!LoginSession::loggedIn()) {
+        m_session.requestOperatorLogin();
+        return;
+    }
+    if (!plcConnected()) {
+        LoginSession::resetOperatorCountdown();
+        return;
+    }
+    if (g_debug_mode) {
+        information(QStringLiteral("操作顺序检查"),
+                    QStringLiteral("请先点击“调试模式”复选框，取消调试模式，才可以开始工作"));
+        return;
+    }
+    if (!g_working)
+        enterWork();
+    LoginSession::resetOperatorCountdown();
+}
+
+bool StationControl::startAutomatically()
+{
+    if (!plcConnected())
+        return false;
+    return g_working || enterWork();
+}
+
+void StationControl::pause()
+{
+    emit log(QStringLiteral("Pause the application."));
+    if (!LoginSession::loggedIn()) {
+        m_session.requestOperatorLogin();
+        return;
+    }
+    if (plcConnected() && g_working)
+        leaveWork();
+    LoginSession::resetOperatorCountdown();
+}
+
+void StationControl::stopForExit()
+{
+    if (plcConnected() && g_working)
+        leaveWork();
+}
+
+void StationControl::setDebug(bool checked)
+{
+    if (!LoginSession::admin()) {
+        information(QStringLiteral("权限检查 "), kAdminRequired);
+        emit debugBoxShown(false);
+    } else if (checked && g_working) {
+        information(QStringLiteral("操作顺序检查 "),
+                    QStringLiteral("请先点击‘暂停工作’按钮，才能进入调试模式"));
+        emit debugBoxShown(false);
+    } else {
+        emit log(checked ? QStringLiteral("Enter debug mode.") : QStringLiteral("Exit debug mode."));
+        m_hooks.setDebugMode(checked);
+        emit debugBoxShown(checked);
+    }
+}
+
+void StationControl::setUnkick(bool checked)
+{
+    if (!LoginSession::loggedIn()) {
+        m_session.requestOperatorLogin();
+        emit unkickBoxShown(false);
+        writeCoil(m_addr.NO_KICK, 0);
+        return;
+    }
+    // A write the PLC refused is a failure too: the box shows what the PLC holds.
+    if (!plcConnected() || (m_addr.NO_KICK > 0 && writeCoil(m_addr.NO_KICK, checked) <= 0)) {
+        emit unkickBoxShown(plcConnected() ? !checked : false);
+        emit log(QStringLiteral("Enter or exit unkick mode fail."));
+        return;
+    }
+    emit log(checked ? QStringLiteral("Enter unkick mode.") : QStringLiteral("Exit unkick mode."));
+    emit unkickBoxShown(checked);
+}
+
+void StationControl::reset()
+{
+    writeCoil(m_addr.RESET, 1);
+    m_reset_timer.start(1000);
+}
+
+void StationControl::cameraButton(int position)
+{
+    if (position < 0 || position >= 4)
+        return;
+    if (!LoginSession::admin()) {
+        emit log(QStringLiteral("Close or open camera %1 fail, because of authorization check fail.")
+                     .arg(position));
+        information(QStringLiteral("权限检查"), kAdminRequired);
+        return;
+    }
+    if (!m_hooks.cameraFound(position)) {
+        emit log(QStringLiteral("Close or open camera %1 fail, there is no camera in potision 0.")
+                     .arg(position));
+        information(QStringLiteral("操作失败"), QStringLiteral("该机位没有检测到相机"));
+        return;
+    }
+    const bool open = !m_hooks.cameraOpened(position);
+    emit log(QStringLiteral("Start %1 camera %2.")
+                 .arg(open ? QStringLiteral("open") : QStringLiteral("close"))
+                 .arg(position));
+    if (m_hooks.setCameraOpen(position, open))
+        emit cameraShown(position, open);
+}
+
+bool StationControl::maySetUp()
+{
+    emit log(QStringLiteral("Start to set the application."));
+    if (LoginSession::admin())
+        return true;
+    information(QStringLiteral("权限检查"), kAdminRequired);
+    return false;
+}
+
+bool StationControl::mayOpenPlcSetup()
+{
+    emit log(QStringLiteral("Open PLC setting."));
+    if (!plcConnected()) {
+        information(QStringLiteral("硬件问题"), QStringLiteral("请先确保PLC连接成功，再进入PLC设置"));
+        return false;
+    }
+    if (!LoginSession::admin()) {
+        information(QStringLiteral("权限检查"), kAdminRequired);
+        return false;
+    }
+    g_plc_setup_open = true;
+    return true;
+}
+
+bool StationControl::mayOpenAlarms()
+{
+    emit log(QStringLiteral("Open alarm dialog."));
+    if (!LoginSession::loggedIn()) {
+        m_session.requestOperatorLogin();
+        return false;
+    }
+    LoginSession::resetOperatorCountdown();
+    return true;
+}
+
+void StationControl::changeShift()
+{
+    emit log(QStringLiteral("Change shift."));
+    if (!LoginSession::loggedIn()) {
+        m_session.showOperatorKeypad();
+        return;
+    }
+    if (g_working) {
+        information(QStringLiteral("状态检查"),
+                    QStringLiteral("请先点击“暂停工作”按钮，进入暂停模式，才可以进行换班操作"));
+        return;
+    }
+    emit shiftButtonEnabled(false);
+    timer_shift.start(5000);
+    m_hooks.sleepMs(500);
+    emit countersCleared();
+    if (plcFree()) {
+        if (m_addr.QUANTITY > 0) {
+            uint16_t regs[2] = {0, 0};
+            const int n = m_link->readRegisters(m_addr.QUANTITY, 2, regs);
+            std::printf("%d\n", n);
+            std::fflush(stdout);
+            if (n > 0)
+                emit lastTotalShown(static_cast<int32_t>(uint32_t(regs[0]) | (uint32_t(regs[1]) << 16)));
+        }
+        if (m_addr.SHIFT > 0) {
+            writeCoil(m_addr.SHIFT, 1);
+            clearAlarmRegisters();
+        }
+    }
+    LoginSession::resetOperatorCountdown();
+}
+
+void StationControl::cancelAlarm()
+{
+    emit log(QStringLiteral("Cancel alarm mode."));
+    if (!LoginSession::loggedIn()) {
+        m_session.showOperatorKeypad();
+        return;
+    }
+    if (clearAlarmRegisters() > 0) {
+        emit alarmShown(QStringLiteral("无报警"), kGreen);
+        if (!g_alarm_history.isEmpty())
+            assign(g_alarm_history.last().handleTime, m_hooks.now().toString(kTimeFormat));
+    }
+    LoginSession::resetOperatorCountdown();
+}
+
+QString StationControl::runTimeText(qint64 s)
+{
+    const qint64 days = s / 86400;
+    const qint64 hours = (s - days * 86400) / 3600;
+    return QStringLiteral("运行%1天%2时%3分%4秒")
+        .arg(days)
+        .arg(hours)
+        .arg((s % 3600) / 60)
+        .arg(s % 60);
+}
+
+void StationControl::tick()
+{
+    const QDateTime now = m_hooks.now();
+    const QString nowText = now.toString(kTimeFormat);
+    emit clockShown(nowText, runTimeText(g_start_time.secsTo(now)));
+
+    bool answering = true;
+    if (plcFree() && m_addr.QUANTITY > 0) {
+        int32_t total = 0;
+        if (!readPair(m_addr.QUANTITY, total)) {
+            // A silent PLC costs a response time-out per read, on the thread that hands
+            // the verdicts on: one is enough to know this tick.
+            answering = false;
+            emit plcShown(QStringLiteral("PLC断开"), kYellow);
+        } else {
+            emit totalShown(total);
+            emit plcShown(QStringLiteral("PLC在线"), kGreen);
+            automaticShift(total, now);
+        }
+    }
+    m_previous_tick = now;
+    for (int k = 0; k < 4 && answering && plcFree(); ++k) {
+        int32_t kicks = 0;
+        if (m_addr.kick(k) > 0 && readPair(m_addr.kick(k), kicks))
+            emit kickShown(k, kicks);
+    }
+    if (answering && plcFree() && m_addr.ALARM > 0) {
+        uint16_t regs[2] = {0, 0};
+        if (m_link->readRegisters(m_addr.ALARM, 2, regs) >= 1)
+            handleAlarm(regs[0], nowText);
+    }
+}
+
+void StationControl::handleAlarm(int code, const QString &now)
+{
+    if (code == 0) {
+        emit alarmShown(QStringLiteral("无报警"), kGreen);
+    } else if (code <= 6) {
+        const QStringList texts =
+            g_alarm_texts.size() > code ? g_alarm_texts : PlcState::defaultAlarmTexts();
+        emit alarmShown(texts.at(code), kRed);
+        if (code != g_last_alarm_code) {
+            AlarmRecord record;
+            assign(record.startTime, now);
+            assign(record.message, texts.at(code));
+            record.code = code;
+            g_alarm_history.append(record);
+            g_last_alarm_code = code;
+        }
+    } else if (code <= 8) {
+        const int position = code - 7;
+        emit alarmShown(QStringLiteral("重连%1#相机").arg(position + 1), kGreen);
+        reconnectCamera(position);
+        clearAlarmRegisters();
+    }
+}
+
+void StationControl::automaticShift(int32_t total, const QDateTime &now)
+{
+    if (!g_working)
+        return;
+    if (m_conf.AUTO_SHIFT != 0) {
+        if (++g_shift_tick % 10 != 0)
+            return;
+        if (total == g_last_quantity) {
+            // Exactly the third unchanged sample: one stop makes one change.
+            if (++g_same_quantity_count == 3) {
+                shiftSequence(total, -1);
+                // The PLC begins the new shift's total at 0: that is no sign that the line
+                // ran, so it must not start another count towards a change.
+                int32_t after = total;
+                g_last_quantity = readPair(m_addr.QUANTITY, after) ? after : total;
+                return;
+            }
+        } else {
+            g_same_quantity_count = 0;
+        }
+        g_last_quantity = total;
+    } else if (m_conf.TIMING_SHIFT != 0) {
+        const int index = timedShiftIndex(now);
+        if (index >= 0)
+            shiftSequence(total, index);
+    }
+}
+
+int StationControl::timedShiftIndex(const QDateTime &now) const
+{
+    const QTime times[3] = {m_conf.SHIFT_A, m_conf.SHIFT_B, m_conf.SHIFT_C};
+    for (int i = 0; i < 3; ++i) {
+        const QDateTime at(now.date(), times[i]);
+        if (at == now)
+            return i;
+        // The timer may skip a second when the GUI thread was busy: a shift time passed
+        // since the previous tick (at most a minute ago) still counts, once.
+        if (m_previous_tick.isValid() && m_previous_tick < at && at <= now
+            && m_previous_tick.secsTo(now) <= 60)
+            return i;
+    }
+    return -1;
+}
+
+void StationControl::shiftSequence(int32_t total, int shiftIndex)
+{
+    // The operator's login is lent for the sequence and given back as it was.
+    const bool wasOperator = g_op_login;
+    g_op_login = true;
+    pause();
+    if (shiftIndex >= 0) {
+        std::array<bool, ShiftStatistics::kPositions> opened{};
+        for (int k = 0; k < ShiftStatistics::kPositions; ++k)
+            opened[k] = m_hooks.cameraOpened(k);
+        const auto kicks = readKickCounts(g_plc_setup_open ? nullptr : m_link, m_addr);
+        ShiftStatistics::appendShiftStatistics(total, shiftIndex, kicks, opened,
+                                               m_hooks.now().date());
+    }
+    changeShift();
+    start();
+    g_op_login = wasOperator;
+}
+
+void StationControl::reconnectCamera(int position)
+{
+    if (position < 0 || position >= 4 || !m_hooks.cameraFound(position))
+        return;
+    if (!m_hooks.setCameraOpen(position, false))
+        return;
+    emit cameraShown(position, false);
+    m_open_cam_timer[position].start(2000);
+}
+
+void StationControl::reopenCamera(int position)
+{
+    if (position >= 0 && position < 4 && m_hooks.setCameraOpen(position, true))
+        emit cameraShown(position, true);
+}

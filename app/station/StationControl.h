@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+
+class LoginSession;
+class ModbusLink;
+struct PlcAddrMap;
+struct SysConf;
+
+// What the station's control needs from the rest of the program; every member has a
+// harmless default, so a test fills in only what it watches.
+struct StationHooks
+{
+    std::function<QDateTime()> now;              // the clock
+    // Before WORK goes to 1: verdict lists emptied, detectors warmed up, simulated line started.
+    std::function<void()> prepareWork;
+    // After the station stopped working (pause, shift, exit): the simulated line stops.
+    std::function<void()> workStopped;
+    std::function<void(bool freeRun)> setDebugMode;
+    std::function<bool(int position)> cameraFound;
+    std::function<bool(int position)> cameraOpened;
+    std::function<bool(int position, bool open)> setCameraOpen;
+    std::function<void(int ms)> sleepMs;         // the shift change's settling wait
+};
+
+// The work, debug and no-kick modes, the operator's buttons with their guards, the
+// once-a-second status poll (totals, alarms and their history, reconnect requests,
+// automatic shift changes) and the manual shift change. GUI thread only. Message boxes go
+// through UserMessages; the window shows what the signals say.
+class StationControl : public QObject
+{
+    Q_OBJECT
+public:
+    StationControl(ModbusLink *link, const PlcAddrMap &addr, const SysConf &conf,
+                   LoginSession &session, StationHooks hooks, QObject *parent = nullptr);
+
+    // Null once the link is released at exit: every PLC access is then skipped.
+    void setLink(ModbusLink *link) { m_link = link; }
+    bool plcConnected() const;
+
+    void start();                    // the start button
+    void pause();                    // the pause button
+    // At shutdown, whoever is logged in: the machine must not go on without inspection.
+    void stopForExit();
+    // Start-up's automatic work: no login needed; false without a PLC.
+    bool startAutomatically();
+    void setDebug(bool checked);     // the debug box
+    void setUnkick(bool checked);    // the no-kick box
+    void reset();                    // the reset button: a one-second RESET pulse
+    void cameraButton(int position);
+    // Guards of the buttons that open dialogs: true when the dialog may be shown.
+    bool maySetUp();
+    bool mayOpenPlcSetup();
+    bool mayOpenAlarms();
+
+    void changeShift();              // the shift button
+    void cancelAlarm();              // double click on the alarm label
+    void tick();                     // once a second
+    void reconnectCamera(int position);
+    void reopenCamera(int position);
+
+    // "运行%1天%2时%3分%4秒" for a run time in seconds.
+    static QString runTimeText(qint64 seconds);
+
+    QTimer timer_shift;              // keeps the shift button disabled for 5 s
+    QTimer *openCamTimer(int position) { return &m_open_cam_timer[position]; }
+
+signals:
+    void log(const QString &line);
+    void workingShown(bool working);
+    void debugBoxShown(bool checked);
+    void unkickBoxShown(bool checked);
+    void cameraShown(int position, bool opened);
+    void clockShown(const QString &dateTime, const QString &runTime);
+    void totalShown(int total);
+    void plcShown(const QString &text, const QString &style);
+    void kickShown(int position, int kicks);
+    void alarmShown(const QString &text, const QString &style);
+    void countersCleared();           // per-position counters and the PLC total to 0
+    void lastTotalShown(int total);   // the total of the shift that ended
+    void shiftButtonEnabled(bool enabled);
+
+private:
+    bool plcFree() const;            // connected and not held by the PLC setup dialog
+    int writeCoil(int addr, int value);
+    int clearAlarmRegisters();
+    bool readPair(int addr, int32_t &value);
+    bool enterWork();
+    void leaveWork();
+    void handleAlarm(int code, const QString &now);
+    void automaticShift(int32_t total, const QDateTime &now);
+    int timedShiftIndex(const QDateTime &now) const;
+    void shiftSequence(int32_t total, int shiftIndex);
+
+    ModbusLink *m_link;
+    const PlcAddrMap &m_addr;
+    const SysConf &m_conf;
+    LoginSession &m_session;
+    StationHooks m_hooks;
+    QTimer m_open_cam_timer[4];
+    QTimer m_reset_timer;
+    QDateTime m_previous_tick;       // a timed shift whose second fell between two ticks still fires
+};

@@ -1,0 +1,169 @@
+// The whole start-up and exit of the window against the PLC simulator (in-process, over a
+// pseudo-terminal pair) and one simulated camera: automatic open and work, the no-kick
+// coil, plc.txt's parameters, a missing rotate.txt, the login flow through the window's
+// slots, and OnExit.
+#include "AnsweredMessages.h"
+#include "CameraSlot.h"
+#include "Dialogin.h"
+#include "Gluebox.h"
+#include "LineSimulator.h"
+#include "ModbusLink.h"
+#include "PlcAddrMap.h"
+#include "PlcSimulator.h"
+#include "SimulatedStation.h"
+#include "StationControl.h"
+#include "StationFonts.h"
+#include "StationState.h"
+
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+class tst_Gluebox : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_station;
+    QString m_previousDir;
+    std::unique_ptr<PlcSimulator> m_sim;
+    std::unique_ptr<AnsweredMessages> m_messages;
+    std::unique_ptr<Gluebox> m_window;
+    PlcAddrMap m_addr;
+
+    template <typename T = QWidget>
+    T *w(const char *name) const { return m_window->findChild<T *>(QLatin1String(name)); }
+
+    bool write(const QString &path, const QByteArray &text)
+    {
+        QFile f(m_station.filePath(path));
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<cv::Mat>("cv::Mat");
+        StationFonts::install();
+        QVERIFY(m_station.isValid());
+        const QString source = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
+        QDirIterator it(source, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString from = it.next();
+            const QString to = m_station.path() + from.mid(source.size());
+            QDir().mkpath(QFileInfo(to).path());
+            QVERIFY(QFile::copy(from, to));
+        }
+        QVERIFY(write("conf/camsim.txt", "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\nRATE=60\n"));
+        QVERIFY(write("conf/plc.txt", "Delay|40010|70000|r\nUnused|0|5|r\nEmpty box|20|1|r\n"));
+        QVERIFY(QFile::remove(m_station.filePath("conf/rotate.txt")));
+        m_previousDir = QDir::currentPath();
+        QDir::setCurrent(m_station.filePath("bin"));
+
+        QVERIFY(readPlcAddrMap(m_addr));
+        PlcSimulator::Options options;
+        options.boxesPerSecond = 0;
+        m_sim = std::make_unique<PlcSimulator>(
+            m_addr, PlcSimulator::readParameters(QStringLiteral("../conf/plc.txt")), options);
+        QString error;
+        if (!m_sim->openPseudoTerminal(&error))
+            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal on this machine: ") + error));
+        QVERIFY(m_sim->start());
+        m_sim->setCoil(m_addr.NO_KICK, true);
+        m_sim->setPair(40010, 0);
+        m_sim->setCoil(20, false);
+        qputenv("GLUEBOX_PLC_PORT", m_sim->devicePath().toLocal8Bit());
+        m_messages = std::make_unique<AnsweredMessages>();
+        m_window = std::make_unique<Gluebox>();
+    }
+
+    void cleanupTestCase()
+    {
+        m_window.reset(); // after OnExit: nothing left to stop twice
+        m_messages.reset();
+        QFile log(m_station.filePath(QStringLiteral("data/log/%1.txt")
+                                         .arg(QDate::currentDate().toString("yyyy-MM-dd"))));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+        QVERIFY(lines.first().endsWith("Application Start."));
+        QVERIFY(lines.last().endsWith("Application exited."));
+        if (m_sim)
+            m_sim->stop();
+        QDir::setCurrent(m_previousDir);
+    }
+
+    void startUp()
+    {
+        QCOMPARE(w<QLabel>("label_plc")->text(), QStringLiteral("PLC正常"));
+        QVERIFY(w<QCheckBox>("checkBox_unkick")->isChecked());
+        QCOMPARE(m_sim->reg(40010), uint16_t(4464)); // 70000, low word first
+        QCOMPARE(m_sim->reg(40011), uint16_t(1));
+        QVERIFY(m_sim->coil(20));
+        QCOMPARE(QFile(QStringLiteral("../conf/rotate.txt")).size(), qint64(16));
+
+        QVERIFY(g_cameras[0].opened);
+        QVERIFY(m_sim->coil(m_addr.WORK));
+        QVERIFY(g_working);
+        QCOMPARE(w<QLabel>("label_title_2")->text(), QStringLiteral("运行中"));
+        QVERIFY(!w<QCheckBox>("checkBox_debug")->isEnabled());
+        QVERIFY(!w<QLabel>("label_reslut_1")->isHidden());
+        QCOMPARE(w<QLabel>("label_role")->text(), QStringLiteral("未登录"));
+        QVERIFY(m_window->timer_status->isActive());
+        QCOMPARE(m_window->timer_status->interval(), 1000);
+        QVERIFY(m_window->m_simulation->line().isRunning());
+    }
+
+    void statusTick()
+    {
+        m_sim->setPair(m_addr.QUANTITY, 1234);
+        m_sim->setAlarm(4);
+        m_window->handleTimeout();
+        QCOMPARE(w<QLCDNumber>("lcdNumber_total_no")->intValue(), 1234);
+        QCOMPARE(w<QLabel>("label_plc")->text(), QStringLiteral("PLC在线"));
+        QCOMPARE(w<QLabel>("label_alarm")->text(), QStringLiteral("2#相机有剔除"));
+        QVERIFY(w<QLabel>("label_run_stat")->text().startsWith(QStringLiteral("运行0天0时")));
+    }
+
+    void loginThroughTheWindow()
+    {
+        AnsweredMessages &messages = *m_messages;
+        m_window->on_btn_pause_released(); // nobody logged in: the operator keypad
+        QVERIFY(m_window->m_dialog_op);
+        QVERIFY(m_window->m_dialog_op->isModal());
+        emit m_window->m_dialog_op->enter_op();
+        QCOMPARE(w<QLabel>("label_role")->text(), QStringLiteral("操作员"));
+        m_window->on_btn_pause_released();
+        QVERIFY(!m_sim->coil(m_addr.WORK));
+        QCOMPARE(w<QLabel>("label_title_2")->text(), QStringLiteral("未运行"));
+        QVERIFY(!m_window->m_simulation->line().isRunning()); // the line follows the PLC
+
+        m_window->on_pushButton_clear_released();
+        QVERIFY(!w<QPushButton>("pushButton_clear")->isEnabled());
+        QCOMPARE(w<QLCDNumber>("lcdNumber_total_no_last")->intValue(), 1234);
+
+        m_window->on_checkBox_debug_clicked(true); // an operator may not
+        QCOMPARE(messages.shown.last(), QStringLiteral("权限检查 |请先点击解锁按钮，进入管理员模式"));
+        QVERIFY(!w<QCheckBox>("checkBox_debug")->isChecked());
+        m_window->on_btn_start_released();
+        QVERIFY(m_sim->coil(m_addr.WORK));
+    }
+
+    void exit()
+    {
+        m_window->OnExit();
+        QVERIFY(!m_sim->coil(m_addr.WORK));
+        QVERIFY(!g_cameras[0].opened);
+        QVERIFY(!g_modbus);
+        m_window->handleTimeout(); // a late tick finds nothing to poll
+        QCOMPARE(w<QLabel>("cam_work_1")->styleSheet(),
+                 QStringLiteral("background-color: rgb(255, 255, 0);"));
+    }
+};
+
+QTEST_MAIN(tst_Gluebox)
+#include "tst_gluebox_startup.moc"
