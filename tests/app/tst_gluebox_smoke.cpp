@@ -172,6 +172,47 @@ private slots:
         QVERIFY(QRegularExpression("/ng/[0-2]/[^/]+__[0-2]\\.jpg$").match(ng.first()).hasMatch());
     }
 
+    // Automatic work needs only the PLC: without a camera, or with none opened, WORK still
+    // goes to 1 (no capture thread to wait for), and a stop pauses the machine again.
+    void automaticWork_data()
+    {
+        QTest::addColumn<QByteArray>("camsim");
+        QTest::addColumn<bool>("autoOpen");
+        QTest::newRow("no camera present") << QByteArray("CAMERA=HIK|Hikrobot|9|GigE|728|544|Mono8|\n") << true;
+        QTest::newRow("AUTO_OPEN=0") << QByteArray("RATE=60\n") << false;
+    }
+
+    void automaticWork()
+    {
+        QFETCH(QByteArray, camsim);
+        QFETCH(bool, autoOpen);
+        QTemporaryDir station;
+        QVERIFY(copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
+        write(station.filePath("conf/camsim.txt"), camsim);
+        if (!autoOpen) {
+            QByteArray conf = read(station.filePath("conf/conf.txt"));
+            write(station.filePath("conf/conf.txt"), conf.replace("AUTO_OPEN=1", "AUTO_OPEN=0"));
+        }
+        PlcSimulator::Options options;
+        options.anyAddress = true;
+        PlcAddrMap addr;
+        addr.WORK = 11;
+        PlcSimulator plc(addr, {}, options);
+        QString error;
+        if (!plc.openPseudoTerminal(&error))
+            QSKIP(qPrintable("no pseudo-terminal on this machine: " + error));
+        QVERIFY(plc.start());
+        QProcess gluebox;
+        start(gluebox, station, {}, plc.devicePath());
+        QVERIFY(gluebox.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(plc.coil(addr.WORK), 30000);
+        ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
+        QVERIFY(gluebox.waitForFinished(30000));
+        QCOMPARE(gluebox.exitCode(), 0);
+        QVERIFY(!plc.coil(addr.WORK));
+        plc.stop();
+    }
+
     // A stop request while the program is still starting ends it in order, not on the spot.
     void stopRequestedDuringStartUp()
     {
