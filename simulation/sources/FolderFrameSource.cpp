@@ -24,7 +24,12 @@ FrameSource::Product FolderFrameSource::next(int, int shots)
     for (size_t tries = 0; tries < m_files.size(); ++tries) {
         const std::string path = m_files[m_next];
         m_next = (m_next + 1) % m_files.size();
-        cv::Mat stacked = cv::imread(path, cv::IMREAD_UNCHANGED);
+        cv::Mat stacked;
+        try {
+            stacked = cv::imread(path, cv::IMREAD_UNCHANGED);
+        } catch (const cv::Exception &) {
+            continue; // some broken headers make the decoder throw: as unreadable as any
+        }
         if (stacked.empty() || stacked.rows < shots)
             continue;
         if (stacked.depth() != CV_8U)
