@@ -1,5 +1,6 @@
 #include "CaptureWorker.h"
 
+#include "CapturePriority.h"
 #include "DebugMode.h"
 #include "FrameStacker.h"
 #include "SysConf.h"
@@ -25,6 +26,7 @@ void CaptureWorker::setQueues(SyncQueue<FrameRecord> *imageQueue, LockedList<Ver
 
 void CaptureWorker::frameGrabbed(const cv::Mat &frame)
 {
+    CapturePriority::raiseCurrentThread(); // the grab loop, or the SDK's image thread
     if (!g_debug_mode)
         m_pendingFrames.push(frame);
     else if (m_debugQueue)
@@ -33,6 +35,7 @@ void CaptureWorker::frameGrabbed(const cv::Mat &frame)
 
 void CaptureWorker::productWindowClosed()
 {
+    CapturePriority::raiseCurrentThread(); // the SDK's callback thread
     if (g_debug_mode) {
         m_pendingFrames.clear();
         return;
@@ -54,6 +57,7 @@ void CaptureWorker::productWindowClosed()
 
 CaptureWorker::Ejection CaptureWorker::productAtEjector()
 {
+    CapturePriority::raiseCurrentThread();
     Ejection ejection = Ejection::None;
     uint64_t product = 0;
     if (m_resultWaitList && m_resultWaitList->pop(product)) {

@@ -1,5 +1,6 @@
 #include "LineSimulator.h"
 
+#include "CapturePriority.h"
 #include "SimCamera.h"
 
 #include <chrono>
@@ -202,6 +203,8 @@ bool LineSimulator::isRunning() const
 
 void LineSimulator::run(double productsPerMinute)
 {
+    // The packing machine's timing does not wait for the station's computer.
+    CapturePriority::raiseCurrentThread();
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(60.0 / productsPerMinute));
