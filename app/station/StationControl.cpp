@@ -343,13 +343,16 @@ void StationControl::tick()
     const QString nowText = now.toString(kTimeFormat);
     emit clockShown(nowText, runTimeText(g_start_time.secsTo(now)));
 
-    bool answering = true;
-    if (plcFree() && m_addr.QUANTITY > 0) {
+    // A silent PLC costs a response time-out per read, on the thread that hands the
+    // verdicts on: one read tells, and the next try waits a few ticks.
+    bool answering = m_silent_ticks == 0;
+    if (!answering)
+        --m_silent_ticks;
+    if (answering && plcFree() && m_addr.QUANTITY > 0) {
         int32_t total = 0;
         if (!readPair(m_addr.QUANTITY, total)) {
-            // A silent PLC costs a response time-out per read, on the thread that hands
-            // the verdicts on: one is enough to know this tick.
             answering = false;
+            m_silent_ticks = kSilentPlcSkipTicks;
             emit plcShown(QStringLiteral("PLC断开"), kYellow);
         } else {
             emit totalShown(total);

@@ -105,5 +105,7 @@ private:
     StationHooks m_hooks;
     QTimer m_open_cam_timer[4];
     QTimer m_reset_timer;
+    static constexpr int kSilentPlcSkipTicks = 4;
+    int m_silent_ticks = 0;          // ticks left without polling after the PLC fell silent
     QDateTime m_previous_tick;       // a timed shift whose second fell between two ticks still fires
 };

@@ -589,8 +589,12 @@ void TstStationControl::silentPlc()
     const int before = m_sim->requestCount();
     m_control->tick();
     m_sim->setAnswering(true);
-    // One time-out tells the tick that the PLC is gone; the other reads are not tried.
+    // One time-out tells that the PLC is gone; the other reads and the next four ticks
+    // leave it alone, then it is asked again.
+    for (int t = 0; t < 4; ++t)
+        m_control->tick();
     QCOMPARE(m_sim->requestCount() - before, 1);
+    QCOMPARE(plc.count(), 1);
     QCOMPARE(plc.last().at(0).toString(), QStringLiteral("PLC断开"));
     m_control->tick();
     QCOMPARE(plc.last().at(0).toString(), QStringLiteral("PLC在线"));
