@@ -10,6 +10,8 @@
 #include "Gluebox.h"
 
 #include "MatMetaType.h"
+#include "PlcAddrMap.h"
+#include "PlcSimulator.h"
 #include "StationFonts.h"
 
 #include <QApplication>
@@ -168,10 +170,23 @@ void benchLine(int seconds)
         std::printf("cannot lay out a station folder\n");
         return;
     }
+    // The line runs only while the station works, and work needs the PLC.
+    PlcSimulator::Options options;
+    options.anyAddress = true;
+    options.boxesPerSecond = 1000.0 / 60;
+    PlcAddrMap addr;
+    addr.QUANTITY = 110;
+    addr.WORK = 11;
+    PlcSimulator plc(addr, {}, options);
+    QString error;
+    if (!plc.openPseudoTerminal(&error) || !plc.start()) {
+        std::printf("no PLC simulator: %s\n", qPrintable(error));
+        return;
+    }
     QProcess gluebox;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("GLUEBOX_PLC_PORT", station->filePath("no-plc"));
+    env.insert("GLUEBOX_PLC_PORT", plc.devicePath());
     gluebox.setProcessEnvironment(env);
     gluebox.setWorkingDirectory(station->filePath("bin"));
     gluebox.setProcessChannelMode(QProcess::MergedChannels);
