@@ -42,7 +42,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLCDNumber>
-#include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
 #include <QSignalMapper>
