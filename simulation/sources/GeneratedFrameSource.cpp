@@ -1,6 +1,7 @@
 #include "GeneratedFrameSource.h"
 
 #ifdef __linux__
+#include <pthread.h>
 #include <sched.h>
 #endif
 
@@ -29,6 +30,12 @@ GeneratedFrameSource::GeneratedFrameSource(uint64_t seed, double ngShare, bool c
 GeneratedFrameSource::~GeneratedFrameSource()
 {
     m_stop = true;
+#ifdef __linux__
+    // An idle-class thread gets no CPU while anything else wants it: its last product is
+    // finished at normal priority, or the join would last as long as the machine is busy.
+    sched_param normal{};
+    pthread_setschedparam(m_drawer.native_handle(), SCHED_OTHER, &normal);
+#endif
     m_drawer.join(); // at most one product's drawing away
 }
 
