@@ -1,5 +1,8 @@
 #include "CapturePriority.h"
 
+#include <QByteArray>
+#include <QtGlobal>
+
 #include <atomic>
 #include <cstdio>
 
@@ -19,17 +22,22 @@ void CapturePriority::raiseCurrentThread()
     if (t_done)
         return;
     t_done = true;
+    // GLUEBOX_REALTIME=0 leaves every thread on the normal scheduler (to compare, or where
+    // an integrator wants nothing on the real-time one).
+    static const bool wanted = qgetenv("GLUEBOX_REALTIME") != "0";
+    bool raised = false;
 #ifdef __linux__
-    sched_param param{};
-    param.sched_priority = kFifoPriority;
-    const bool raised = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
-#else
-    const bool raised = false;
+    if (wanted) {
+        sched_param param{};
+        param.sched_priority = kFifoPriority;
+        raised = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    }
 #endif
     if (!g_said.exchange(true)) {
-        std::printf(raised ? "Capture threads run at real-time priority.\n"
-                           : "Capture threads run at normal priority (real-time priority not"
-                             " permitted).\n");
+        std::printf(raised    ? "Capture threads run at real-time priority.\n"
+                    : wanted ? "Capture threads run at normal priority (real-time priority not"
+                               " permitted).\n"
+                             : "Capture threads run at normal priority (GLUEBOX_REALTIME=0).\n");
         std::fflush(stdout);
     }
 }

@@ -7,7 +7,7 @@
 namespace CapturePriority {
 
 // Puts the calling thread on the real-time scheduler (SCHED_FIFO) when permitted (root or
-// CAP_SYS_NICE), else leaves it as it is. Says once per process which it was. Cheap to
+// CAP_SYS_NICE) and not switched off (GLUEBOX_REALTIME=0), else leaves it as it is. Says once per process which it was. Cheap to
 // call again on a thread that has it already.
 void raiseCurrentThread();
 

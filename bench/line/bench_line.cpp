@@ -8,7 +8,8 @@
 // account, pairing errors, verdict latency, CPU share, peak memory, and where the capture
 // side's time went. Last: the highest rate with no pairing error, no product cut wrongly
 // and no verdict too late for its product. --flat 1 compares with the station as it was:
-// every thread at the same priority, OpenCV's thread pool on every core (needs root).
+// every thread at the same priority, OpenCV's thread pool on every core (needs root for
+// the inspection threads to get back their priority).
 #include "EjectionChain.h"
 #include "LineSimulator.h"
 #include "MatMetaType.h"
@@ -99,6 +100,8 @@ int main(int argc, char *argv[])
     settings.ngShare = 0.1;
     settings.dotsPerImage = 5;
     settings.source = "generated";
+    if (flat)
+        qputenv("GLUEBOX_REALTIME", "0"); // before any capture thread asks for it
     EjectionChain chain(settings);
     if (!chain.open()) {
         std::fprintf(stderr, "the cameras or the model could not be opened\n");
