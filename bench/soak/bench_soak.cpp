@@ -23,6 +23,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -133,10 +134,14 @@ int main(int argc, char *argv[])
         return pairing;
     };
     const qint64 total = qint64(minutes * 60000);
-    while (clock.elapsed() + reportSeconds * 1000 <= total) {
+    // Reports on a fixed schedule, the last one at the end of the run.
+    for (qint64 next = reportSeconds * 1000LL;; next += reportSeconds * 1000LL) {
         QEventLoop wait;
-        QTimer::singleShot(reportSeconds * 1000, &wait, &QEventLoop::quit);
+        QTimer::singleShot(int(std::max<qint64>(0, std::min(next, total) - clock.elapsed())), &wait,
+                           &QEventLoop::quit);
         wait.exec();
+        if (next >= total)
+            break;
         report(chain.tally());
     }
     const int pairing = report(chain.end());
