@@ -76,16 +76,8 @@ Gluebox::Gluebox(QWidget *parent)
 
     StationQueues::create();
     g_last_shift = ShiftStatistics::kNoShiftWritten;
-    if (!rotateRead) {
-        for (int k = 0; k < 4; ++k) {
-            g_rotate[k] = Rotation::kNone;
-            g_rotate_enable[k] = false;
-        }
-        if (!writeRotate()) {
-            std::printf("\nFail to write message to file.");
-            std::fflush(stdout);
-        }
-    }
+    if (!rotateRead)
+        resetRotation();
 
     g_debug_mode = false;
     g_admin_login = false;
@@ -474,10 +466,7 @@ void Gluebox::OnRotateReleasedHub(int Num)
     if (!g_rotate_enable[Num])
         return;
     g_rotate[Num] = next;
-    if (!writeRotate()) {
-        std::printf("\nFail to write message to file.");
-        std::fflush(stdout);
-    }
+    saveRotation();
 }
 
 void Gluebox::OnDBClickHub(int Num_Cnt)

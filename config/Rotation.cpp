@@ -79,6 +79,11 @@ bool resetRotation()
         g_rotate[k] = Rotation::kNone;
         g_rotate_enable[k] = false;
     }
+    return saveRotation();
+}
+
+bool saveRotation()
+{
     if (writeRotate())
         return true;
     std::printf("\nFail to write message to file.\nThe rotation settings could not be written to %s\n",

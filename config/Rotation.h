@@ -22,7 +22,10 @@ bool readRotate();
 // Writes the 16-character line for the four cameras, without a line end.
 bool writeRotate();
 
-// Start-up's answer to a rotate.txt that could not be read: no rotation for any camera,
-// written back. When the file cannot be written, prints "\nFail to write message to
+// writeRotate(), and when the file cannot be written, prints "\nFail to write message to
 // file." with its line end and a line naming the file, and returns false.
+bool saveRotation();
+
+// Start-up's answer to a rotate.txt that could not be read: no rotation for any camera,
+// saved as saveRotation() does.
 bool resetRotation();

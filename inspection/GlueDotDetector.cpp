@@ -127,9 +127,9 @@ bool GlueDotDetector::initDetector()
     } else {
         m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
         m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
-        // Each position's inference stays on its own thread, which yields to the capture
-        // side: a thread pool spread over every core would take the CPU from the grab
-        // loops and camera events at the moments that decide how products are cut.
+        // Each position's inference stays on its own work thread, which yields to the
+        // window and the capture side (a pool's threads would not share its lower
+        // priority); one thread per network also costs less CPU than a pool over every core.
         cv::setNumThreads(1);
         if (!said)
             std::printf("Glue-dot detector runs on the CPU (no CUDA device).\n");

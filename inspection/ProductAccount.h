@@ -23,8 +23,9 @@ public:
     uint64_t lastProduct() const { return m_lastProduct; }
 
     // What happened to each of the last kRemembered products at the ejector, and when
-    // their windows closed: for the line's account and its benchmark.
-    static constexpr uint64_t kRemembered = 4096;
+    // their windows closed: for the line's account and its benchmarks (an hour at 1,000
+    // products/min, so that a long run's products can all be checked at its end).
+    static constexpr uint64_t kRemembered = 65536;
     using Clock = std::chrono::steady_clock;
     struct Outcome
     {

@@ -1,4 +1,5 @@
 #include "Gluebox.h"
+#include "TempStation.h"
 
 #include "CameraRegistry.h"
 #include "CameraSlot.h"
@@ -86,14 +87,7 @@ private slots:
         qRegisterMetaType<cv::Mat>("cv::Mat");
         StationFonts::install();
         QVERIFY(m_station.isValid());
-        const QString source = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
-        QDirIterator it(source, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString from = it.next();
-            const QString to = m_station.path() + from.mid(source.size());
-            QDir().mkpath(QFileInfo(to).path());
-            QVERIFY(QFile::copy(from, to));
-        }
+        QVERIFY(TempStation::copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), m_station.path()));
         auto write = [this](const QString &path, const QByteArray &text) {
             QFile f(m_station.filePath(path));
             return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();

@@ -3,6 +3,7 @@
 // coil, plc.txt's parameters, a missing rotate.txt, the login flow through the window's
 // slots, and OnExit.
 #include "AnsweredMessages.h"
+#include "TempStation.h"
 #include "CameraSlot.h"
 #include "Dialogin.h"
 #include "Gluebox.h"
@@ -51,14 +52,7 @@ private slots:
         qRegisterMetaType<cv::Mat>("cv::Mat");
         StationFonts::install();
         QVERIFY(m_station.isValid());
-        const QString source = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
-        QDirIterator it(source, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString from = it.next();
-            const QString to = m_station.path() + from.mid(source.size());
-            QDir().mkpath(QFileInfo(to).path());
-            QVERIFY(QFile::copy(from, to));
-        }
+        QVERIFY(TempStation::copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), m_station.path()));
         QVERIFY(write("conf/camsim.txt", "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\nRATE=60\n"));
         QVERIFY(write("conf/plc.txt", "Delay|40010|70000|r\nUnused|0|5|r\nEmpty box|20|1|r\n"));
         QVERIFY(QFile::remove(m_station.filePath("conf/rotate.txt")));

@@ -5,6 +5,7 @@
 // and no good one beyond the model's own mistakes, then OnExit and a log that ends in
 // order.
 #include "AnsweredMessages.h"
+#include "TempStation.h"
 #include "Gluebox.h"
 #include "LineSimulator.h"
 #include "PlcAddrMap.h"
@@ -47,14 +48,7 @@ private slots:
     {
         qRegisterMetaType<cv::Mat>("cv::Mat");
         StationFonts::install();
-        const QString source = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
-        QDirIterator it(source, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString from = it.next();
-            const QString to = m_station.path() + from.mid(source.size());
-            QDir().mkpath(QFileInfo(to).path());
-            QVERIFY(QFile::copy(from, to));
-        }
+        QVERIFY(TempStation::copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), m_station.path()));
         QFile conf(m_station.filePath("conf/conf.txt"));
         QVERIFY(conf.open(QIODevice::ReadOnly));
         QByteArray settings = conf.readAll();

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 // A throw-away station folder (bin/, conf/, data/) with the working directory moved into
@@ -32,6 +34,19 @@ public:
     {
         QFile f(path);
         return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    }
+    // Copies every file below `from` to the same place below `to` (a station template
+    // into a test's folder); false at the first file that cannot be copied.
+    static bool copyTree(const QString &from, const QString &to)
+    {
+        QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            const QString target = to + file.mid(from.size());
+            if (!QDir().mkpath(QFileInfo(target).path()) || !QFile::copy(file, target))
+                return false;
+        }
+        return true;
     }
     static QByteArray read(const QString &path)
     {
