@@ -31,8 +31,6 @@ public:
     void setQueues(SyncQueue<FrameRecord> *imageQueue, LockedList<Verdict> *resultList,
                    LockedList<uint64_t> *resultWaitList, LockedList<uint64_t> *shootedList,
                    SyncQueue<cv::Mat> *debugQueue);
-    // The position's own account unless set otherwise.
-    void setAccount(ProductAccount *account) { m_account = account; }
 
     int index() const { return m_index; }
     // Written by the GUI thread (or a device-failure callback), read by the grab loop.

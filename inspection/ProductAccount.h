@@ -69,6 +69,8 @@ public:
     uint64_t late() const { return m_late; }
     // Products not inspected because the inspection worker was 15 products behind.
     uint64_t notQueued() const { return m_notQueued; }
+    // Products not judged in time, either way: verdicts too late, or no room to inspect.
+    uint64_t notInTime() const { return m_late + m_notQueued; }
 
     // Counters back to 0; product numbers go on.
     void clearCounts()

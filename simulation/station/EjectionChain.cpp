@@ -68,9 +68,7 @@ void EjectionChain::onVerdict(int cam, qulonglong product, bool good)
 
 int EjectionChain::cameraOf(int p) const
 {
-    const CameraSlot &slot = m_positions[p];
-    return m_station->cameraIndexOf(slot.vendor, slot.vendor == CameraSlot::Basler ? slot.baslerIndex
-                                                                                   : slot.deviceIndex);
+    return m_station->cameraIndexOf(m_positions[p]);
 }
 
 std::vector<EjectionChain::Step> EjectionChain::run(double productsPerMinute, int ms, bool warmUp)
@@ -97,7 +95,7 @@ void EjectionChain::begin(double productsPerMinute, bool warmUp)
     m_before.clear();
     for (int p : positions()) {
         const ProductAccount &a = g_product_account[p];
-        m_before.push_back({a.lastProduct(), a.cutWrongly(), a.late() + a.notQueued(), a.unjudged(),
+        m_before.push_back({a.lastProduct(), a.cutWrongly(), a.notInTime(), a.unjudged(),
                             line.counters(cameraOf(p)), line.history(cameraOf(p)).size()});
     }
     line.start(productsPerMinute);
@@ -133,7 +131,7 @@ std::vector<EjectionChain::Step> EjectionChain::tally() const
         s.ngMissed = c.missedEjections - b.line.missedEjections;
         s.goodEjected = c.wrongEjections - b.line.wrongEjections;
         s.cutWrongly = int(a.cutWrongly() - b.cut);
-        s.late = int(a.late() + a.notQueued() - b.late);
+        s.late = int(a.notInTime() - b.late);
         s.unjudged = int(a.unjudged() - b.unjudged);
         // The line's i-th product of this run is the station's product lastProduct + 1 + i.
         const std::vector<LineSimulator::JudgedProduct> history = line.history(cameraOf(p));

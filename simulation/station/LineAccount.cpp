@@ -25,8 +25,7 @@ QStringList LineAccount::lines() const
         const CameraSlot &slot = m_positions[p];
         if (!slot.found)
             continue;
-        const int camera = m_station.cameraIndexOf(
-            slot.vendor, slot.vendor == CameraSlot::Basler ? slot.baslerIndex : slot.deviceIndex);
+        const int camera = m_station.cameraIndexOf(slot);
         if (camera < 0)
             continue;
         const LineSimulator::Counters c = m_station.line().counters(camera);
@@ -40,7 +39,7 @@ QStringList LineAccount::lines() const
                      .arg(c.missedEjections)
                      .arg(c.wrongEjections)
                      .arg(a.cutWrongly())
-                     .arg(a.late() + a.notQueued()); // not in time, either way
+                     .arg(a.notInTime());
     }
     return lines;
 }

@@ -255,8 +255,12 @@ void SimulatedStation::uninstall()
     m_installed = false;
 }
 
-int SimulatedStation::cameraIndexOf(int vendor, int vendorIndex) const
+int SimulatedStation::cameraIndexOf(const CameraSlot &slot) const
 {
+    // The slot's index is into its vendor's device list, which lists that vendor's
+    // cameras in the order of camsim.txt.
+    const int vendor = slot.vendor;
+    const int vendorIndex = vendor == CameraSlot::Basler ? slot.baslerIndex : slot.deviceIndex;
     int seen = 0;
     for (int i = 0; i < cameraCount(); ++i) {
         if (static_cast<int>(m_cameras[i]->vendor()) != vendor)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CameraSlot.h"
 #include "SimCamera.h"
 
 #include <QString>
@@ -57,9 +58,8 @@ public:
     const Settings &settings() const { return m_settings; }
     int cameraCount() const { return static_cast<int>(m_cameras.size()); }
     SimCamera *camera(int index) const;
-    // The index of the camera that a vendor's device list shows at vendorIndex (vendor as
-    // in CameraSlot), or -1.
-    int cameraIndexOf(int vendor, int vendorIndex) const;
+    // The index of the camera bound to a position's slot, or -1.
+    int cameraIndexOf(const CameraSlot &slot) const;
     LineSimulator &line() const { return *m_line; }
     SimHikApi &hik() const { return *m_hik; }
     SimBaslerTransportLayer &basler() const { return *m_basler; }
