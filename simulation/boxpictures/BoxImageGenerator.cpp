@@ -1,5 +1,6 @@
 #include "BoxImageGenerator.h"
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -256,6 +257,115 @@ void drawGlue(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, do
     }
 }
 
+// Renders one blob of glue from a height profile lit by one light or several: the shapes
+// and highlights that drawGlue's single soft gloss cannot show. A flat or wetting drop
+// catches light only at its edge, a dome under a small light gives a sharp saturated spot
+// off its centre, and under a ring light a ring of highlights.
+void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, double contrast, cv::Scalar tint)
+{
+    const float reach = d.semiMajor * 1.3f + 3;
+    const cv::Rect area = cv::Rect(int(d.centre.x - reach), int(d.centre.y - reach), int(2 * reach) + 1,
+                                   int(2 * reach) + 1) &
+                          cv::Rect(0, 0, canvas.cols, canvas.rows);
+    enum Profile { Dome, Flat, Rim, Meniscus };
+    enum Gloss { Matte, Soft, Sharp, Ring, Several };
+    const int profile = rng.uniform(0, 4);
+    const int gloss = rng.uniform(0, 5);
+    const double edge = uni(rng, 0.05, 0.3);
+    const double steep = uni(rng, 0.4, 2.5); // height over radius
+    const double tilt = uni(rng, 0.15, 0.9); // the lights' angle off the camera's axis
+    const double azimuth = uni(rng, 0, 2 * CV_PI);
+    const int lights = gloss == Ring ? 16 : gloss == Several ? rng.uniform(2, 5) : 1;
+    std::vector<cv::Vec3d> halfway; // Blinn-Phong: between each light and the camera
+    cv::Vec3d key;
+    for (int i = 0; i < lights; ++i) {
+        const double az = gloss == Ring ? azimuth + 2 * CV_PI * i / lights : gloss == Several ? uni(rng, 0, 2 * CV_PI) : azimuth;
+        const double t = gloss == Several ? uni(rng, 0.1, 0.9) : tilt;
+        const cv::Vec3d l(std::sin(t) * std::cos(az), std::sin(t) * std::sin(az), std::cos(t));
+        if (i == 0)
+            key = l;
+        halfway.push_back(cv::normalize(l + cv::Vec3d(0, 0, 1)));
+    }
+    double exponent = 1, amplitude = 0;
+    switch (gloss) {
+    case Soft:
+        exponent = uni(rng, 8, 30);
+        amplitude = uni(rng, 25, 90);
+        break;
+    case Sharp:
+        exponent = uni(rng, 150, 900);
+        amplitude = uni(rng, 140, 260);
+        break;
+    case Ring:
+        exponent = uni(rng, 60, 300);
+        amplitude = uni(rng, 60, 200);
+        break;
+    case Several:
+        exponent = uni(rng, 80, 500);
+        amplitude = uni(rng, 80, 220);
+        break;
+    default:
+        break;
+    }
+    const double shade = uni(rng, 0.0, 0.5) * contrast;
+    const double rim = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) * contrast : 0.0;
+    double wobbleAmp[3], wobblePhase[3];
+    for (int k = 0; k < 3; ++k) {
+        wobbleAmp[k] = d.kind == DotSpec::Smear ? uni(rng, 0, 0.15) : uni(rng, 0, 0.06);
+        wobblePhase[k] = uni(rng, 0, 2 * CV_PI);
+    }
+    const double sign = brighter ? 1.0 : -1.0;
+    const double ca = std::cos(d.angleRad), sa = std::sin(d.angleRad);
+    for (int y = area.y; y < area.y + area.height; ++y) {
+        cv::Vec3f *row = canvas.ptr<cv::Vec3f>(y);
+        for (int x = area.x; x < area.x + area.width; ++x) {
+            const double dx = x + 0.5 - d.centre.x, dy = y + 0.5 - d.centre.y;
+            const double u = (dx * ca + dy * sa) / d.semiMajor;
+            const double v = (-dx * sa + dy * ca) / d.semiMinor;
+            const double theta = std::atan2(v, u);
+            double wobble = 1.0;
+            for (int k = 0; k < 3; ++k)
+                wobble += wobbleAmp[k] * std::cos((k + 2) * theta + wobblePhase[k]);
+            const double r = std::sqrt(u * u + v * v) / wobble;
+            if (r > 1.0 + edge)
+                continue;
+            const double t = std::clamp((1.0 + edge / 2 - r) / edge, 0.0, 1.0);
+            const double alpha = t * t * (3 - 2 * t);
+            const double q = std::min(r, 0.999);
+            double slope = 0; // dh/dr of the profile, height 1 at the top
+            switch (profile) {
+            case Dome:
+                slope = -q / std::sqrt(1 - q * q + 0.02);
+                break;
+            case Flat:
+                slope = q > 0.7 ? -(q - 0.7) / 0.3 * 4 : 0.0;
+                break;
+            case Rim: {
+                const double bump = 0.5 * std::exp(-std::pow((q - 0.82) / 0.1, 2));
+                slope = -0.5 * q / std::sqrt(1 - q * q + 0.02) - bump * 2 * (q - 0.82) / 0.01;
+                break;
+            }
+            default: // wets the board: hollow in the middle, a steep edge
+                slope = q < 0.88 ? 2.8 * q * q * q : -8.0;
+            }
+            const double g = steep * slope;
+            const double dir = std::atan2(dy, dx);
+            const cv::Vec3d n = cv::normalize(cv::Vec3d(-g * std::cos(dir), -g * std::sin(dir), 1.0));
+            double lift = sign * contrast + shade * (n.dot(key) - key[2]);
+            lift -= rim * std::exp(-std::pow((r - 0.9) / 0.12, 2));
+            double spec = 0;
+            for (const cv::Vec3d &h : halfway)
+                spec += std::pow(std::max(0.0, n.dot(h)), exponent);
+            spec *= amplitude;
+            cv::Vec3f &px = row[x];
+            for (int k = 0; k < 3; ++k) {
+                const double target = px[k] + lift * tint[k] + spec; // highlights are the light's colour
+                px[k] = float(px[k] * (1 - alpha) + target * alpha);
+            }
+        }
+    }
+}
+
 cv::Rect2f outline(const DotSpec &d)
 {
     const double c = std::cos(d.angleRad), s = std::sin(d.angleRad);
@@ -323,6 +433,36 @@ void printAround(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &glue, bool 
     drawPrint(rng, s.canvas, s.face, s.paper, keepOut, smallPrint);
 }
 
+// Dark bars and blocks whose edge runs under a dot, as where the glue gun's path crosses
+// the print: the dot must still count, half on board and half on ink.
+void printUnder(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &glue)
+{
+    for (const DotSpec &d : glue) {
+        if (rng.uniform(0, 2))
+            continue;
+        const double level = s.paperLevel() > 110 ? uni(rng, 10, 90) : uni(rng, 160, 240);
+        const cv::Scalar ink = jitter(rng, cv::Scalar(level, level, level), 15);
+        const int offset = int(uni(rng, -0.6, 0.6) * d.semiMajor);
+        const int along = rng.uniform(20, 200), across = rng.uniform(20, 160);
+        const int cx = int(d.centre.x), cy = int(d.centre.y);
+        cv::Rect bar;
+        switch (rng.uniform(0, 4)) {
+        case 0: // edge on the left of the centre, ink to the right
+            bar = cv::Rect(cx + offset, cy - along / 2, across, along);
+            break;
+        case 1:
+            bar = cv::Rect(cx + offset - across, cy - along / 2, across, along);
+            break;
+        case 2:
+            bar = cv::Rect(cx - along / 2, cy + offset, along, across);
+            break;
+        default:
+            bar = cv::Rect(cx - along / 2, cy + offset - across, along, across);
+        }
+        cv::rectangle(s.canvas, bar & s.face, ink, cv::FILLED);
+    }
+}
+
 // The bare board: colour, texture and fibres, on the belt or filling the view.
 Scene carton(cv::RNG &rng, cv::Size size)
 {
@@ -367,7 +507,7 @@ Scene carton(cv::RNG &rng, cv::Size size)
     return s;
 }
 
-void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out)
+void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out, bool varied = false)
 {
     const cv::Size size = s.canvas.size();
     // Uneven light: a slope, a vignette and sometimes a bright patch.
@@ -405,12 +545,23 @@ void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out)
         s.canvas *= 232.0 / *high;
     const double blur = uni(rng, 0.3, 1.3);
     cv::GaussianBlur(s.canvas, s.canvas, cv::Size(0, 0), blur);
+    if (varied && rng.uniform(0, 3) == 0) { // the box moved during the exposure
+        const int length = rng.uniform(2, 8);
+        const cv::Mat kernel = rng.uniform(0, 2) ? cv::Mat::ones(1, length, CV_32F) / length
+                                                 : cv::Mat::ones(length, 1, CV_32F) / length;
+        cv::filter2D(s.canvas, s.canvas, -1, kernel);
+    }
     cv::Mat noise(size, CV_32FC3);
     const double sigma = uni(rng, 1.5, 7.0);
     rng.fill(noise, cv::RNG::NORMAL, 0.0, sigma);
     s.canvas += noise;
     cv::Mat bgr;
     s.canvas.convertTo(bgr, CV_8UC3);
+    if (varied && rng.uniform(0, 5) < 2) { // a camera or a grabber that compresses hard
+        std::vector<uchar> jpeg;
+        cv::imencode(".jpg", bgr, jpeg, {cv::IMWRITE_JPEG_QUALITY, rng.uniform(35, 91)});
+        bgr = cv::imdecode(jpeg, cv::IMREAD_COLOR);
+    }
     if (colour)
         out = bgr;
     else
@@ -418,11 +569,14 @@ void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out)
 }
 
 // Draws the planned blobs; returns the outlines of the real dots.
-std::vector<cv::Rect2f> drawAll(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &specs, bool colour)
+std::vector<cv::Rect2f> drawAll(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &specs, bool colour,
+                                bool varied = false)
 {
     // One glue per box: its polarity and tint are the same for all its dots.
     bool brighter = rng.uniform(0, 2) == 0;
     double baseContrast = uni(rng, 22, 85);
+    if (varied)
+        baseContrast = uni(rng, 18, 110);
     // Glue brighter than a white board would vanish in the highlights.
     const double headroom = 245 - s.paperLevel();
     if (brighter && headroom < 30)
@@ -445,12 +599,19 @@ std::vector<cv::Rect2f> drawAll(cv::RNG &rng, Scene &s, const std::vector<DotSpe
         const double local = (m[0] + m[1] + m[2]) / 3;
         // Room is left for the light, which may still raise the board by a quarter.
         bool up = brighter;
+        if (varied && rng.uniform(0, 4) == 0) // glue of two kinds, or light that turns some over
+            up = !up;
         if (up && local > 170)
             up = false;
         else if (!up && local < 45)
             up = true;
-        contrast = std::clamp(contrast, 28.0, std::max(28.0, up ? 200 - local : local - 12));
-        drawGlue(rng, s.canvas, d, up, d.kind == DotSpec::Smear ? contrast * 0.8 : contrast, tint);
+        const double least = varied ? 18.0 : 28.0;
+        contrast = std::clamp(contrast, least, std::max(least, up ? 200 - local : local - 12));
+        const double c = d.kind == DotSpec::Smear ? contrast * 0.8 : contrast;
+        if (varied)
+            drawGlueLit(rng, s.canvas, d, up, c, tint);
+        else
+            drawGlue(rng, s.canvas, d, up, c, tint);
         if (d.kind == DotSpec::Dot)
             dots.push_back(outline(d));
     }
@@ -498,10 +659,19 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
             }
         }
     }
-    printAround(rng, s, specs, options.smallPrint);
     Picture p;
-    p.dots = drawAll(rng, s, specs, options.colour);
-    finish(rng, s, options.colour, p.image);
+    if (options.varied) {
+        // Half the dots keep their board bare; print may run under the others.
+        std::vector<DotSpec> clear, over;
+        for (const DotSpec &d : specs)
+            (rng.uniform(0, 2) ? clear : over).push_back(d);
+        printAround(rng, s, clear, options.smallPrint);
+        printUnder(rng, s, over);
+    } else {
+        printAround(rng, s, specs, options.smallPrint);
+    }
+    p.dots = drawAll(rng, s, specs, options.colour, options.varied);
+    finish(rng, s, options.colour, p.image, options.varied);
     return p;
 }
 

@@ -44,6 +44,11 @@ public:
         bool smallPrint = false;
         // Only the smallest dots (for training): they are the ones a network misses first.
         bool smallDots = false;
+        // Glue as other cameras and lights show it (for training): domed, flat, rimmed or
+        // wetting profiles, highlights from none to sharp and saturated, several or a ring,
+        // faint to strong contrast either way, dots over print and its edges, motion blur
+        // and JPEG loss. A network that sees only one way of drawing glue learns that way.
+        bool varied = false;
     };
 
     explicit BoxImageGenerator(std::uint64_t seed);

@@ -137,6 +137,41 @@ private slots:
 
     // A good product has every expected dot; a defective one lacks exactly one real dot in
     // the named image (missing, or shrunk or smeared so that it is no dot).
+    // Glue drawn every other way keeps the pictures' contract, and the plain pictures, which
+    // the simulated line and the model's held-out figures rest on, do not change with it.
+    void varied()
+    {
+        const BoxImageGenerator gen(1);
+        BoxImageGenerator::Options o;
+        o.varied = true;
+        int brighter = 0, darker = 0;
+        for (int i = 0; i < 30; ++i) {
+            const auto p = gen.picture(i, o);
+            QVERIFY(same(p.image, gen.picture(i, o).image));
+            QVERIFY(p.dots.size() <= 10);
+            cv::Mat grey;
+            if (p.image.channels() == 3)
+                cv::cvtColor(p.image, grey, cv::COLOR_BGR2GRAY);
+            else
+                grey = p.image;
+            for (const cv::Rect2f &r : p.dots) {
+                QVERIFY(r.width >= 6 && r.width <= 44 && r.height >= 6 && r.height <= 44);
+                QVERIFY(cv::Rect2f(0, 0, 728, 544).contains((r.tl() + r.br()) * 0.5f));
+                const cv::Rect core = cv::Rect(r.x + r.width / 4, r.y + r.height / 4, r.width / 2, r.height / 2);
+                const cv::Rect ring = cv::Rect(r.x - 6, r.y - 6, r.width + 12, r.height + 12) & cv::Rect(0, 0, 728, 544);
+                (cv::mean(grey(core))[0] > cv::mean(grey(ring))[0] ? brighter : darker)++;
+            }
+        }
+        QVERIFY2(brighter > 20 && darker > 20, qPrintable(QStringLiteral("%1 / %2").arg(brighter).arg(darker)));
+        const struct
+        {
+            cv::Mat image;
+            double sum;
+        } pinned[] = {{gen.picture(0).image, 125864358.0}, {gen.product(0).stacked, 134905103.0}};
+        for (const auto &p : pinned)
+            QCOMPARE(cv::sum(p.image)[0] + cv::sum(p.image)[1] + cv::sum(p.image)[2], p.sum);
+    }
+
     void products()
     {
         const BoxImageGenerator gen(4);

@@ -2,6 +2,7 @@
 //   gluegen pictures DIR FIRST COUNT [SEED]   DIR/pic_NNNNNN.jpg + .txt (one "0 cx cy w h" per dot)
 //   gluegen smallprint DIR FIRST COUNT [SEED] as pictures, with more print of a dot's size (for training)
 //   gluegen smalldots DIR FIRST COUNT [SEED]  as smallprint, with the smallest dots only (for training)
+//   gluegen varied DIR FIRST COUNT [SEED]     glue of every profile and gloss, over print too (for training)
 //   gluegen products DIR FIRST COUNT [SEED]   DIR/prod_NNNNNN.jpg (three images stacked) + .txt
 //   gluegen warmup FILE [SEED]                one colour picture with dots (the station's alg_jd.jpg)
 // The same SEED and index always give the same picture.
@@ -24,9 +25,10 @@ int usage(const char *argv0)
                  "usage: %s pictures DIR FIRST COUNT [SEED]\n"
                  "       %s smallprint DIR FIRST COUNT [SEED]\n"
                  "       %s smalldots DIR FIRST COUNT [SEED]\n"
+                 "       %s varied DIR FIRST COUNT [SEED]\n"
                  "       %s products DIR FIRST COUNT [SEED]\n"
                  "       %s warmup FILE [SEED]\n",
-                 argv0, argv0, argv0, argv0, argv0);
+                 argv0, argv0, argv0, argv0, argv0, argv0);
     return 2;
 }
 
@@ -74,7 +76,8 @@ int main(int argc, char *argv[])
         std::printf("%s: %zu dots\n", argv[2], p.dots.size());
         return 0;
     }
-    if (argc < 5 || (mode != "pictures" && mode != "smallprint" && mode != "smalldots" && mode != "products"))
+    if (argc < 5 || (mode != "pictures" && mode != "smallprint" && mode != "smalldots" && mode != "varied"
+                      && mode != "products"))
         return usage(argv[0]);
     const std::string dir = argv[2];
     const int first = std::atoi(argv[3]);
@@ -89,8 +92,9 @@ int main(int argc, char *argv[])
     for (int i = first; i < first + count; ++i) {
         if (mode != "products") {
             BoxImageGenerator::Options o = gen.pictureOptions(i);
-            o.smallPrint = mode != "pictures";
-            o.smallDots = mode == "smalldots";
+            o.smallPrint = mode == "smallprint" || mode == "smalldots" || (mode == "varied" && i % 2);
+            o.smallDots = mode == "smalldots" || (mode == "varied" && i % 5 == 0);
+            o.varied = mode == "varied";
             const BoxImageGenerator::Picture p = gen.picture(i, o);
             if (!cv::imwrite(numbered(dir, "pic", i, ".jpg"), p.image, kJpeg)
                 || !writeText(numbered(dir, "pic", i, ".txt"), BoxImageGenerator::darknetLabels(p)))

@@ -1,8 +1,9 @@
 // Runs the station's own GlueDotDetector over a folder written by gluegen and prints how
 // well it does at the station's thresholds.
-//   gluegen_eval [-v] STATION_DIR DATA_DIR
+//   gluegen_eval [-v] [-s SHEET.png] STATION_DIR DATA_DIR
 // STATION_DIR holds model/ and bin/alg_jd.jpg (the repository's station/ folder, or one
-// laid out by hand); DATA_DIR holds pic_*.jpg/.txt and prod_*.jpg/.txt.
+// laid out by hand); DATA_DIR holds pic_*.jpg/.txt and prod_*.jpg/.txt. -s writes a contact
+// sheet of every missed dot (red) and false dot (yellow), for a person to look at.
 // Dots match at IoU >= 0.5, one label to one detection, best pairs first. A product is NG
 // when an image has fewer dots than expected; it should be NG exactly when it has a defect.
 #include "GlueDotDetector.h"
@@ -54,12 +55,68 @@ double iou(const cv::Rect2d &a, const cv::Rect2d &b)
     return uni > 0 ? inter / uni : 0.0;
 }
 
+cv::Rect2d rectOf(const Detection &d) { return cv::Rect2d(d.x, d.y, d.width, d.height); }
+
+// Crops around each missed and each false dot, eight to a row, with the picture's name.
+class ContactSheet
+{
+public:
+    static constexpr int kCell = 160, kCaption = 18, kColumns = 8, kMostCells = 400;
+
+    void add(const cv::Mat &image, const cv::Rect2d &box, bool missed, const std::string &name)
+    {
+        if (int(m_cells.size()) >= kMostCells) {
+            ++m_left;
+            return;
+        }
+        const double side = std::max({80.0, box.width * 1.8, box.height * 1.8});
+        const cv::Point2d c(box.x + box.width / 2, box.y + box.height / 2);
+        const cv::Rect want(int(c.x - side / 2), int(c.y - side / 2), int(side), int(side));
+        const cv::Rect have = want & cv::Rect(0, 0, image.cols, image.rows);
+        cv::Mat crop(want.size(), image.type(), cv::Scalar::all(0));
+        image(have).copyTo(crop(have - want.tl()));
+        cv::Mat bgr;
+        if (crop.channels() == 1)
+            cv::cvtColor(crop, bgr, cv::COLOR_GRAY2BGR);
+        else
+            bgr = crop;
+        const double scale = double(kCell) / side;
+        cv::Mat cell(kCell + kCaption, kCell, CV_8UC3, cv::Scalar::all(0));
+        cv::resize(bgr, cell(cv::Rect(0, 0, kCell, kCell)), cv::Size(kCell, kCell), 0, 0, cv::INTER_NEAREST);
+        const cv::Rect drawn(int((box.x - want.x) * scale), int((box.y - want.y) * scale), int(box.width * scale),
+                             int(box.height * scale));
+        cv::rectangle(cell, drawn, missed ? cv::Scalar(0, 0, 255) : cv::Scalar(0, 220, 255), 1);
+        cv::putText(cell, name, cv::Point(2, kCell + 13), cv::FONT_HERSHEY_PLAIN, 0.8, cv::Scalar::all(255), 1);
+        m_cells.push_back(cell);
+    }
+
+    bool write(const std::string &path) const
+    {
+        const int rows = std::max(1, (int(m_cells.size()) + kColumns - 1) / kColumns);
+        cv::Mat sheet(rows * (kCell + kCaption), kColumns * kCell, CV_8UC3, cv::Scalar::all(40));
+        for (int i = 0; i < int(m_cells.size()); ++i)
+            m_cells[i].copyTo(sheet(cv::Rect(i % kColumns * kCell, i / kColumns * (kCell + kCaption), kCell,
+                                             kCell + kCaption)));
+        if (m_left)
+            std::printf("contact sheet: %d more not shown\n", m_left);
+        return cv::imwrite(path, sheet);
+    }
+
+    int size() const { return int(m_cells.size()) + m_left; }
+
+private:
+    std::vector<cv::Mat> m_cells;
+    int m_left = 0;
+};
+
 struct Tally
 {
     long tp = 0, fp = 0, fn = 0;
     double iouSum = 0;
 
-    void add(const std::vector<cv::Rect2d> &truth, const std::vector<Detection> &found)
+    // Adds one image's dots; the unmatched ones go on the sheet, when there is one.
+    void add(const std::vector<cv::Rect2d> &truth, const std::vector<Detection> &found,
+             ContactSheet *sheet = nullptr, const cv::Mat &image = {}, const std::string &name = {})
     {
         struct Pair
         {
@@ -70,7 +127,7 @@ struct Tally
         for (int t = 0; t < int(truth.size()); ++t)
             for (int f = 0; f < int(found.size()); ++f) {
                 const Detection &d = found[f];
-                const double v = iou(truth[t], cv::Rect2d(d.x, d.y, d.width, d.height));
+                const double v = iou(truth[t], rectOf(d));
                 if (v >= 0.5)
                     pairs.push_back({v, t, f});
             }
@@ -87,6 +144,14 @@ struct Tally
         tp += matched;
         fp += long(found.size()) - matched;
         fn += long(truth.size()) - matched;
+        if (!sheet)
+            return;
+        for (int t = 0; t < int(truth.size()); ++t)
+            if (!usedT[t])
+                sheet->add(image, truth[t], true, name);
+        for (int f = 0; f < int(found.size()); ++f)
+            if (!usedF[f])
+                sheet->add(image, rectOf(found[f]), false, name);
     }
 };
 
@@ -105,15 +170,22 @@ double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 int main(int argc, char *argv[])
 {
     bool verbose = false;
+    std::string sheetPath;
     int arg = 1;
-    if (arg < argc && std::strcmp(argv[arg], "-v") == 0) {
-        verbose = true;
-        ++arg;
+    for (; arg < argc; ++arg) {
+        if (std::strcmp(argv[arg], "-v") == 0)
+            verbose = true;
+        else if (std::strcmp(argv[arg], "-s") == 0 && arg + 1 < argc)
+            sheetPath = argv[++arg];
+        else
+            break;
     }
     if (argc - arg != 2) {
-        std::fprintf(stderr, "usage: %s [-v] STATION_DIR DATA_DIR\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [-v] [-s SHEET.png] STATION_DIR DATA_DIR\n", argv[0]);
         return 2;
     }
+    ContactSheet sheetStore;
+    ContactSheet *sheet = sheetPath.empty() ? nullptr : &sheetStore;
     const QString data = QDir(QString::fromLocal8Bit(argv[arg + 1])).absolutePath();
     if (!QDir::setCurrent(QDir(QString::fromLocal8Bit(argv[arg])).filePath(QStringLiteral("bin")))) {
         std::fprintf(stderr, "no bin/ folder in %s\n", argv[arg]);
@@ -139,7 +211,7 @@ int main(int argc, char *argv[])
         detector.detectOne(image, drawn, found);
         pictureMs.push_back(ms(Clock::now() - t0));
         const Tally before = pictures;
-        pictures.add(truth, found);
+        pictures.add(truth, found, sheet, image, name.toStdString());
         if (verbose && (pictures.fp != before.fp || pictures.fn != before.fn))
             std::printf("%s: %zu dots, %zu found, %ld missed, %ld extra\n", name.toUtf8().constData(), truth.size(),
                         found.size(), pictures.fn - before.fn, pictures.fp - before.fp);
@@ -174,7 +246,7 @@ int main(int argc, char *argv[])
         bool ng = false;
         for (int i = 0; i < 3; ++i) {
             ng = ng || int(results[i].size()) < expected[i];
-            productDots.add(truth[i], results[i]);
+            productDots.add(truth[i], results[i], sheet, parts[i], name.toStdString() + "/" + std::to_string(i));
         }
         const bool shouldBeNg = defect != "good";
         ++products;
@@ -204,6 +276,13 @@ int main(int argc, char *argv[])
         std::printf("verdicts right: %.2f %% (%ld of %ld; NG passed %ld, good rejected %ld)\n", 100.0 * right / products,
                     right, products, passedNg, rejectedGood);
         std::printf("detectBatch per product of 3: median %.2f ms\n", median(productMs));
+    }
+    if (sheet) {
+        if (!sheet->write(sheetPath)) {
+            std::fprintf(stderr, "cannot write %s\n", sheetPath.c_str());
+            return 1;
+        }
+        std::printf("contact sheet: %d missed and false dots in %s\n", sheet->size(), sheetPath.c_str());
     }
     return 0;
 }

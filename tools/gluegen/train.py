@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
 
-    train.py train   --data DIR[,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT] [--lr LR]
-                     (resumes from WORK/checkpoint.pt; --init starts from another run's weights)
+    train.py train   --data DIR[,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT|MODEL_DIR] [--lr LR]
+                     (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
+                     from a Darknet model folder, whose folded batch norm then stays as it is)
     train.py export  --work DIR --out MODEL_DIR          (jd.cfg, jd.weights, jd.names)
     train.py check   --out MODEL_DIR --image FILE        (OpenCV's output against PyTorch's)
 
@@ -93,6 +94,45 @@ class Net(nn.Module):
                 x = block(x)
             outs.append(x)
         return x  # raw head: B x A*(5+C) x H x W
+
+
+def load_darknet(net, model_dir):
+    """Weights of an exported model: each convolution carries its folded batch norm as a bias,
+    so the batch norms become identities (scale 1, mean 0, variance 1 - eps)."""
+    with open(os.path.join(model_dir, "jd.weights"), "rb") as f:
+        f.read(struct.calcsize("<iiiq"))
+        data = np.frombuffer(f.read(), dtype="<f4")
+    at = 0
+
+    def take(t):
+        nonlocal at
+        n = t.numel()
+        if at + n > data.size:
+            sys.exit(f"{model_dir}/jd.weights is shorter than the network")
+        t.copy_(torch.from_numpy(data[at:at + n].copy()).view_as(t))
+        at += n
+
+    with torch.no_grad():
+        for layer, block in zip(LAYERS, net.blocks):
+            if layer[0] == "conv":
+                conv, bn = block[0], block[1]
+                take(bn.bias)
+                take(conv.weight)
+                bn.weight.fill_(1.0)
+                bn.running_mean.zero_()
+                bn.running_var.fill_(1.0 - bn.eps)
+            elif layer[0] == "head":
+                take(block.bias)
+                take(block.weight)
+    if at != data.size:
+        sys.exit(f"{model_dir}/jd.weights does not fit the network ({data.size - at} values left over)")
+
+
+def hold_batch_norm(net):
+    """Batch norm in inference mode while training: the statistics folded in stay valid."""
+    for m in net.modules():
+        if isinstance(m, nn.BatchNorm2d):
+            m.eval()
 
 
 def label_rows(lines):
@@ -232,17 +272,26 @@ def train(args):
     opt = torch.optim.AdamW(net.parameters(), lr=args.lr, weight_decay=5e-4)
     step, spent = 0, 0.0
     ckpt = os.path.join(args.work, "checkpoint.pt")
+    held = False
     if not os.path.exists(ckpt) and args.init:
-        net.load_state_dict(torch.load(args.init)["net"])
+        if os.path.isdir(args.init):
+            load_darknet(net, args.init)
+            held = True
+        else:
+            net.load_state_dict(torch.load(args.init)["net"])
         print(f"starting from the weights of {args.init}", flush=True)
     if os.path.exists(ckpt):
         state = torch.load(ckpt)
         net.load_state_dict(state["net"])
         opt.load_state_dict(state["opt"])
         step, spent = state["step"], state.get("seconds", 0.0)
+        held = state.get("held", False)
         print(f"resumed at step {step} ({spent / 60:.1f} min spent)", flush=True)
     # Each step's batch depends only on the seed and the step, so a resumed run goes on alike.
     net.train()
+    if held:
+        hold_batch_norm(net)
+    first_step, first_spent = step, spent
     running, t_last = 0.0, time.time()
     stop = min(args.steps, args.stop_at) if args.stop_at else args.steps
     while step < stop:
@@ -262,10 +311,14 @@ def train(args):
             now = time.time()
             spent += now - t_last
             t_last = now
-            print(f"step {step} loss {running:.3f} lr {lr:.5f} {spent / 60:.1f} min", flush=True)
+            left = ""
+            if step - first_step >= 50:
+                per_step = (spent - first_spent) / (step - first_step)
+                left = f", about {per_step * (stop - step) / 60:.0f} min left"
+            print(f"step {step} of {stop} loss {running:.3f} lr {lr:.5f} {spent / 60:.1f} min{left}", flush=True)
             if step % 200 == 0 or step == stop or step < 4:
-                torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "step": step, "seconds": spent},
-                           ckpt + ".tmp")
+                torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "step": step, "seconds": spent,
+                            "held": held}, ckpt + ".tmp")
                 os.replace(ckpt + ".tmp", ckpt)
 
 
@@ -359,7 +412,7 @@ def main():
     ap.add_argument("--steps", type=int, default=4000)
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--lr", type=float, default=LR, help="peak learning rate")
-    ap.add_argument("--init", help="checkpoint whose weights a new run starts from")
+    ap.add_argument("--init", help="checkpoint or Darknet model folder whose weights a new run starts from")
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     args = ap.parse_args()
     if args.mode == "train":
