@@ -13,6 +13,7 @@
 #include "PlcStartup.h"
 #include "StationControl.h"
 #include "UserMessages.h"
+#include "WriteTroubles.h"
 #include "CameraRegistry.h"
 #include "CleanupRunner.h"
 #include "ImageStore.h"
@@ -64,6 +65,14 @@ Gluebox::Gluebox(QWidget *parent)
 {
     ui->setupUi(this);
     setupDisplay();
+    // Before the log and the saving thread: their first trouble may come at once.
+    m_troubles = new WriteTroubles(this);
+    connect(m_troubles, &WriteTroubles::log, this, &Gluebox::sengMsgToClog);
+    connect(m_troubles, &WriteTroubles::shown, this, [this](const QString &text, const QString &style) {
+        ui->label_trouble->setText(text);
+        ui->label_trouble->setStyleSheet(style);
+        ui->label_trouble->setVisible(!text.isEmpty());
+    });
     if (!UserMessages::installed()) {
         UserMessages::install(&m_message_boxes);
         m_owns_messages = true;
@@ -102,6 +111,7 @@ Gluebox::Gluebox(QWidget *parent)
     readPlcAddrMap(g_plc_addr);
 
     m_save_thread = std::make_unique<SaveThread>(g_save_queue);
+    connect(m_save_thread.get(), &SaveThread::saveTrouble, m_troubles, &WriteTroubles::saveTrouble);
     m_save_thread->start(QThread::HighestPriority);
 
     g_modbus = new ModbusLink;
@@ -376,6 +386,7 @@ void Gluebox::setupDisplay()
     }
     ui->lcdNumber_total_no->display(0);
     ui->lcdNumber_total_no_last->display(0);
+    ui->label_trouble->hide(); // shown only while there is something to say
     for (QSignalMapper *mapper : m_image_mapper)
         connect(mapper, &QSignalMapper::mappedInt, this, &Gluebox::OnDBClickHub);
     connect(m_ng_mapper, &QSignalMapper::mappedInt, this, &Gluebox::OnDBClickNGHub);
@@ -501,6 +512,7 @@ void Gluebox::OnDBClickHub(int Num_Cnt)
         m_full_screen[position][k] = false;
         label->setGeometry(kLabel[position][k]);
         m_rotate[position]->setGeometry(kRotate[position]);
+        ui->label_trouble->raise(); // the full-screen view raised the image above it
     }
     OnNotifyHub(position, k, m_last_image[position][k]);
 }
@@ -776,6 +788,7 @@ void Gluebox::startLog()
     m_log->moveToThread(m_log_thread);
     connect(m_log_thread, &QThread::finished, m_log, &QObject::deleteLater);
     connect(this, &Gluebox::sengMsgToClog, m_log, &CLog::recMegFromGluebox);
+    connect(m_log, &CLog::writeTrouble, m_troubles, &WriteTroubles::logTrouble);
     m_log_thread->start(QThread::InheritPriority);
 }
 

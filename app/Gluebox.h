@@ -24,6 +24,7 @@ class Dialogin;
 class LoginSession;
 class PlcSetup;
 class StationControl;
+class WriteTroubles;
 class QLCDNumber;
 class QLabel;
 class QSignalMapper;
@@ -189,6 +190,8 @@ private:
     QSignalMapper *m_camera_mapper = nullptr;
     LoginSession *m_session = nullptr;
     StationControl *m_control = nullptr;
+    // The log's and the image store's write troubles, shown above the images' bottom edge.
+    WriteTroubles *m_troubles = nullptr;
     QLCDNumber *m_lcdNumber_kick[4] = {};
     // Installed unless a test has installed its own answers.
     MessageBoxes m_message_boxes;

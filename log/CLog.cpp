@@ -34,7 +34,8 @@ void CLog::recMegFromGluebox(QString message)
         if (m_lost > 0)
             report(QStringLiteral("Operation log: writing to %1 again; %2 message(s) were lost.")
                        .arg(file)
-                       .arg(m_lost));
+                       .arg(m_lost),
+                   false);
         m_problem.clear();
         m_lost = 0;
         return;
@@ -42,15 +43,16 @@ void CLog::recMegFromGluebox(QString message)
     ++m_lost;
     if (m_problem.isEmpty())
         report(QStringLiteral("Operation log: cannot write %1 (%2); messages are lost until it can be written.")
-                   .arg(file, problem));
+                   .arg(file, problem),
+               true);
     m_problem = problem;
 }
 
-void CLog::report(const QString &text)
+void CLog::report(const QString &text, bool failing)
 {
     std::printf("%s\n", qPrintable(text));
     std::fflush(stdout);
-    emit writeTrouble(text);
+    emit writeTrouble(text, failing);
 }
 
 bool CLog::openLogFile(const QDateTime &now)

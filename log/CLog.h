@@ -48,14 +48,15 @@ public slots:
 
 signals:
     // Emitted on the log thread, and printed to standard output as well: when messages
-    // begin to be lost (with the file and the reason), and when writing works again
-    // (with the number lost). Every message retries the folder and the file.
-    void writeTrouble(QString text);
+    // begin to be lost (with the file and the reason; failing true), and when writing
+    // works again (with the number lost; failing false). Every message retries the
+    // folder and the file.
+    void writeTrouble(QString text, bool failing);
 
 private:
     bool openLogFile(const QDateTime &now);
     bool writeLogLine(const QDateTime &now, const QString &message);
-    void report(const QString &text);
+    void report(const QString &text, bool failing);
 
     QString m_folder;
     Clock m_clock;

@@ -117,5 +117,5 @@ void SaveThread::account(const SaveRequest &request, bool written)
         return;
     std::printf("%s\n", qPrintable(text));
     std::fflush(stdout);
-    emit saveTrouble(text);
+    emit saveTrouble(text, !written);
 }

@@ -31,9 +31,9 @@ signals:
     // when the file could not be written.
     void requestHandled(QString path, bool written);
     // Emitted on the saving thread, and printed to standard output as well, once when
-    // images begin to be lost (naming the file and why) and once when a file is written
-    // again (with the number lost), never per image.
-    void saveTrouble(QString text);
+    // images begin to be lost (naming the file and why; failing true) and once when a
+    // file is written again (with the number lost; failing false), never per image.
+    void saveTrouble(QString text, bool failing);
 
 protected:
     void run() override;

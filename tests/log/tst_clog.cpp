@@ -122,6 +122,7 @@ private slots:
             log.recMegFromGluebox("lost " + QString::number(i));
         QCOMPARE(trouble.count(), 1);
         const QString first = trouble.at(0).at(0).toString();
+        QCOMPARE(trouble.at(0).at(1).toBool(), true); // failing
         QVERIFY2(first.startsWith("Operation log: cannot write " + file + " ("), qPrintable(first));
         QCOMPARE(out.text(), first.toLocal8Bit() + '\n');
 
@@ -130,6 +131,7 @@ private slots:
         QCOMPARE(trouble.count(), 2);
         QCOMPARE(trouble.at(1).at(0).toString(),
                  "Operation log: writing to " + file + " again; 3 message(s) were lost.");
+        QCOMPARE(trouble.at(1).at(1).toBool(), false);
         QCOMPARE(read(file), QByteArray("[2024-05-01 07:00:00:000][INFO] back\n"));
     }
 

@@ -26,7 +26,7 @@ public:
     }
 signals:
     void handled(QString path, bool written);
-    void trouble(QString text);
+    void trouble(QString text, bool failing);
 };
 
 // The saving thread: folders made on the way, the stop behind queued requests, and
@@ -194,6 +194,8 @@ private slots:
                        "itself when it can write again.");
         QCOMPARE(trouble.at(1).at(0).toString(),
                  "Image saving works again (" + back + "); 3 image(s) were not saved.");
+        QCOMPARE(trouble.at(0).at(1).toBool(), true);
+        QCOMPARE(trouble.at(1).at(1).toBool(), false);
         QVERIFY(!load(back).empty());
     }
 

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+// What the operator is told when the operation log or the image store cannot be written.
+// Each source says so once when it begins to lose lines or images and once when it
+// writes again (CLog::writeTrouble, SaveThread::saveTrouble); this keeps one line per
+// source on screen: a failing one until it writes again, the "again" line (with what was
+// lost) for a minute after. GUI thread only; the window shows what `shown` says.
+class WriteTroubles : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kRecoveredShownMs = 60000;
+
+    explicit WriteTroubles(QObject *parent = nullptr);
+
+    QString text() const;   // what is on screen now, one line per source; empty: nothing
+    bool failing() const;   // some source is still losing what it writes
+
+public slots:
+    void logTrouble(const QString &text, bool failing);
+    void saveTrouble(const QString &text, bool failing);
+
+signals:
+    // The lines to show (empty: hide) and their colour: yellow while something fails,
+    // green once everything writes again.
+    void shown(const QString &text, const QString &style);
+    // A line for the operation log. The log's own failure is not sent to it: it could
+    // not be written, and CLog has printed it on standard output already.
+    void log(const QString &line);
+
+private:
+    enum Source { Log, Images, kSources };
+    void report(Source source, const QString &text, bool failing);
+    void clear(Source source);
+    void show();
+
+    QString m_text[kSources];
+    bool m_failing[kSources] = {};
+    QTimer m_recovered[kSources];
+};
