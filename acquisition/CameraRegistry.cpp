@@ -230,6 +230,15 @@ bool CameraRegistry::open(int p)
     if (!openVendor(p, slot))
         return false;
 
+    // The boxes of the windows numbered before a close (or a lost camera) have passed the
+    // ejector unseen since: their places in the lists must not line up with the boxes
+    // that come now, or a pulse meant for one would hit another.
+    if (g_result_list[p])
+        g_result_list[p]->clear();
+    if (g_result_wait_list[p])
+        g_result_wait_list[p]->clear();
+    if (g_shooted_list[p])
+        g_shooted_list[p]->clear();
     CaptureWorker *worker = m_workerFactory(p, slot.vendor);
     worker->setQueues(g_image_queue[p], g_result_list[p], g_result_wait_list[p],
                       g_shooted_list[p], g_debug_queue[p]);

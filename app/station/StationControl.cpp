@@ -464,9 +464,13 @@ void StationControl::reconnectCamera(int position)
 {
     if (position < 0 || position >= 4 || !m_hooks.cameraFound(position))
         return;
-    if (!m_hooks.setCameraOpen(position, false))
-        return;
-    emit cameraShown(position, false);
+    // A camera that is closed already (its last reopening failed: still unplugged then)
+    // is only opened: the PLC's next request must still bring it back.
+    if (m_hooks.cameraOpened(position)) {
+        if (!m_hooks.setCameraOpen(position, false))
+            return;
+        emit cameraShown(position, false);
+    }
     m_open_cam_timer[position].start(2000);
 }
 

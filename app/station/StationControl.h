@@ -68,6 +68,9 @@ public:
     // "运行%1天%2时%3分%4秒" for a run time in seconds.
     static QString runTimeText(qint64 seconds);
 
+    // After a poll that the PLC did not answer, this many ticks pass without asking it.
+    static constexpr int kSilentPlcSkipTicks = 4;
+
     QTimer timer_shift;              // keeps the shift button disabled for 5 s
     QTimer *openCamTimer(int position) { return &m_open_cam_timer[position]; }
 
@@ -105,7 +108,6 @@ private:
     StationHooks m_hooks;
     QTimer m_open_cam_timer[4];
     QTimer m_reset_timer;
-    static constexpr int kSilentPlcSkipTicks = 4;
     int m_silent_ticks = 0;          // ticks left without polling after the PLC fell silent
     QDateTime m_previous_tick;       // a timed shift whose second fell between two ticks still fires
 };

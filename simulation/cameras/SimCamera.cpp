@@ -430,6 +430,18 @@ void SimCamera::unplug()
     });
 }
 
+void SimCamera::plugIn()
+{
+    if (m_plugged)
+        return;
+    stopGrabbing(); // the restarted camera does not grab until it is told to
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_open = false;
+    m_features.clear();
+    m_lifecycle.push_back("plugged in");
+    m_plugged = true;
+}
+
 int SimCamera::framesBuffered() const
 {
     std::lock_guard<std::mutex> lock(m_frameMutex);

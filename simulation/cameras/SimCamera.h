@@ -132,6 +132,10 @@ public:
     // Pulls the cable: the unplug listener runs on the callback thread, every later
     // operation fails.
     void unplug();
+    // Puts the cable back. The camera restarted: a session opened before the unplug is
+    // gone (it must be opened again) and the features are back at their power-on
+    // defaults, so whoever opens it has to set it up anew.
+    void plugIn();
 
     // Where the time goes, for benchmarks: how long a frame waited in the camera before
     // the station grabbed it, how long an event waited for the callback thread, and how
@@ -146,7 +150,7 @@ public:
     std::vector<FeatureWrite> featureWrites() const;
     std::vector<std::string> featureWriteTexts() const;
     std::vector<std::string> pulses() const;
-    std::vector<std::string> lifecycle() const; // "open", "open failed", "close"
+    std::vector<std::string> lifecycle() const; // "open", "open failed", "close", "plugged in"
     void clearRecords();
 
 private:

@@ -447,6 +447,13 @@ void TstStationControl::reconnectAndCancel()
     QCOMPARE(reopen->interval(), 2000);
     QVERIFY(QMetaObject::invokeMethod(reopen, "timeout", Qt::DirectConnection));
     QCOMPARE(m_calls, (QStringList{"close 0", "open 0"}));
+    // A reopening that failed leaves the camera closed; the next request opens it.
+    m_opened[0] = false;
+    m_sim->setAlarm(7);
+    m_control->tick();
+    QVERIFY(reopen->isActive());
+    QVERIFY(QMetaObject::invokeMethod(reopen, "timeout", Qt::DirectConnection));
+    QCOMPARE(m_calls, (QStringList{"close 0", "open 0", "open 0"}));
 
     // The operator acknowledges an alarm: register cleared, its handling time stamped.
     m_sim->setAlarm(4);

@@ -358,6 +358,14 @@ private slots:
         st->line().runProduct(); // an unplugged camera sees nothing
         QVERIFY(st->line().settle(5000));
         QVERIFY(rec.events.empty());
+
+        // Plugged in again, it has restarted: opened anew and set up from scratch.
+        QVERIFY(!st->camera(0)->feature("TriggerMode").empty());
+        st->camera(0)->plugIn();
+        QVERIFY(!st->camera(0)->isOpen());
+        QVERIFY(st->camera(0)->feature("TriggerMode").empty());
+        QCOMPARE(st->hik().openDevice(h, HikApi::kAccessExclusive, 0), HikApi::kOk);
+        QCOMPARE(st->hik().setEnumValue(h, "TriggerMode", 1), HikApi::kOk);
         st->hik().destroyHandle(h);
     }
 

@@ -1,0 +1,351 @@
+// Faults on the whole working station, in one process: the window with automatic open and
+// work, two simulated cameras at 600 products/min with one bad product in ten, the shipped
+// model, NG images saved, and the PLC simulator. Each row breaks one thing while products
+// are inspected and ejected, mends it, and checks what the operator sees, what the log
+// and standard output say, that production never stopped, and that the GUI thread (which
+// hands every verdict on) was never held longer than one PLC time-out.
+#include "AnsweredMessages.h"
+#include "CameraSlot.h"
+#include "Gluebox.h"
+#include "LineSimulator.h"
+#include "ModbusLink.h"
+#include "PlcAddrMap.h"
+#include "PlcSimulator.h"
+#include "ProductAccount.h"
+#include "SimulatedStation.h"
+#include "StationControl.h"
+#include "StationFonts.h"
+#include "StdoutCapture.h"
+#include "TempStation.h"
+#include "WriteTroubles.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace {
+// The longest gap between the ticks of a fast timer on the GUI thread while it runs.
+class GapMeter : public QObject
+{
+public:
+    GapMeter()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_longest = std::max(m_longest, m_clock.restart());
+        });
+    }
+    void start()
+    {
+        m_longest = 0;
+        m_clock.start();
+        m_timer.start(10);
+    }
+    qint64 stop()
+    {
+        m_timer.stop();
+        return std::max(m_longest, m_clock.elapsed());
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
+enum class Fault { PlcSilent, CameraUnplugged, CameraStillUnplugged, ImageFolderGone, LogFolderGone };
+
+int filesUnder(const QString &folder)
+{
+    int n = 0;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++n;
+    }
+    return n;
+}
+
+template <typename W = QLabel>
+W *widget(const QWidget &window, const char *name)
+{
+    W *w = window.findChild<W *>(QLatin1String(name));
+    if (!w)
+        qFatal("no widget %s", name);
+    return w;
+}
+
+// Standard output while it lives, given back to the real one at the end whatever
+// happened in between, so that a failing check is still seen.
+struct PassedOnCapture
+{
+    QByteArray text;
+    std::unique_ptr<StdoutCapture> capture{new StdoutCapture};
+    void end()
+    {
+        if (!capture)
+            return;
+        text = capture->text();
+        capture.reset();
+        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    ~PassedOnCapture() { end(); }
+};
+
+int linesWith(const QByteArray &text, const QByteArray &what)
+{
+    int n = 0;
+    for (const QByteArray &line : text.split('\n'))
+        n += line.contains(what) ? 1 : 0;
+    return n;
+}
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class tst_Gluebox : public QObject
+{
+    Q_OBJECT
+
+    // One PLC time-out per poll, and as much again for a loaded machine: the GUI thread
+    // may be held by a read the PLC does not answer, never by more.
+    static constexpr qint64 kGuiBoundMs = 2 * ModbusLink::kResponseTimeoutMs;
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<cv::Mat>("cv::Mat");
+        StationFonts::install();
+    }
+
+    void faultWhileWorking_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::newRow("PLC silent, then answering") << Fault::PlcSilent;
+        QTest::newRow("camera 1# unplugged, then alarm 7") << Fault::CameraUnplugged;
+        QTest::newRow("camera 1# unplugged, alarm 7 before it is back and after") << Fault::CameraStillUnplugged;
+        QTest::newRow("image folder replaced by a file, then back") << Fault::ImageFolderGone;
+        QTest::newRow("log folder a file at start, then gone") << Fault::LogFolderGone;
+    }
+
+    void faultWhileWorking()
+    {
+        QFETCH(Fault, fault);
+        QTemporaryDir station;
+        QVERIFY(TempStation::copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
+        QByteArray settings = TempStation::read(station.filePath("conf/conf.txt"));
+        settings.replace("SAVE=0", "SAVE=1").replace("NO1=0|0|0", "NO1=5|5|5").replace("NO2=0|0|0", "NO2=5|5|5");
+        QVERIFY(TempStation::write(station.filePath("conf/conf.txt"), settings));
+        QVERIFY(TempStation::write(station.filePath("conf/camsim.txt"),
+                                   "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
+                                   "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
+                                   "RATE=600\nSHOTS=3\nNG_SHARE=0.1\nSOURCE=generated\nSEED=1\nDOTS=5\n"));
+        const QString previousDir = QDir::currentPath();
+        QDir::setCurrent(station.filePath("bin"));
+        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        const QString images = station.filePath("data/image");
+        const QString logFolder = station.filePath("data/log");
+        if (fault == Fault::LogFolderGone)
+            QVERIFY(QDir().mkpath(station.filePath("data")) && TempStation::write(logFolder, "not a folder"));
+
+        PlcAddrMap addr;
+        QVERIFY(readPlcAddrMap(addr));
+        PlcSimulator::Options options;
+        options.boxesPerSecond = 10;
+        PlcSimulator plc(addr, PlcSimulator::readParameters(QStringLiteral("../conf/plc.txt")), options);
+        QString error;
+        if (!plc.openPseudoTerminal(&error))
+            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal on this machine: ") + error));
+        QVERIFY(plc.start());
+        qputenv("GLUEBOX_PLC_PORT", plc.devicePath().toLocal8Bit());
+
+        AnsweredMessages messages;
+        std::unique_ptr<PassedOnCapture> out(fault == Fault::LogFolderGone ? new PassedOnCapture : nullptr);
+        {
+            Gluebox window;
+            QVERIFY(plc.coil(addr.WORK));
+            QLabel *plcLabel = widget(window, "label_plc");
+            QLabel *trouble = widget(window, "label_trouble");
+            LineSimulator &line = window.m_simulation->line();
+            QSignalSpy shown(window.m_troubles, &WriteTroubles::shown);
+            // Production runs: both cameras have judged products and the PLC is polled.
+            QTRY_VERIFY_WITH_TIMEOUT(window.m_check_count[0] >= 20 && window.m_check_count[1] >= 20, 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(plcLabel->text(), QStringLiteral("PLC在线"), 5000);
+
+            GapMeter gui;
+            gui.start();
+            LineSimulator::Counters before[2] = {line.counters(0), line.counters(1)};
+            int checkedBefore[2] = {window.m_check_count[0], window.m_check_count[1]};
+            // The cameras that are expected to inspect and eject throughout.
+            bool throughout[2] = {true, true};
+
+            switch (fault) {
+            case Fault::PlcSilent: {
+                // Long enough for the station to find the PLC silent at three of its
+                // retries, each holding the GUI thread for one time-out.
+                const int outageMs = 3 * (StationControl::kSilentPlcSkipTicks + 1) * 1000;
+                plc.setAnswering(false);
+                QElapsedTimer outage;
+                outage.start();
+                QTRY_COMPARE_WITH_TIMEOUT(plcLabel->text(), QStringLiteral("PLC断开"), 3000);
+                QCOMPARE(plcLabel->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 0);"));
+                while (outage.elapsed() < outageMs) {
+                    QTest::qWait(100);
+                    QCOMPARE(plcLabel->text(), QStringLiteral("PLC断开"));
+                }
+                const int totalBefore = widget<QLCDNumber>(window, "lcdNumber_total_no")->intValue();
+                plc.setAnswering(true);
+                // The next retry finds it: at most the skipped ticks and one more.
+                QTRY_COMPARE_WITH_TIMEOUT(plcLabel->text(), QStringLiteral("PLC在线"),
+                                          (StationControl::kSilentPlcSkipTicks + 2) * 1000);
+                QCOMPARE(plcLabel->styleSheet(), QStringLiteral("background-color: rgb(0, 170, 0);"));
+                QTRY_VERIFY_WITH_TIMEOUT(widget<QLCDNumber>(window, "lcdNumber_total_no")->intValue() > totalBefore, 3000);
+                break;
+            }
+            case Fault::CameraUnplugged:
+            case Fault::CameraStillUnplugged: {
+                throughout[0] = false;
+                SimCamera *camera = window.m_simulation->camera(window.m_simulation->cameraIndexOf(g_cameras[0]));
+                QVERIFY(camera);
+                camera->unplug();
+                QVERIFY(camera->waitIdle(2000));
+                // Products whose windows closed but that had not reached the ejector: they
+                // passed it unseen while the camera was gone, so no verdict may be applied
+                // for them after it is back (that pulse would hit another box).
+                std::vector<uint64_t> passedUnseen;
+                const uint64_t last = g_product_account[0].lastProduct();
+                for (uint64_t p = last > 5 ? last - 5 : 1; p <= last; ++p)
+                    if (!g_product_account[0].outcome(p).known)
+                        passedUnseen.push_back(p);
+                QVERIFY(!passedUnseen.empty());
+                QTest::qWait(1000);
+                const int seen = window.m_check_count[0];
+                QTest::qWait(2000);
+                QCOMPARE(window.m_check_count[0], seen); // nothing from a camera that is gone
+
+                if (fault == Fault::CameraStillUnplugged) {
+                    // The reopening fails: the camera shows closed until the next request.
+                    plc.setAlarm(7);
+                    QTRY_COMPARE_WITH_TIMEOUT(plc.alarm(), 0, 3000);
+                    QVERIFY(!g_cameras[0].opened);
+                    QCOMPARE(widget(window, "cam_work_1")->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 0);"));
+                    QTest::qWait(3000);
+                    QVERIFY(!g_cameras[0].opened);
+                    QCOMPARE(widget(window, "cam_work_1")->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 0);"));
+                    QCOMPARE(window.m_check_count[0], seen);
+                }
+                camera->plugIn();
+                plc.setAlarm(7);
+                QTRY_COMPARE_WITH_TIMEOUT(widget(window, "label_alarm")->text(), QStringLiteral("重连1#相机"), 3000);
+                QTRY_COMPARE_WITH_TIMEOUT(plc.alarm(), 0, 2000);
+                // Closed at once, opened again 2 s later.
+                QTRY_VERIFY_WITH_TIMEOUT(g_cameras[0].opened, 5000);
+                QCOMPARE(widget(window, "cam_work_1")->styleSheet(), QStringLiteral("background-color: rgb(0, 170, 0);"));
+                const LineSimulator::Counters reopened = line.counters(0);
+                const int verdicts = window.m_ok[0] + window.m_ng[0];
+                QTRY_VERIFY_WITH_TIMEOUT(window.m_ok[0] + window.m_ng[0] >= verdicts + 30, 10000);
+                QTRY_VERIFY_WITH_TIMEOUT(line.counters(0).correctEjections >= reopened.correctEjections + 2, 10000);
+                for (uint64_t p : passedUnseen)
+                    QVERIFY2(!g_product_account[0].outcome(p).known, qPrintable(QString::number(p)));
+                const LineSimulator::Counters after = line.counters(0);
+                // At most the boxes that passed between camera and ejector unseen.
+                QVERIFY(after.missedEjections - reopened.missedEjections <= 2);
+                break;
+            }
+            case Fault::ImageFolderGone: {
+                const QString away = images + ".away";
+                QTRY_VERIFY_WITH_TIMEOUT(filesUnder(images) >= 4, 10000);
+                QVERIFY(QDir().rename(images, away));
+                QVERIFY(TempStation::write(images, "not a folder"));
+                QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 5000);
+                QVERIFY(!trouble->isHidden());
+                QVERIFY2(trouble->text().startsWith("Images are not being saved: cannot write "),
+                         qPrintable(trouble->text()));
+                QCOMPARE(trouble->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 0);"));
+                const int ng = window.m_ng[0] + window.m_ng[1];
+                QTRY_VERIFY_WITH_TIMEOUT(window.m_ng[0] + window.m_ng[1] >= ng + 6, 10000);
+                QCOMPARE(shown.count(), 1); // once, not per image
+                QVERIFY(QFile::remove(images));
+                QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 2, 10000);
+                QVERIFY2(trouble->text().startsWith("Image saving works again ("),
+                         qPrintable(trouble->text()));
+                QCOMPARE(trouble->styleSheet(), QStringLiteral("background-color: rgb(0, 170, 0);"));
+                for (const char *camera : {"1", "2"})
+                    QTRY_VERIFY_WITH_TIMEOUT(filesUnder(QStringLiteral("%1/%2/%3/ng_result").arg(images, day, camera)) >= 2, 10000);
+                break;
+            }
+            case Fault::LogFolderGone: {
+                // Every line since the start was lost; said once, at the first.
+                QTRY_VERIFY_WITH_TIMEOUT(trouble->text().startsWith("Operation log: cannot write "), 2000);
+                QVERIFY(!trouble->isHidden());
+                QCOMPARE(trouble->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 0);"));
+                const int shownBefore = shown.count();
+                QVERIFY(QFile::remove(logFolder));
+                emit window.sengMsgToClog(QStringLiteral("The log folder is back."));
+                QTRY_VERIFY_WITH_TIMEOUT(trouble->text().startsWith("Operation log: writing to "), 5000);
+                QCOMPARE(shown.count(), shownBefore + 1);
+                QCOMPARE(trouble->styleSheet(), QStringLiteral("background-color: rgb(0, 170, 0);"));
+                QTest::qWait(3000);
+                break;
+            }
+            }
+
+            const qint64 longestGap = gui.stop();
+            qInfo("GUI thread held at most %lld ms (bound %lld ms)", longestGap, kGuiBoundMs);
+            QVERIFY2(longestGap <= kGuiBoundMs, qPrintable(QString::number(longestGap)));
+            // Inspection and ejection went on all along.
+            for (int c = 0; c < 2; ++c) {
+                if (!throughout[c])
+                    continue;
+                const LineSimulator::Counters now = line.counters(c);
+                const QByteArray where = QStringLiteral("camera %1: checked %2 -> %3, ng %4, ejected right %5, missed %6, wrong %7")
+                                             .arg(c + 1).arg(checkedBefore[c]).arg(window.m_check_count[c])
+                                             .arg(now.ngProducts - before[c].ngProducts)
+                                             .arg(now.correctEjections - before[c].correctEjections)
+                                             .arg(now.missedEjections - before[c].missedEjections)
+                                             .arg(now.wrongEjections - before[c].wrongEjections)
+                                             .toUtf8();
+                qInfo("%s", where.constData());
+                QVERIFY2(window.m_check_count[c] > checkedBefore[c] + 20, where);
+                QVERIFY2(now.correctEjections > before[c].correctEjections, where);
+                const int ngSince = now.ngProducts - before[c].ngProducts;
+                QVERIFY2(now.missedEjections - before[c].missedEjections <= std::max(1, ngSince / 10), where);
+            }
+            window.OnExit();
+            QVERIFY(messages.shown.isEmpty());
+        }
+        plc.stop();
+        if (out)
+            out->end();
+        const QByteArray printed = out ? out->text : QByteArray();
+
+        const QByteArray log = TempStation::read(station.filePath(QStringLiteral("data/log/%1.txt").arg(day)));
+        switch (fault) {
+        case Fault::ImageFolderGone:
+            QCOMPARE(linesWith(log, "Images are not being saved: cannot write "), 1);
+            QCOMPARE(linesWith(log, "Image saving works again ("), 1);
+            break;
+        case Fault::LogFolderGone:
+            QCOMPARE(linesWith(printed, "Operation log: cannot write "), 1);
+            QCOMPARE(linesWith(log, "Operation log: writing to "), 1);
+            QVERIFY(log.trimmed().endsWith("Application exited."));
+            break;
+        default:
+            QCOMPARE(linesWith(log, "Application Start."), 1);
+            QVERIFY(log.trimmed().endsWith("Application exited."));
+            break;
+        }
+        QDir::setCurrent(previousDir);
+    }
+};
+
+QTEST_MAIN(tst_Gluebox)
+#include "tst_stationfaults.moc"
