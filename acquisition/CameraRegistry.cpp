@@ -248,6 +248,7 @@ bool CameraRegistry::open(int p)
     connect(worker, &CaptureWorker::finished, thread, &QThread::quit);
     connect(worker, &CaptureWorker::finished, worker, &QObject::deleteLater);
     connect(worker, &CaptureWorker::updateStatistics, this, &CameraRegistry::updateStatistics);
+    connect(worker, &CaptureWorker::deviceLost, this, &CameraRegistry::cameraLost);
     m_positions[p].worker = worker;
     m_positions[p].thread = thread;
     thread->start(QThread::InheritPriority);
@@ -339,6 +340,7 @@ bool CameraRegistry::close(int p)
         disconnect(worker, &CaptureWorker::finished, pos.thread, &QThread::quit);
         disconnect(worker, &CaptureWorker::finished, worker, &QObject::deleteLater);
         disconnect(worker, &CaptureWorker::updateStatistics, this, &CameraRegistry::updateStatistics);
+        disconnect(worker, &CaptureWorker::deviceLost, this, &CameraRegistry::cameraLost);
         worker->requestStop();
     }
     bool stopped = true;

@@ -63,6 +63,9 @@ public:
 signals:
     // Frames per second of a position, forwarded from its capture worker.
     void updateStatistics(const QString &text, int position);
+    // An open position's camera is gone (its worker's deviceLost); it stays open, for a
+    // close and reopen (the camera button, or the PLC's reconnect request) to bring it back.
+    void cameraLost(int position);
 
 private:
     struct Position

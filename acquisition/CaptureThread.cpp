@@ -50,6 +50,7 @@ void CaptureThread::process()
         std::printf("%s\n", e.what());
         std::fflush(stdout);
         stopAcquisition();
+        lostDevice(); // the grab loop is over: no more pictures from this camera
     }
     // The device stays with the device manager: it must not call this worker any more.
     m_device.deregisterLineEventCallback();

@@ -76,6 +76,7 @@ void CaptureThreadBasler::process()
         emit error(QString::fromStdString(e.description()));
         std::printf("%s\n", e.description());
         std::fflush(stdout);
+        lostDevice(); // the grab loop is over: no more pictures from this camera
     }
     delete m_timer;
     m_timer = nullptr;

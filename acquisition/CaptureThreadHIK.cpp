@@ -91,7 +91,7 @@ void CaptureThreadHIK::onRisingEdge(const HikEventInfo &, void *user)
 void CaptureThreadHIK::onException(unsigned, void *user)
 {
     // The device is gone: the grab loop stops grabbing and closes it.
-    static_cast<CaptureThreadHIK *>(user)->requestStop();
+    static_cast<CaptureThreadHIK *>(user)->lostDevice();
 }
 
 void CaptureThreadHIK::fallingEdge()

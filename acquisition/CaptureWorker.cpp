@@ -33,6 +33,13 @@ void CaptureWorker::frameGrabbed(const cv::Mat &frame)
         m_debugQueue->put(frame);
 }
 
+void CaptureWorker::lostDevice()
+{
+    m_stop = true;
+    if (!m_lost.exchange(true))
+        emit deviceLost(m_index);
+}
+
 void CaptureWorker::productWindowClosed()
 {
     CapturePriority::raiseCurrentThread(); // the SDK's callback thread

@@ -53,6 +53,9 @@ public:
 
 signals:
     void error(QString message);
+    // The camera is gone (unplugged, or its grab loop ended on a device error): this
+    // worker takes no more pictures. Emitted once, from whichever thread found it.
+    void deviceLost(int index);
     void finished();
     void requestReady();
     void updateStatistics(QString text, int index);
@@ -63,8 +66,11 @@ public slots:
 protected:
     // A grabbed frame: kept for the product, or shown in debug mode.
     void frameGrabbed(const cv::Mat &frame);
+    // The device is gone: said once (deviceLost) and the grab loop asked to end.
+    void lostDevice();
 
     std::atomic<bool> m_stop;
+    std::atomic<bool> m_lost{false};
     const int m_index;
     LockedList<cv::Mat> m_pendingFrames{"pending"};
     SyncQueue<FrameRecord> *m_imageQueue = nullptr;

@@ -405,6 +405,8 @@ void Gluebox::connectDisplay(int position)
     // One registry for all positions: connected with the first one found.
     connect(&CameraRegistry::instance(), &CameraRegistry::updateStatistics, this,
             &Gluebox::updateStatisticsHub, Qt::UniqueConnection);
+    connect(&CameraRegistry::instance(), &CameraRegistry::cameraLost, this,
+            &Gluebox::showCameraLost, Qt::UniqueConnection);
 }
 
 void Gluebox::showCameraStates()
@@ -709,6 +711,19 @@ void Gluebox::showCamera(int position, bool opened)
         QStringLiteral("border-image: url(:/Gluebox/Resources/cam%1_%2.png);")
             .arg(position + 1)
             .arg(opened ? QStringLiteral("yes") : QStringLiteral("no")));
+}
+
+void Gluebox::showCameraLost(int position)
+{
+    if (position < 0 || position >= 4)
+        return;
+    // Shown as not working, as a closed camera is, until a reopening brings it back.
+    showCamera(position, false);
+    const QString text = QStringLiteral("Camera %1# is lost: it takes no pictures until it is opened again.")
+                             .arg(position + 1);
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+    emit sengMsgToClog(text);
 }
 
 void Gluebox::showAdmin(bool admin)

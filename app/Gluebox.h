@@ -130,6 +130,8 @@ private:
     [[noreturn]] void failSelfCheck(int position, const QString &reason);
     void showWorking(bool working);
     void showCamera(int position, bool opened);
+    // A camera that went away while open (CameraRegistry::cameraLost).
+    void showCameraLost(int position);
     void showAdmin(bool admin);
     void clearCounters();
     template <typename Dialog>

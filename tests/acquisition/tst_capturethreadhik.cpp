@@ -238,9 +238,12 @@ private slots:
         QVERIFY(rig.open());
         QThread *thread = rig.registry.workerThread(0);
         CaptureWorker *worker = rig.registry.worker(0);
+        QSignalSpy lost(&rig.registry, &CameraRegistry::cameraLost); // queued to this thread
         rig.camera()->unplug();
         QTRY_VERIFY_WITH_TIMEOUT(worker->stopRequested(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!rig.camera()->isGrabbing(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 2000);
+        QCOMPARE(lost.at(0).at(0).toInt(), 0);
         QVERIFY(thread->isRunning()); // the position stays open until it is closed
         QVERIFY(rig.positions[0].opened);
         QVERIFY(rig.registry.SetCameraOpen(0, false));

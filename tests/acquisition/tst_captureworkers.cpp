@@ -196,8 +196,10 @@ private slots:
         int errors = 0;
         QObject receiver;
         connect(worker, &CaptureWorker::error, &receiver, [&errors] { ++errors; });
+        QSignalSpy lost(&rig.registry, &CameraRegistry::cameraLost); // queued to this thread
         rig.camera()->unplug();
         QTRY_VERIFY_WITH_TIMEOUT(errors >= 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 2000);
         QVERIFY(rig.positions[0].opened); // stays open until closed
         QVERIFY(rig.registry.SetCameraOpen(0, false));
     }

@@ -217,6 +217,9 @@ private slots:
                 QVERIFY(camera);
                 camera->unplug();
                 QVERIFY(camera->waitIdle(2000));
+                // Shown as not working at once, not only when the PLC asks for a reconnect.
+                QTRY_COMPARE_WITH_TIMEOUT(widget(window, "cam_work_1")->styleSheet(),
+                                          QStringLiteral("background-color: rgb(255, 255, 0);"), 2000);
                 // Products whose windows closed but that had not reached the ejector: they
                 // passed it unseen while the camera was gone, so no verdict may be applied
                 // for them after it is back (that pulse would hit another box).
@@ -329,6 +332,10 @@ private slots:
 
         const QByteArray log = TempStation::read(station.filePath(QStringLiteral("data/log/%1.txt").arg(day)));
         switch (fault) {
+        case Fault::CameraUnplugged:
+        case Fault::CameraStillUnplugged:
+            QCOMPARE(linesWith(log, "Camera 1# is lost: it takes no pictures until it is opened again."), 1);
+            break;
         case Fault::ImageFolderGone:
             QCOMPARE(linesWith(log, "Images are not being saved: cannot write "), 1);
             QCOMPARE(linesWith(log, "Image saving works again ("), 1);
