@@ -23,7 +23,6 @@
 #include <QElapsedTimer>
 #include <QLCDNumber>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
@@ -139,22 +138,20 @@ private slots:
     void faultWhileWorking()
     {
         QFETCH(Fault, fault);
-        QTemporaryDir station;
-        QVERIFY(TempStation::copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
-        QByteArray settings = TempStation::read(station.filePath("conf/conf.txt"));
+        TempStation station; // the working directory is its bin/ until the row ends
+        QVERIFY(TempStation::copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.root()));
+        QByteArray settings = TempStation::read("../conf/conf.txt");
         settings.replace("SAVE=0", "SAVE=1").replace("NO1=0|0|0", "NO1=5|5|5").replace("NO2=0|0|0", "NO2=5|5|5");
-        QVERIFY(TempStation::write(station.filePath("conf/conf.txt"), settings));
-        QVERIFY(TempStation::write(station.filePath("conf/camsim.txt"),
+        QVERIFY(TempStation::write("../conf/conf.txt", settings));
+        QVERIFY(TempStation::write("../conf/camsim.txt",
                                    "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
                                    "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
                                    "RATE=600\nSHOTS=3\nNG_SHARE=0.1\nSOURCE=generated\nSEED=1\nDOTS=5\n"));
-        const QString previousDir = QDir::currentPath();
-        QDir::setCurrent(station.filePath("bin"));
         const QString day = QDate::currentDate().toString("yyyy-MM-dd");
-        const QString images = station.filePath("data/image");
-        const QString logFolder = station.filePath("data/log");
+        const QString images = station.path("data/image");
+        const QString logFolder = station.path("data/log");
         if (fault == Fault::LogFolderGone)
-            QVERIFY(QDir().mkpath(station.filePath("data")) && TempStation::write(logFolder, "not a folder"));
+            QVERIFY(TempStation::write(logFolder, "not a folder"));
 
         PlcAddrMap addr;
         QVERIFY(readPlcAddrMap(addr));
@@ -195,7 +192,9 @@ private slots:
                 plc.setAnswering(false);
                 QElapsedTimer outage;
                 outage.start();
-                QTRY_COMPARE_WITH_TIMEOUT(plcLabel->text(), QStringLiteral("PLC断开"), 3000);
+                // The next tick's read, after its time-out.
+                QTRY_COMPARE_WITH_TIMEOUT(plcLabel->text(), QStringLiteral("PLC断开"),
+                                          2 * 1000 + ModbusLink::kResponseTimeoutMs);
                 QCOMPARE(plcLabel->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 0);"));
                 while (outage.elapsed() < outageMs) {
                     QTest::qWait(100);
@@ -203,9 +202,9 @@ private slots:
                 }
                 const int totalBefore = widget<QLCDNumber>(window, "lcdNumber_total_no")->intValue();
                 plc.setAnswering(true);
-                // The next retry finds it: at most the skipped ticks and one more.
+                // The next retry finds it: after at most the skipped ticks and one more.
                 QTRY_COMPARE_WITH_TIMEOUT(plcLabel->text(), QStringLiteral("PLC在线"),
-                                          (StationControl::kSilentPlcSkipTicks + 2) * 1000);
+                                          (StationControl::kSilentPlcSkipTicks + 3) * 1000);
                 QCOMPARE(plcLabel->styleSheet(), QStringLiteral("background-color: rgb(0, 170, 0);"));
                 QTRY_VERIFY_WITH_TIMEOUT(widget<QLCDNumber>(window, "lcdNumber_total_no")->intValue() > totalBefore, 3000);
                 break;
@@ -330,7 +329,7 @@ private slots:
             out->end();
         const QByteArray printed = out ? out->text : QByteArray();
 
-        const QByteArray log = TempStation::read(station.filePath(QStringLiteral("data/log/%1.txt").arg(day)));
+        const QByteArray log = TempStation::read(station.path(QStringLiteral("data/log/%1.txt").arg(day)));
         switch (fault) {
         case Fault::CameraUnplugged:
         case Fault::CameraStillUnplugged:
@@ -350,7 +349,6 @@ private slots:
             QVERIFY(log.trimmed().endsWith("Application exited."));
             break;
         }
-        QDir::setCurrent(previousDir);
     }
 };
 
