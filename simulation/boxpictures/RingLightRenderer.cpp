@@ -192,9 +192,11 @@ void drawPrint(Dice &d, cv::Size size, cv::Mat &black, cv::Mat &colour)
     const int logos = d.integer(0, 3);
     for (int i = 0; i < logos; ++i) { // circles, rings and ellipses of logo size
         const cv::Point c = anywhere(20);
-        const int r = d.integer(15, 80);
-        cv::Mat &m = plate();
         const int kind = d.integer(0, 3);
+        // Solid round shapes stay larger than any glue dot: a solid dot-sized disc is, to a
+        // camera and to a person, a dot of dark glue.
+        const int r = d.integer(kind == 0 || kind == 2 ? 26 : 15, 80);
+        cv::Mat &m = plate();
         if (kind == 0)
             cv::circle(m, c, r, density(), cv::FILLED, cv::LINE_AA);
         else if (kind == 1)
@@ -216,10 +218,17 @@ void drawPrint(Dice &d, cv::Size size, cv::Mat &black, cv::Mat &colour)
         const cv::Point c = anywhere(0);
         const int r = d.integer(5, 21);
         cv::Mat &m = plate();
-        if (d.chance(0.5))
-            cv::circle(m, c, r, density(), d.integer(1, 4), cv::LINE_AA);
-        else
-            cv::circle(m, c, r, density(), cv::FILLED, cv::LINE_AA);
+        // A ring keeps its hole wider than its line, and a disc carries a knocked-out mark,
+        // as bullets and numbered stickers do; otherwise either is a dot of glue.
+        if (d.chance(0.5)) {
+            cv::circle(m, c, r, density(), std::min(d.integer(1, 4), std::max(1, r / 4)), cv::LINE_AA);
+        } else {
+            const int big = std::max(r, 12);
+            cv::circle(m, c, big, density(), cv::FILLED, cv::LINE_AA);
+            const std::string mark(1, char('A' + d.integer(0, 25)));
+            cv::putText(m, mark, c + cv::Point(-big / 2, big / 2), cv::FONT_HERSHEY_SIMPLEX, big / 22.0, cv::Scalar(0),
+                        2, cv::LINE_AA);
+        }
     }
     if (d.chance(0.4)) { // thin rules
         const int rules = d.integer(1, 4);

@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,12 @@ int main(int argc, char *argv[])
         (argc == 6 && !wholeNumber(argv[5], 0x7fffffffffffffffLL, seed)))
         return usage(argv[0]);
 
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        std::fprintf(stderr, "cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
+        return 1;
+    }
     const RingLightRenderer renderer(static_cast<std::uint64_t>(seed));
     for (long index = long(first); index < long(first + count); ++index) {
         if (mode == "pictures") {
