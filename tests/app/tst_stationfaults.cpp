@@ -228,10 +228,17 @@ private slots:
                     if (!g_product_account[0].outcome(p).known)
                         passedUnseen.push_back(p);
                 QVERIFY(!passedUnseen.empty());
-                QTest::qWait(1000);
-                const int seen = window.m_check_count[0];
+                // What it had sent is inspected still (a loaded machine may be a whole
+                // queue behind); then nothing more comes from a camera that is gone.
+                int seen = -1;
+                QElapsedTimer drained;
+                drained.start();
+                while (window.m_check_count[0] != seen && drained.elapsed() < 20000) {
+                    seen = window.m_check_count[0];
+                    QTest::qWait(1500);
+                }
                 QTest::qWait(2000);
-                QCOMPARE(window.m_check_count[0], seen); // nothing from a camera that is gone
+                QCOMPARE(window.m_check_count[0], seen);
 
                 if (fault == Fault::CameraStillUnplugged) {
                     // The reopening fails: the camera shows closed until the next request.
@@ -295,11 +302,14 @@ private slots:
                 QTRY_VERIFY_WITH_TIMEOUT(trouble->text().startsWith("Operation log: writing to "), 5000);
                 QCOMPARE(shown.count(), shownBefore + 1);
                 QCOMPARE(trouble->styleSheet(), QStringLiteral("background-color: rgb(0, 170, 0);"));
-                QTest::qWait(3000);
                 break;
             }
             }
 
+            // A few seconds of production in every row, for the checks below.
+            QTRY_VERIFY_WITH_TIMEOUT(window.m_check_count[1] > checkedBefore[1] + 30
+                                         && line.counters(1).correctEjections > before[1].correctEjections,
+                                     20000);
             const qint64 longestGap = gui.stop();
             qInfo("GUI thread held at most %lld ms (bound %lld ms)", longestGap, kGuiBoundMs);
             QVERIFY2(longestGap <= kGuiBoundMs, qPrintable(QString::number(longestGap)));
@@ -316,7 +326,7 @@ private slots:
                                              .arg(now.wrongEjections - before[c].wrongEjections)
                                              .toUtf8();
                 qInfo("%s", where.constData());
-                QVERIFY2(window.m_check_count[c] > checkedBefore[c] + 20, where);
+                QVERIFY2(window.m_check_count[c] > checkedBefore[c] + 10, where);
                 QVERIFY2(now.correctEjections > before[c].correctEjections, where);
                 const int ngSince = now.ngProducts - before[c].ngProducts;
                 QVERIFY2(now.missedEjections - before[c].missedEjections <= std::max(1, ngSince / 10), where);
