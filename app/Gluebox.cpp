@@ -133,6 +133,8 @@ Gluebox::Gluebox(QWidget *parent)
 
 void Gluebox::startCameras()
 {
+    // Before the simulated line's threads draw pictures with OpenCV.
+    GlueDotDetector::chooseBackend();
 #ifndef GLUEBOX_VENDOR_SDKS
     m_simulation = std::make_unique<SimulatedStation>(
         SimulatedStation::read(StationPaths::cameraSimFile()));

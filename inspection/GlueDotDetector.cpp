@@ -106,6 +106,26 @@ cv::Mat eightBit(cv::Mat frame)
 
 } // namespace
 
+bool GlueDotDetector::chooseBackend()
+{
+    static const bool cuda = [] {
+        const bool onCuda = cudaAvailable();
+        if (onCuda) {
+            std::printf("Glue-dot detector runs on CUDA.\n");
+        } else {
+            // Each position's inference stays on its own work thread, which yields to the
+            // window and the capture side (a pool's threads would not share its lower
+            // priority); one thread per network also costs less CPU than a pool over
+            // every core.
+            cv::setNumThreads(1);
+            std::printf("Glue-dot detector runs on the CPU (no CUDA device).\n");
+        }
+        std::fflush(stdout);
+        return onCuda;
+    }();
+    return cuda;
+}
+
 bool GlueDotDetector::initDetector()
 {
     std::ifstream names(StationPaths::modelNames().toStdString());
@@ -118,24 +138,13 @@ bool GlueDotDetector::initDetector()
 
     m_net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
                                         StationPaths::modelWeights().toStdString());
-    static bool said = false; // the GUI thread only, at start-up
-    if (cudaAvailable()) {
+    if (chooseBackend()) {
         m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_CUDA);
         m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CUDA);
-        if (!said)
-            std::printf("Glue-dot detector runs on CUDA.\n");
     } else {
         m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
         m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
-        // Each position's inference stays on its own work thread, which yields to the
-        // window and the capture side (a pool's threads would not share its lower
-        // priority); one thread per network also costs less CPU than a pool over every core.
-        cv::setNumThreads(1);
-        if (!said)
-            std::printf("Glue-dot detector runs on the CPU (no CUDA device).\n");
     }
-    said = true;
-    std::fflush(stdout);
 
     const cv::Mat warmUp = cv::imread(StationPaths::warmUpImage().toStdString(), cv::IMREAD_COLOR);
     if (warmUp.empty())

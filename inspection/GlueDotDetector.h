@@ -19,6 +19,13 @@ public:
     // broken cfg or weights file raises OpenCV's exception.
     bool initDetector();
 
+    // Whether inference runs on CUDA, said once on standard output; on the CPU, OpenCV's
+    // pool is set to one thread. The first call decides, for the whole process: OpenCV's
+    // thread count must not change while another thread is in one of its parallel loops,
+    // so a program calls this before it starts threads that use OpenCV (initDetector
+    // calls it too).
+    static bool chooseBackend();
+
     // Appends the dots found in `image` (8-bit BGR, unchanged) to `detections`; `drawn`
     // becomes a copy of it with boxes and labels. Returns the length of `detections`.
     int detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &detections);

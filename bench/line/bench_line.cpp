@@ -11,6 +11,7 @@
 // every thread at the same priority, OpenCV's thread pool on every core (needs root for
 // the inspection threads to get back their priority).
 #include "EjectionChain.h"
+#include "GlueDotDetector.h"
 #include "LineSimulator.h"
 #include "MatMetaType.h"
 #include "SimCamera.h"
@@ -100,15 +101,18 @@ int main(int argc, char *argv[])
     settings.ngShare = 0.1;
     settings.dotsPerImage = 5;
     settings.source = "generated";
-    if (flat)
+    if (flat) {
         qputenv("GLUEBOX_REALTIME", "0"); // before any capture thread asks for it
+        // OpenCV's pool over every core, set before the line's threads use OpenCV.
+        GlueDotDetector::chooseBackend();
+        cv::setNumThreads(-1);
+    }
     EjectionChain chain(settings);
     if (!chain.open()) {
         std::fprintf(stderr, "the cameras or the model could not be opened\n");
         return 1;
     }
     if (flat) {
-        cv::setNumThreads(-1);
         QDirIterator tasks("/proc/self/task");
         int reset = 0;
         while (tasks.hasNext()) {

@@ -12,7 +12,8 @@
 
 EjectionChain::EjectionChain(SimulatedStation::Settings settings, QObject *parent)
     : QObject(parent)
-    , m_station(std::make_unique<SimulatedStation>(std::move(settings)))
+    , m_station((GlueDotDetector::chooseBackend(), // before the line's threads use OpenCV
+                 std::make_unique<SimulatedStation>(std::move(settings))))
 {
     StationQueues::create();
     m_station->install();
