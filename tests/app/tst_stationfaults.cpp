@@ -186,9 +186,9 @@ private slots:
 
             switch (fault) {
             case Fault::PlcSilent: {
-                // Long enough for the station to find the PLC silent at three of its
-                // retries, each holding the GUI thread for one time-out.
-                const int outageMs = 3 * (StationControl::kSilentPlcSkipTicks + 1) * 1000;
+                // Half a minute, as long as someone takes to find a loose cable: six of the
+                // station's retries, each holding the GUI thread for one time-out.
+                const int outageMs = 30 * 1000;
                 plc.setAnswering(false);
                 QElapsedTimer outage;
                 outage.start();
