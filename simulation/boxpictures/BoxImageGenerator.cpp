@@ -68,7 +68,7 @@ std::string randomText(cv::RNG &rng, int minLength = 2, int maxLength = 11)
 // marked or larger than any glue dot, as on real cartons. The glue gun works on bare board
 // (the flaps), so no element may touch `keepOut`; an element that would is left out.
 void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar paper, const cv::Mat &keepOut,
-               bool smallPrint)
+               bool smallPrint, bool glueLike = false)
 {
     cv::Mat scratch(canvas.size(), CV_8U);
     // Every element is planned first (all random draws), then drawn once on a scratch mask
@@ -200,6 +200,41 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
             const cv::Point c = at();
             const cv::Scalar colour = ink();
             printRing(c, colour, 6, 12);
+        }
+    }
+    if (glueLike) {
+        // Print of a dot's size that is still print to a person: discs with a knocked-out
+        // character, thin rings, solid triangles and squares.
+        for (int i = 0, n = rng.uniform(1, 6); i < n; ++i) {
+            const cv::Point c = at();
+            const cv::Scalar colour = ink();
+            switch (rng.uniform(0, 3)) {
+            case 0: {
+                const int r = rng.uniform(11, 22);
+                const std::string mark(1, char('A' + rng.uniform(0, 26)));
+                place([&](cv::Mat &m, const cv::Scalar &col) {
+                    cv::circle(m, c, r, col, cv::FILLED, cv::LINE_AA);
+                    if (m.type() == canvas.type())
+                        cv::putText(m, mark, c + cv::Point(-r / 2, r / 2), cv::FONT_HERSHEY_SIMPLEX, r / 22.0, paper, 2,
+                                    cv::LINE_AA);
+                }, colour);
+                break;
+            }
+            case 1:
+                printRing(c, colour, 6, 21);
+                break;
+            default: {
+                const int r = rng.uniform(8, 22);
+                std::vector<cv::Point> shape;
+                if (rng.uniform(0, 2))
+                    shape = {c + cv::Point(0, -r), c + cv::Point(-r, r * 2 / 3), c + cv::Point(r, r * 2 / 3)};
+                else
+                    shape = {c + cv::Point(-r * 3 / 4, -r * 3 / 4), c + cv::Point(r * 3 / 4, -r * 3 / 4),
+                             c + cv::Point(r * 3 / 4, r * 3 / 4), c + cv::Point(-r * 3 / 4, r * 3 / 4)};
+                place([&](cv::Mat &m, const cv::Scalar &col) { cv::fillConvexPoly(m, shape, col, cv::LINE_AA); },
+                      colour);
+            }
+            }
         }
     }
 }
@@ -469,12 +504,13 @@ struct Scene
 };
 
 // Print goes on after the glue is planned, so that it can keep clear of it.
-void printAround(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &glue, bool smallPrint = false)
+void printAround(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &glue, bool smallPrint = false,
+                 bool glueLike = false)
 {
     cv::Mat keepOut(s.canvas.size(), CV_8U, cv::Scalar(0));
     for (const DotSpec &d : glue)
         cv::circle(keepOut, d.centre, int(d.semiMajor * 1.3f + 6), cv::Scalar(255), cv::FILLED);
-    drawPrint(rng, s.canvas, s.face, s.paper, keepOut, smallPrint);
+    drawPrint(rng, s.canvas, s.face, s.paper, keepOut, smallPrint, glueLike);
 }
 
 // Dark bars and blocks whose edge runs under a dot, as where the glue gun's path crosses
@@ -709,7 +745,7 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
         std::vector<DotSpec> clear, over;
         for (const DotSpec &d : specs)
             (rng.uniform(0, 2) ? clear : over).push_back(d);
-        printAround(rng, s, clear, options.smallPrint);
+        printAround(rng, s, clear, options.smallPrint, true);
         printUnder(rng, s, over);
     } else {
         printAround(rng, s, specs, options.smallPrint);

@@ -9,7 +9,7 @@
 // Pictures of a small box's face as the station's cameras see them (728 × 544, grey or
 // colour): carton texture, print, uneven light, noise, blur, and 0 to 10 glue dots with
 // their boxes. Every picture depends only on (seed, index), so any one of them can be
-// remade alone, in any order, on any machine with the same OpenCV.
+// remade alone, in any order, on any machine with the same OpenCV and compiler.
 class BoxImageGenerator
 {
 public:
@@ -46,8 +46,9 @@ public:
         bool smallDots = false;
         // Glue as other cameras and lights show it (for training): domed, flat, rimmed or
         // wetting profiles, highlights from none to sharp and saturated, several or a ring,
-        // faint to strong contrast either way, dots over print and its edges, motion blur
-        // and JPEG loss. A network that sees only one way of drawing glue learns that way.
+        // faint to strong contrast either way, dots over print and its edges, print of a
+        // dot's size (marked discs, thin rings, triangles, squares), motion blur and JPEG
+        // loss. A network that sees only one way of drawing glue learns that way.
         bool varied = false;
     };
 
