@@ -239,28 +239,37 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
     }
 }
 
-// Renders one blob of glue: a slightly irregular dome with soft edges, shading from one
-// side, a gloss highlight and sometimes a dark rim.
-void drawGlue(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, double contrast,
-              cv::Scalar tint)
+// The canvas around a dot that its soft edge may reach.
+cv::Rect reachOf(const cv::Mat &canvas, const DotSpec &d)
 {
     const float reach = d.semiMajor * 1.3f + 3;
-    const cv::Rect area = cv::Rect(int(d.centre.x - reach), int(d.centre.y - reach), int(2 * reach) + 1,
-                                   int(2 * reach) + 1) &
-                          cv::Rect(0, 0, canvas.cols, canvas.rows);
-    const double edge = uni(rng, 0.08, 0.3);
-    const double lightAngle = uni(rng, 0, 2 * CV_PI);
-    const double lx = std::cos(lightAngle), ly = std::sin(lightAngle);
-    const double shade = uni(rng, 0.0, 0.35) * contrast;
-    const double gloss = rng.uniform(0, 3) ? uni(rng, 0.0, 1.0) : 0.0;
-    const double glossSigma = uni(rng, 0.12, 0.3);
-    const double rim = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) * contrast : 0.0;
-    double wobbleAmp[3], wobblePhase[3];
+    return cv::Rect(int(d.centre.x - reach), int(d.centre.y - reach), int(2 * reach) + 1, int(2 * reach) + 1) &
+           cv::Rect(0, 0, canvas.cols, canvas.rows);
+}
+
+// A dot's slightly irregular outline: three low harmonics of its radius.
+struct Wobble
+{
+    double amp[3], phase[3];
+};
+
+Wobble wobbleFor(cv::RNG &rng, const DotSpec &d)
+{
+    Wobble w;
     for (int k = 0; k < 3; ++k) {
-        wobbleAmp[k] = d.kind == DotSpec::Smear ? uni(rng, 0, 0.15) : uni(rng, 0, 0.06);
-        wobblePhase[k] = uni(rng, 0, 2 * CV_PI);
+        w.amp[k] = d.kind == DotSpec::Smear ? uni(rng, 0, 0.15) : uni(rng, 0, 0.06);
+        w.phase[k] = uni(rng, 0, 2 * CV_PI);
     }
-    const double sign = brighter ? 1.0 : -1.0;
+    return w;
+}
+
+// Calls paint(pixel, dx, dy, u, v, r, alpha) for each pixel of the dot's footprint: (dx, dy)
+// from its centre, (u, v) in its own axes scaled to its semi-axes, r the radius over the
+// wobbly outline, alpha its soft edge of width `edge`, half-way at the labelled outline.
+template <typename Paint>
+void paintFootprint(cv::Mat &canvas, const DotSpec &d, const Wobble &w, double edge, Paint paint)
+{
+    const cv::Rect area = reachOf(canvas, d);
     const double ca = std::cos(d.angleRad), sa = std::sin(d.angleRad);
     for (int y = area.y; y < area.y + area.height; ++y) {
         cv::Vec3f *row = canvas.ptr<cv::Vec3f>(y);
@@ -271,25 +280,42 @@ void drawGlue(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, do
             const double theta = std::atan2(v, u);
             double wobble = 1.0;
             for (int k = 0; k < 3; ++k)
-                wobble += wobbleAmp[k] * std::cos((k + 2) * theta + wobblePhase[k]);
+                wobble += w.amp[k] * std::cos((k + 2) * theta + w.phase[k]);
             const double r = std::sqrt(u * u + v * v) / wobble;
             if (r > 1.0 + edge)
                 continue;
-            // Soft edge around r = 1, half-way at the labelled outline.
             const double t = std::clamp((1.0 + edge / 2 - r) / edge, 0.0, 1.0);
-            const double alpha = t * t * (3 - 2 * t);
-            const double nx = u, ny = v; // slope of the dome
-            double lift = sign * contrast + shade * (nx * lx + ny * ly);
-            const double gx = u + 0.35 * lx, gy = v + 0.35 * ly;
-            lift += gloss * 90.0 * std::exp(-(gx * gx + gy * gy) / (2 * glossSigma * glossSigma));
-            lift -= rim * std::exp(-std::pow((r - 0.9) / 0.12, 2));
-            cv::Vec3f &px = row[x];
-            for (int k = 0; k < 3; ++k) {
-                const double target = px[k] + lift * tint[k];
-                px[k] = float(px[k] * (1 - alpha) + target * alpha);
-            }
+            paint(row[x], dx, dy, u, v, r, t * t * (3 - 2 * t));
         }
     }
+}
+
+// Renders one blob of glue: a slightly irregular dome with soft edges, shading from one
+// side, a gloss highlight and sometimes a dark rim.
+void drawGlue(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, double contrast,
+              cv::Scalar tint)
+{
+    const double edge = uni(rng, 0.08, 0.3);
+    const double lightAngle = uni(rng, 0, 2 * CV_PI);
+    const double lx = std::cos(lightAngle), ly = std::sin(lightAngle);
+    const double shade = uni(rng, 0.0, 0.35) * contrast;
+    const double gloss = rng.uniform(0, 3) ? uni(rng, 0.0, 1.0) : 0.0;
+    const double glossSigma = uni(rng, 0.12, 0.3);
+    const double rim = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) * contrast : 0.0;
+    const Wobble wobble = wobbleFor(rng, d);
+    const double sign = brighter ? 1.0 : -1.0;
+    paintFootprint(canvas, d, wobble, edge, [&](cv::Vec3f &px, double, double, double u, double v, double r,
+                                                double alpha) {
+        const double nx = u, ny = v; // slope of the dome
+        double lift = sign * contrast + shade * (nx * lx + ny * ly);
+        const double gx = u + 0.35 * lx, gy = v + 0.35 * ly;
+        lift += gloss * 90.0 * std::exp(-(gx * gx + gy * gy) / (2 * glossSigma * glossSigma));
+        lift -= rim * std::exp(-std::pow((r - 0.9) / 0.12, 2));
+        for (int k = 0; k < 3; ++k) {
+            const double target = px[k] + lift * tint[k];
+            px[k] = float(px[k] * (1 - alpha) + target * alpha);
+        }
+    });
 }
 
 // Renders one blob of glue from a height profile lit by one light or several: the shapes
@@ -298,10 +324,6 @@ void drawGlue(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, do
 // off its centre, and under a ring light a ring of highlights.
 void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, double contrast, cv::Scalar tint)
 {
-    const float reach = d.semiMajor * 1.3f + 3;
-    const cv::Rect area = cv::Rect(int(d.centre.x - reach), int(d.centre.y - reach), int(2 * reach) + 1,
-                                   int(2 * reach) + 1) &
-                          cv::Rect(0, 0, canvas.cols, canvas.rows);
     enum Profile { Dome, Flat, Rim, Meniscus };
     enum Gloss { Matte, Soft, Sharp, Ring, Several };
     const int profile = rng.uniform(0, 4);
@@ -344,61 +366,41 @@ void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter,
     }
     const double shade = uni(rng, 0.0, 0.5) * contrast;
     const double rim = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) * contrast : 0.0;
-    double wobbleAmp[3], wobblePhase[3];
-    for (int k = 0; k < 3; ++k) {
-        wobbleAmp[k] = d.kind == DotSpec::Smear ? uni(rng, 0, 0.15) : uni(rng, 0, 0.06);
-        wobblePhase[k] = uni(rng, 0, 2 * CV_PI);
-    }
+    const Wobble wobble = wobbleFor(rng, d);
     const double sign = brighter ? 1.0 : -1.0;
-    const double ca = std::cos(d.angleRad), sa = std::sin(d.angleRad);
-    for (int y = area.y; y < area.y + area.height; ++y) {
-        cv::Vec3f *row = canvas.ptr<cv::Vec3f>(y);
-        for (int x = area.x; x < area.x + area.width; ++x) {
-            const double dx = x + 0.5 - d.centre.x, dy = y + 0.5 - d.centre.y;
-            const double u = (dx * ca + dy * sa) / d.semiMajor;
-            const double v = (-dx * sa + dy * ca) / d.semiMinor;
-            const double theta = std::atan2(v, u);
-            double wobble = 1.0;
-            for (int k = 0; k < 3; ++k)
-                wobble += wobbleAmp[k] * std::cos((k + 2) * theta + wobblePhase[k]);
-            const double r = std::sqrt(u * u + v * v) / wobble;
-            if (r > 1.0 + edge)
-                continue;
-            const double t = std::clamp((1.0 + edge / 2 - r) / edge, 0.0, 1.0);
-            const double alpha = t * t * (3 - 2 * t);
-            const double q = std::min(r, 0.999);
-            double slope = 0; // dh/dr of the profile, height 1 at the top
-            switch (profile) {
-            case Dome:
-                slope = -q / std::sqrt(1 - q * q + 0.02);
-                break;
-            case Flat:
-                slope = q > 0.7 ? -(q - 0.7) / 0.3 * 4 : 0.0;
-                break;
-            case Rim: {
-                const double bump = 0.5 * std::exp(-std::pow((q - 0.82) / 0.1, 2));
-                slope = -0.5 * q / std::sqrt(1 - q * q + 0.02) - bump * 2 * (q - 0.82) / 0.01;
-                break;
-            }
-            default: // wets the board: hollow in the middle, a steep edge
-                slope = q < 0.88 ? 2.8 * q * q * q : -8.0;
-            }
-            const double g = steep * slope;
-            const double dir = std::atan2(dy, dx);
-            const cv::Vec3d n = cv::normalize(cv::Vec3d(-g * std::cos(dir), -g * std::sin(dir), 1.0));
-            double lift = sign * contrast + shade * (n.dot(key) - key[2]);
-            lift -= rim * std::exp(-std::pow((r - 0.9) / 0.12, 2));
-            double spec = 0;
-            for (const cv::Vec3d &h : halfway)
-                spec += std::pow(std::max(0.0, n.dot(h)), exponent);
-            spec *= amplitude;
-            cv::Vec3f &px = row[x];
-            for (int k = 0; k < 3; ++k) {
-                const double target = px[k] + lift * tint[k] + spec; // highlights are the light's colour
-                px[k] = float(px[k] * (1 - alpha) + target * alpha);
-            }
+    paintFootprint(canvas, d, wobble, edge, [&](cv::Vec3f &px, double dx, double dy, double, double, double r,
+                                                double alpha) {
+        const double q = std::min(r, 0.999);
+        double slope = 0; // dh/dr of the profile, height 1 at the top
+        switch (profile) {
+        case Dome:
+            slope = -q / std::sqrt(1 - q * q + 0.02);
+            break;
+        case Flat:
+            slope = q > 0.7 ? -(q - 0.7) / 0.3 * 4 : 0.0;
+            break;
+        case Rim: {
+            const double bump = 0.5 * std::exp(-std::pow((q - 0.82) / 0.1, 2));
+            slope = -0.5 * q / std::sqrt(1 - q * q + 0.02) - bump * 2 * (q - 0.82) / 0.01;
+            break;
         }
-    }
+        default: // wets the board: hollow in the middle, a steep edge
+            slope = q < 0.88 ? 2.8 * q * q * q : -8.0;
+        }
+        const double g = steep * slope;
+        const double dir = std::atan2(dy, dx);
+        const cv::Vec3d n = cv::normalize(cv::Vec3d(-g * std::cos(dir), -g * std::sin(dir), 1.0));
+        double lift = sign * contrast + shade * (n.dot(key) - key[2]);
+        lift -= rim * std::exp(-std::pow((r - 0.9) / 0.12, 2));
+        double spec = 0;
+        for (const cv::Vec3d &h : halfway)
+            spec += std::pow(std::max(0.0, n.dot(h)), exponent);
+        spec *= amplitude;
+        for (int k = 0; k < 3; ++k) {
+            const double target = px[k] + lift * tint[k] + spec; // highlights are the light's colour
+            px[k] = float(px[k] * (1 - alpha) + target * alpha);
+        }
+    });
 }
 
 cv::Rect2f outline(const DotSpec &d)
@@ -439,10 +441,7 @@ bool visible(const cv::Mat &before, const cv::Mat &after, const DotSpec &d, cv::
 void drawVisibleGlue(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter, double contrast,
                      cv::Scalar tint)
 {
-    const float reach = d.semiMajor * 1.3f + 3;
-    const cv::Rect area = cv::Rect(int(d.centre.x - reach), int(d.centre.y - reach), int(2 * reach) + 1,
-                                   int(2 * reach) + 1) &
-                          cv::Rect(0, 0, canvas.cols, canvas.rows);
+    const cv::Rect area = reachOf(canvas, d);
     const cv::Mat before = canvas(area).clone();
     drawGlueLit(rng, canvas, d, brighter, contrast, tint);
     if (d.kind != DotSpec::Dot || visible(before, canvas(area), d, area.tl()))
