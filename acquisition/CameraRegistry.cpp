@@ -29,6 +29,17 @@ constexpr int kMaxBalluff = 4;
 constexpr unsigned kHikLayers = HikDeviceInfo::kGigE | HikDeviceInfo::kUsb3;
 constexpr int kStopWaitMs = 10000;
 
+// Empties a position's verdict, trigger-wait and shot lists.
+void clearProductLists(int p)
+{
+    if (g_result_list[p])
+        g_result_list[p]->clear();
+    if (g_result_wait_list[p])
+        g_result_wait_list[p]->clear();
+    if (g_shooted_list[p])
+        g_shooted_list[p]->clear();
+}
+
 int userIdValue(const std::string &text)
 {
     return ConfLineReader::leadingInt(QByteArray::fromStdString(text));
@@ -233,12 +244,7 @@ bool CameraRegistry::open(int p)
     // The boxes of the windows numbered before a close (or a lost camera) have passed the
     // ejector unseen since: their places in the lists must not line up with the boxes
     // that come now, or a pulse meant for one would hit another.
-    if (g_result_list[p])
-        g_result_list[p]->clear();
-    if (g_result_wait_list[p])
-        g_result_wait_list[p]->clear();
-    if (g_shooted_list[p])
-        g_shooted_list[p]->clear();
+    clearProductLists(p);
     CaptureWorker *worker = m_workerFactory(p, slot.vendor);
     worker->setQueues(g_image_queue[p], g_result_list[p], g_result_wait_list[p],
                       g_shooted_list[p], g_debug_queue[p]);
@@ -415,12 +421,7 @@ std::vector<int> CameraRegistry::openedPositions() const
 void CameraRegistry::clearForWork()
 {
     for (int p : openedPositions()) {
-        if (g_result_list[p])
-            g_result_list[p]->clear();
-        if (g_result_wait_list[p])
-            g_result_wait_list[p]->clear();
-        if (g_shooted_list[p])
-            g_shooted_list[p]->clear();
+        clearProductLists(p);
         if (m_positions[p].worker)
             m_positions[p].worker->clearPending();
     }
