@@ -1,5 +1,7 @@
 #include "BoxImageGenerator.h"
 
+#include "DarknetLabels.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -343,26 +345,24 @@ void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter,
             key = l;
         halfway.push_back(cv::normalize(l + cv::Vec3d(0, 0, 1)));
     }
+    // Each kind's highlight: the range of its Blinn-Phong exponent (how sharp) and of its
+    // strength, by Gloss.
+    struct Highlight
+    {
+        double exponentLow, exponentHigh, strengthLow, strengthHigh;
+    };
+    static const Highlight kHighlights[] = {
+        {1, 1, 0, 0},         // Matte: none
+        {8, 30, 25, 90},      // Soft
+        {150, 900, 140, 260}, // Sharp
+        {60, 300, 60, 200},   // Ring
+        {80, 500, 80, 220},   // Several
+    };
+    const Highlight &highlight = kHighlights[gloss];
     double exponent = 1, amplitude = 0;
-    switch (gloss) {
-    case Soft:
-        exponent = uni(rng, 8, 30);
-        amplitude = uni(rng, 25, 90);
-        break;
-    case Sharp:
-        exponent = uni(rng, 150, 900);
-        amplitude = uni(rng, 140, 260);
-        break;
-    case Ring:
-        exponent = uni(rng, 60, 300);
-        amplitude = uni(rng, 60, 200);
-        break;
-    case Several:
-        exponent = uni(rng, 80, 500);
-        amplitude = uni(rng, 80, 220);
-        break;
-    default:
-        break;
+    if (gloss != Matte) {
+        exponent = uni(rng, highlight.exponentLow, highlight.exponentHigh);
+        amplitude = uni(rng, highlight.strengthLow, highlight.strengthHigh);
     }
     const double shade = uni(rng, 0.0, 0.5) * contrast;
     const double rim = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) * contrast : 0.0;
@@ -392,12 +392,12 @@ void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter,
         const cv::Vec3d n = cv::normalize(cv::Vec3d(-g * std::cos(dir), -g * std::sin(dir), 1.0));
         double lift = sign * contrast + shade * (n.dot(key) - key[2]);
         lift -= rim * std::exp(-std::pow((r - 0.9) / 0.12, 2));
-        double spec = 0;
+        double glint = 0;
         for (const cv::Vec3d &h : halfway)
-            spec += std::pow(std::max(0.0, n.dot(h)), exponent);
-        spec *= amplitude;
+            glint += std::pow(std::max(0.0, n.dot(h)), exponent);
+        glint *= amplitude;
         for (int k = 0; k < 3; ++k) {
-            const double target = px[k] + lift * tint[k] + spec; // highlights are the light's colour
+            const double target = px[k] + lift * tint[k] + glint; // highlights are the light's colour
             px[k] = float(px[k] * (1 - alpha) + target * alpha);
         }
     });
@@ -822,13 +822,5 @@ const char *BoxImageGenerator::defectName(Defect d)
 
 std::string BoxImageGenerator::darknetLabels(const Picture &picture)
 {
-    std::string text;
-    const double w = picture.image.cols, h = picture.image.rows;
-    char line[96];
-    for (const cv::Rect2f &r : picture.dots) {
-        std::snprintf(line, sizeof line, "0 %.6f %.6f %.6f %.6f\n", (r.x + r.width / 2) / w,
-                      (r.y + r.height / 2) / h, r.width / w, r.height / h);
-        text += line;
-    }
-    return text;
+    return ::darknetLabels(picture.dots, picture.image.size());
 }

@@ -441,7 +441,7 @@ void drawBlob(cv::Mat &image, const cv::Mat &light, const Blob &blob, const Glue
     double peak = 0;
     cv::minMaxLoc(h, nullptr, &peak);
     const double lamp = light.at<float>(std::clamp(int(blob.c.y), 0, light.rows - 1), std::clamp(int(blob.c.x), 0, light.cols - 1));
-    const double spec = lighting.specular * look.specular * 255.0 * lamp;
+    const double glint = lighting.specular * look.specular * 255.0 * lamp;
     cv::Mat out = board.clone();
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
@@ -468,7 +468,7 @@ void drawBlob(cv::Mat &image, const cv::Mat &light, const Blob &blob, const Glue
             cv::Vec3f &o = out.at<cv::Vec3f>(y, x);
             for (int c = 0; c < 3; ++c)
                 o[c] = float(look.opacity * look.level[c] * diffuse + (1 - look.opacity) * under[c] * through * rim +
-                             spec * shine);
+                             glint * shine);
         }
     cv::Mat small;
     cv::resize(out, small, area.size(), 0, 0, cv::INTER_AREA);

@@ -2,6 +2,7 @@
 // on glue drawn another way than the pictures it was trained on.
 //   ringgen pictures DIR FIRST COUNT [SEED]   pic_NNNNNN.jpg/.txt, one Darknet line per dot
 //   ringgen products DIR FIRST COUNT [SEED]   prod_NNNNNN.jpg/.txt, three views stacked
+#include "DarknetLabels.h"
 #include "RingLightRenderer.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -51,14 +52,10 @@ std::string name(const std::string &dir, const char *prefix, long index, const c
 
 void writeLabels(std::ofstream &out, const std::vector<RingLightRenderer::Dot> &dots)
 {
-    char line[96];
-    for (const RingLightRenderer::Dot &dot : dots) {
-        const cv::Rect2d &b = dot.box;
-        std::snprintf(line, sizeof line, "0 %.6f %.6f %.6f %.6f\n", (b.x + b.width / 2) / RingLightRenderer::Width,
-                      (b.y + b.height / 2) / RingLightRenderer::Height, b.width / RingLightRenderer::Width,
-                      b.height / RingLightRenderer::Height);
-        out << line;
-    }
+    std::vector<cv::Rect2d> boxes;
+    for (const RingLightRenderer::Dot &dot : dots)
+        boxes.push_back(dot.box);
+    out << darknetLabels(boxes, cv::Size(RingLightRenderer::Width, RingLightRenderer::Height));
 }
 
 bool writeImage(const std::string &path, const cv::Mat &image)
