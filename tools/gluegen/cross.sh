@@ -6,12 +6,7 @@
 #   tools/gluegen/cross.sh [WORK_DIR]     (after train.sh, which draws the held-out sets)
 # GLUEGEN_CROSS_STEPS trains another length (default 6,000 steps, about 25 minutes here).
 set -euo pipefail
-top=$(cd "$(dirname "$0")/../.." && pwd)
-work=${1:-$top/../gluegen-work}
-build=${GLUEBOX_BUILD:-$top/build}
-py=/usr/bin/python3
-train="$top/tools/gluegen/train.py"
-. "$top/tools/gluegen/generate.sh"
+. "$(dirname "$0")/common.sh"
 
 for set in eval eval-varied eval-ring; do
     [ -d "$work/$set" ] || { echo "$work/$set is missing: run tools/gluegen/train.sh first" >&2; exit 1; }

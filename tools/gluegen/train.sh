@@ -16,11 +16,7 @@
 #   GLUEGEN_FROM=MODEL_DIR  with GLUEGEN_VARIED=1: start the third stage from that Darknet
 #                           model (a copy of the shipped stage 2) without stages 1 and 2
 set -euo pipefail
-top=$(cd "$(dirname "$0")/../.." && pwd)
-work=${1:-$top/../gluegen-work}
-build=${GLUEBOX_BUILD:-$top/build}
-py=/usr/bin/python3
-train="$top/tools/gluegen/train.py"
+. "$(dirname "$0")/common.sh"
 
 "$top/tools/gluegen/install-train-deps.sh"
 GLUEBOX_BUILD=$build "$top/scripts/build.sh"
@@ -37,7 +33,6 @@ if [ -e "$work/generator.stamp" ] && [ "$(cat "$work/generator.stamp")" != "$sta
 fi
 ring=$build/tools/gluegen/ringgen
 echo "$stamp" > "$work/generator.stamp"
-. "$top/tools/gluegen/generate.sh"
 if [ "${GLUEGEN_VARIED:-0}" != 1 ] || [ -z "${GLUEGEN_FROM:-}" ]; then
     generate "$gen" "$work/train" pictures 0 24000
 fi

@@ -1,4 +1,11 @@
-# Sourced by train.sh and cross.sh.
+# Sourced by train.sh and cross.sh, with their WORK_DIR argument: where the repository,
+# the work folder, the build and the trainer are, and generate.
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+work=${1:-$top/../gluegen-work}
+build=${GLUEBOX_BUILD:-$top/build}
+py=/usr/bin/python3
+train="$top/tools/gluegen/train.py"
+
 # generate PROGRAM DIR MODE FIRST COUNT [SEED]: items FIRST.. in two processes, one per
 # core, unless the last one is there already.
 generate() {
