@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
 
-    train.py train   --data DIR[,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT|MODEL_DIR] [--lr LR]
+    train.py train   --data DIR[:N][,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT|MODEL_DIR] [--lr LR]
                      (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
                      from a Darknet model folder, whose folded batch norm then stays as it is)
     train.py export  --work DIR --out MODEL_DIR          (jd.cfg, jd.weights, jd.names)
@@ -147,7 +147,9 @@ def load_set(data_dirs):
     images, labels = [], []
     stretch = lambda im: cv2.resize(im, (INPUT, INPUT), interpolation=cv2.INTER_LINEAR)
     for data_dir in data_dirs:
-        for path in sorted(glob.glob(os.path.join(data_dir, "pic_*.jpg"))):
+        # DIR:N takes the first N pictures of DIR only.
+        data_dir, _, most = data_dir.partition(":")
+        for path in sorted(glob.glob(os.path.join(data_dir, "pic_*.jpg")))[:int(most) if most else None]:
             images.append(stretch(cv2.imread(path, cv2.IMREAD_UNCHANGED)))
             with open(path[:-4] + ".txt") as f:
                 labels.append(label_rows(f))

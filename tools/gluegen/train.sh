@@ -33,9 +33,7 @@ if [ -e "$work/generator.stamp" ] && [ "$(cat "$work/generator.stamp")" != "$sta
 fi
 ring=$build/tools/gluegen/ringgen
 echo "$stamp" > "$work/generator.stamp"
-if [ "${GLUEGEN_VARIED:-0}" != 1 ] || [ -z "${GLUEGEN_FROM:-}" ]; then
-    generate "$gen" "$work/train" pictures 0 24000
-fi
+generate "$gen" "$work/train" pictures 0 24000
 generate "$gen" "$work/small" smallprint 24000 8000
 generate "$gen" "$work/tiny" smalldots 32000 8000
 generate "$gen" "$work/varied" varied 40000 16000
@@ -78,7 +76,7 @@ evaluate "$top/station"
 # drawn every other way (varied) with the small print, the smallest dots and the products.
 # Stage 2 learned our one way of drawing glue: it passes over dots with a sharp highlight,
 # which another renderer's pictures and real glue have.
-nice -n 19 "$py" "$train" train --data "$work/varied,$work/small,$work/tiny,$work/prods" --work "$work/varied-run" \
+nice -n 19 "$py" "$train" train --data "$work/train:12000,$work/varied,$work/small,$work/tiny,$work/prods" --work "$work/varied-run" \
     --init "$work/stage2" --lr 3e-4 --steps "${GLUEGEN_VARIED_STEPS:-8000}"
 mkdir -p "$work/varied-model/bin"
 "$py" "$train" export --work "$work/varied-run" --out "$work/varied-model/model"
