@@ -80,10 +80,7 @@ private slots:
     {
         m_window.reset(); // after OnExit: nothing left to stop twice
         m_messages.reset();
-        QFile log(m_station.filePath(QStringLiteral("data/log/%1.txt")
-                                         .arg(QDate::currentDate().toString("yyyy-MM-dd"))));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+        const QList<QByteArray> lines = TempStation::readLogs(m_station.filePath(QStringLiteral("data/log"))).trimmed().split('\n');
         QVERIFY(lines.first().endsWith("Application Start."));
         QVERIFY(lines.last().endsWith("Application exited."));
         if (m_sim)

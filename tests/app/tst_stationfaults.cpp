@@ -339,7 +339,7 @@ private slots:
             out->end();
         const QByteArray printed = out ? out->text : QByteArray();
 
-        const QByteArray log = TempStation::read(station.path(QStringLiteral("data/log/%1.txt").arg(day)));
+        const QByteArray log = TempStation::readLogs(station.path(QStringLiteral("data/log")));
         switch (fault) {
         case Fault::CameraUnplugged:
         case Fault::CameraStillUnplugged:

@@ -110,9 +110,7 @@ private slots:
             QVERIFY2(raw >= 30, qPrintable(QString::number(raw)));
             QCOMPARE(filesUnder(QStringLiteral("data/image/%1/%2/ng_result").arg(day, camera)), raw);
         }
-        QFile log(m_station.filePath(QStringLiteral("data/log/%1.txt").arg(day)));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+        const QList<QByteArray> lines = TempStation::readLogs(m_station.filePath(QStringLiteral("data/log"))).trimmed().split('\n');
         QVERIFY(lines.first().endsWith("Application Start."));
         QVERIFY(lines.last().endsWith("Application exited."));
         QDir::setCurrent(m_previousDir);

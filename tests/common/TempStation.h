@@ -54,6 +54,17 @@ public:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
+    // The operation log of a station's log folder as one text: every day's file in date
+    // order, so that a test running over midnight reads its log whole.
+    static QByteArray readLogs(const QString &folder)
+    {
+        QByteArray all;
+        const QDir dir(folder);
+        for (const QString &name : dir.entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name))
+            all += read(dir.filePath(name));
+        return all;
+    }
+
 private:
     QString m_previous;
     QTemporaryDir m_dir;
