@@ -2,7 +2,7 @@
 """Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
 
     train.py train   --data DIR[:N][,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT|MODEL_DIR] [--lr LR]
-                     (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
+                     [--width W] (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
                      from a Darknet model folder, whose folded batch norm then stays as it is)
     train.py export  --work DIR --out MODEL_DIR          (jd.cfg, jd.weights, jd.names)
     train.py check   --out MODEL_DIR --image FILE        (OpenCV's output against PyTorch's)
@@ -48,6 +48,20 @@ LAYERS = [
     ("head",),             # 9: 1 x 1, 3 anchors x (5 + classes), linear
     ("yolo",),             # 10
 ]
+
+
+def widened(factor):
+    """LAYERS with every convolution from the 52 x 52 map on `factor` times as wide: to
+    measure whether the network's width, not the pictures, limits what it learns."""
+    layers = []
+    for i, layer in enumerate(LAYERS):
+        if layer[0] == "conv" and i >= 2:
+            _, f, k, s = layer
+            layer = ("conv", int(round(f * factor / 8)) * 8, k, s)
+        layers.append(layer)
+    return layers
+
+
 BATCH = 24
 LR = 2e-3
 YOLO_THRESH = 0.01  # OpenCV zeroes class scores under this; the station's own 0.1 must decide
@@ -320,7 +334,7 @@ def train(args):
             print(f"step {step} of {stop} loss {running:.3f} lr {lr:.5f} {spent / 60:.1f} min{left}", flush=True)
             if step % 200 == 0 or step == stop or step < 4:
                 torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "step": step, "seconds": spent,
-                            "held": held}, ckpt + ".tmp")
+                            "held": held, "layers": LAYERS}, ckpt + ".tmp")
                 os.replace(ckpt + ".tmp", ckpt)
 
 
@@ -416,7 +430,13 @@ def main():
     ap.add_argument("--lr", type=float, default=LR, help="peak learning rate")
     ap.add_argument("--init", help="checkpoint or Darknet model folder whose weights a new run starts from")
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
+    ap.add_argument("--width", type=float, default=1.0, help="train: the layers from the 52 x 52 map this many times as wide")
     args = ap.parse_args()
+    global LAYERS
+    if args.mode == "train":
+        LAYERS = widened(args.width)
+    elif args.work and os.path.exists(os.path.join(args.work, "checkpoint.pt")):
+        LAYERS = [tuple(layer) for layer in torch.load(os.path.join(args.work, "checkpoint.pt")).get("layers", LAYERS)]
     if args.mode == "train":
         train(args)
     elif args.mode == "export":
