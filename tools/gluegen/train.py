@@ -57,7 +57,7 @@ def widened(factor):
     for i, layer in enumerate(LAYERS):
         if layer[0] == "conv" and i >= 2:
             _, f, k, s = layer
-            layer = ("conv", int(round(f * factor / 8)) * 8, k, s)
+            layer = ("conv", max(8, int(round(f * factor / 8)) * 8), k, s)
         layers.append(layer)
     return layers
 
