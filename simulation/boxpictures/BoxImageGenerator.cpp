@@ -39,6 +39,9 @@ struct DotSpec
 
 double uni(cv::RNG &rng, double a, double b) { return rng.uniform(a, b); }
 
+// A BGR colour's grey as the camera sees it.
+double grey(const cv::Scalar &c) { return 0.114 * c[0] + 0.587 * c[1] + 0.299 * c[2]; }
+
 cv::Scalar jitter(cv::RNG &rng, cv::Scalar c, double amount)
 {
     for (int k = 0; k < 3; ++k)
@@ -208,7 +211,6 @@ void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar p
         // Print of a dot's size that is still print to a person: discs with a knocked-out
         // character, thin rings, solid triangles and squares. Its ink stands well off the
         // board in grey, or the mark in a disc fades and the disc is a dot of glue.
-        auto grey = [](const cv::Scalar &c) { return 0.114 * c[0] + 0.587 * c[1] + 0.299 * c[2]; };
         for (int i = 0, n = rng.uniform(1, 6); i < n; ++i) {
             const cv::Point c = at();
             cv::Scalar colour = ink();
@@ -419,7 +421,7 @@ cv::Rect2f outline(const DotSpec &d)
 // The camera's grey of a canvas pixel: nothing under black, burnt out above 255.
 double seenGrey(const cv::Vec3f &p)
 {
-    return std::clamp(0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2], 0.0, 255.0);
+    return std::clamp(grey(cv::Scalar(p[0], p[1], p[2])), 0.0, 255.0);
 }
 
 // Whether a dot's inner part differs visibly from the board and print under it: most of it,

@@ -360,9 +360,17 @@ def cfg_text():
     return "\n".join(lines)
 
 
+def load_checkpoint(work):
+    """A run's last checkpoint; LAYERS become the network it was trained as."""
+    global LAYERS
+    state = torch.load(os.path.join(work, "checkpoint.pt"))
+    LAYERS = [tuple(layer) for layer in state.get("layers", LAYERS)]
+    return state
+
+
 def export(args):
+    state = load_checkpoint(args.work)
     net = Net()
-    state = torch.load(os.path.join(args.work, "checkpoint.pt"))
     net.load_state_dict(state["net"])
     net.eval()
     os.makedirs(args.out, exist_ok=True)
@@ -394,8 +402,9 @@ def check(args):
     blob = cv2.dnn.blobFromImage(im, 1 / 255.0, (INPUT, INPUT), (0, 0, 0), True, False)
     net.setInput(blob)
     out = net.forward(net.getUnconnectedOutLayersNames())[0]
+    state = load_checkpoint(args.work)
     tnet = Net()
-    tnet.load_state_dict(torch.load(os.path.join(args.work, "checkpoint.pt"))["net"])
+    tnet.load_state_dict(state["net"])
     tnet.eval()
     with torch.no_grad():
         raw = tnet(torch.from_numpy(blob))
@@ -432,12 +441,9 @@ def main():
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     ap.add_argument("--width", type=float, default=1.0, help="train: the layers from the 52 x 52 map this many times as wide")
     args = ap.parse_args()
-    global LAYERS
     if args.mode == "train":
+        global LAYERS
         LAYERS = widened(args.width)
-    elif args.work and os.path.exists(os.path.join(args.work, "checkpoint.pt")):
-        LAYERS = [tuple(layer) for layer in torch.load(os.path.join(args.work, "checkpoint.pt")).get("layers", LAYERS)]
-    if args.mode == "train":
         train(args)
     elif args.mode == "export":
         export(args)
