@@ -373,6 +373,20 @@ void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter,
     }
     const double shade = uni(rng, 0.0, 0.5) * contrast;
     const double rim = rng.uniform(0, 3) == 0 ? uni(rng, 0.1, 0.4) * contrast : 0.0;
+    // The glue's own tone: opaque glue covers the board evenly; translucent glue tints it by
+    // its thickness, so that it fades out towards its outline; clear glue barely tints it
+    // and shows by the light it bends at its edge (a soft band, darker or brighter) and by
+    // its highlights.
+    enum Body { Opaque, Translucent, Clear };
+    const int body = rng.uniform(0, 4) < 2 ? Opaque : rng.uniform(0, 3) ? Translucent : Clear;
+    const double fade = uni(rng, 0.4, 1.2); // how fast translucent glue thins towards its edge
+    const double tint0 = body == Clear ? uni(rng, 0.1, 0.35) : 1.0;
+    const double bend = body == Clear ? (rng.uniform(0, 3) ? -1 : 1) * uni(rng, 0.5, 1.1) * std::max(contrast, 35.0)
+                                      : 0.0;
+    if (body == Clear && gloss == Matte) { // clear glue always catches some light
+        exponent = uni(rng, kHighlights[Soft].exponentLow, kHighlights[Sharp].exponentHigh);
+        amplitude = uni(rng, kHighlights[Soft].strengthLow, kHighlights[Sharp].strengthLow);
+    }
     const Wobble wobble = wobbleFor(rng, d);
     const double sign = brighter ? 1.0 : -1.0;
     paintFootprint(canvas, d, wobble, edge, [&](cv::Vec3f &px, double dx, double dy, double, double, double r,
@@ -397,8 +411,12 @@ void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter,
         const double g = steep * slope;
         const double dir = std::atan2(dy, dx);
         const cv::Vec3d n = cv::normalize(cv::Vec3d(-g * std::cos(dir), -g * std::sin(dir), 1.0));
-        double lift = sign * contrast + shade * (n.dot(key) - key[2]);
+        double tone = tint0;
+        if (body == Translucent)
+            tone = std::pow(std::max(0.0, 1 - q * q), fade);
+        double lift = sign * contrast * tone + shade * (n.dot(key) - key[2]);
         lift -= rim * std::exp(-std::pow((r - 0.9) / 0.12, 2));
+        lift += bend * std::exp(-std::pow((r - 0.86) / 0.13, 2));
         double glint = 0;
         for (const cv::Vec3d &h : halfway)
             glint += std::pow(std::max(0.0, n.dot(h)), exponent);
@@ -432,16 +450,26 @@ double seenGrey(const cv::Vec3f &p)
 bool visible(const cv::Mat &before, const cv::Mat &after, const DotSpec &d, cv::Point origin, double *brighterSide)
 {
     std::vector<std::pair<double, double>> inner; // (grey before, change)
+    int band = 0, bandChanged = 0; // the outer part, where clear glue shows
+    double bandTotal = 0;
     const double ca = std::cos(d.angleRad), sa = std::sin(d.angleRad);
     double lowest = 255, highest = 0;
     for (int y = 0; y < before.rows; ++y)
         for (int x = 0; x < before.cols; ++x) {
             const double dx = origin.x + x + 0.5 - d.centre.x, dy = origin.y + y + 0.5 - d.centre.y;
             const double u = (dx * ca + dy * sa) / d.semiMajor, v = (-dx * sa + dy * ca) / d.semiMinor;
-            if (u * u + v * v > 0.64)
+            const double rr = u * u + v * v;
+            if (rr > 1.0)
                 continue;
             const double a = seenGrey(before.at<cv::Vec3f>(y, x));
-            inner.emplace_back(a, std::abs(seenGrey(after.at<cv::Vec3f>(y, x)) - a));
+            const double change = std::abs(seenGrey(after.at<cv::Vec3f>(y, x)) - a);
+            if (rr > 0.64) {
+                ++band;
+                bandChanged += change >= 14;
+                bandTotal += change;
+                continue;
+            }
+            inner.emplace_back(a, change);
             lowest = std::min(lowest, a);
             highest = std::max(highest, a);
         }
@@ -464,15 +492,19 @@ bool visible(const cv::Mat &before, const cv::Mat &after, const DotSpec &d, cv::
         side.level += level;
     }
     *brighterSide = sides[1].pixels ? sides[1].level / sides[1].pixels : 0;
+    // The light, the exposure and the noise still to come take some of it away.
+    auto shows = [&](int pixels, int changed, double total) {
+        return changed >= pixels * 6 / 10 && total >= mean * pixels;
+    };
+    bool seen = true;
     for (const Side &side : sides) {
         // A sliver of print at the rim is no side of its own.
         if (side.pixels == 0 || side.pixels * 6 < int(inner.size()))
             continue;
-        // The light, the exposure and the noise still to come take some of it away.
-        if (side.changed < side.pixels * 6 / 10 || side.total < mean * side.pixels)
-            return false;
+        seen = seen && shows(side.pixels, side.changed, side.total);
     }
-    return true;
+    // Clear glue on bare board is seen by the band of light bent at its edge, all round.
+    return seen || (split < 0 && band > 0 && shows(band, bandChanged, bandTotal));
 }
 
 // drawGlueLit, with every dot left where a person sees it: glue as dark as the ink it

@@ -475,6 +475,50 @@ void drawBlob(cv::Mat &image, const cv::Mat &light, const Blob &blob, const Glue
     small.copyTo(image(area));
 }
 
+// Whether a person can make out a drop: enough of its footprint looks other than the board
+// did before it, or its outline shows all round (clear glue, seen by the light it bends at
+// its edge); not just a glint or two. Noise and defocus come later and take some away.
+bool seen(const cv::Mat &before, const cv::Mat &after, cv::Point origin, const Blob &blob)
+{
+    // The largest change in any channel, as the sensor clips it: glue tinted on a coloured
+    // board shows by its colour as much as by its grey.
+    auto difference = [](const cv::Vec3f &a, const cv::Vec3f &b) {
+        double most = 0;
+        for (int ch = 0; ch < 3; ++ch)
+            most = std::max(most, double(std::abs(std::min(255.0f, a[ch]) - std::min(255.0f, b[ch]))));
+        return most;
+    };
+    constexpr int Sectors = 8;
+    double sectorChange[Sectors] = {}, bandChange = 0;
+    int sectorPixels[Sectors] = {}, bandPixels = 0, inside = 0, changed = 0;
+    const double ca = std::cos(blob.theta), sa = std::sin(blob.theta);
+    for (int y = 0; y < before.rows; ++y)
+        for (int x = 0; x < before.cols; ++x) {
+            const double px = origin.x + x + 0.5, py = origin.y + y + 0.5;
+            const double dx = px - blob.c.x, dy = py - blob.c.y;
+            const double u = (dx * ca + dy * sa) / blob.a, v = (-dx * sa + dy * ca) / blob.b;
+            const double rho = std::hypot(u, v);
+            const double change = difference(after.at<cv::Vec3f>(y, x), before.at<cv::Vec3f>(y, x));
+            if (blob.at(px, py) > 0) {
+                ++inside;
+                changed += change >= 15;
+            }
+            if (rho >= 0.7 && rho <= 1.05) {
+                const int k = std::clamp(int((std::atan2(v, u) + Pi) / (2 * Pi) * Sectors), 0, Sectors - 1);
+                sectorChange[k] += change;
+                ++sectorPixels[k];
+                bandChange += change;
+                ++bandPixels;
+            }
+        }
+    if (inside > 0 && changed * 10 >= inside * 4)
+        return true;
+    int outlined = 0;
+    for (int k = 0; k < Sectors; ++k)
+        outlined += sectorPixels[k] > 0 && sectorChange[k] >= 8.0 * sectorPixels[k];
+    return bandPixels > 0 && bandChange >= 10.0 * bandPixels && outlined >= Sectors - 1;
+}
+
 double meanLevel(const cv::Mat &image, const Blob &blob)
 {
     const cv::Rect r = cv::Rect(cv::Rect2d(blob.footprint())) & cv::Rect(0, 0, image.cols, image.rows);
@@ -568,8 +612,24 @@ RingLightRenderer::Picture render(std::uint64_t seed, const Style &style, const 
         if (!place(blob, 2))
             continue;
         placed.push_back(blob);
-        const GlueLook look = makeLook(d, blob.bright, meanLevel(image, blob), style.colour);
-        drawBlob(image, light, blob, look, lighting);
+        const cv::Rect2d f = blob.footprint();
+        const cv::Rect area = cv::Rect(int(f.x) - 4, int(f.y) - 4, int(f.width) + 9, int(f.height) + 9) &
+                              cv::Rect(0, 0, size.width, size.height);
+        const cv::Mat before = image(area).clone();
+        // A drop that is counted is one a person can see: one that came out lost in the
+        // board or its print (dark glue on black ink, clear glue showing only a glint) is
+        // drawn again with another look, the other way round after two tries.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (attempt > 0) {
+                before.copyTo(image(area));
+                if (attempt == 3)
+                    blob.bright = !blob.bright;
+            }
+            const GlueLook look = makeLook(d, blob.bright, meanLevel(image, blob), style.colour);
+            drawBlob(image, light, blob, look, lighting);
+            if (!real || seen(before, image(area), area.tl(), blob))
+                break;
+        }
         if (real)
             picture.dots.push_back({blob.footprint(), blob.bright});
     }

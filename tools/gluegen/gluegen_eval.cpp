@@ -4,7 +4,9 @@
 // STATION_DIR holds model/ and bin/alg_jd.jpg (the repository's station/ folder, or one
 // laid out by hand); DATA_DIR holds pic_*.jpg/.txt and prod_*.jpg/.txt. -s writes a contact
 // sheet of every missed dot (red) and false dot (yellow), for a person to look at.
-// Dots match at IoU >= 0.5, one label to one detection, best pairs first. A product is NG
+// Dots match at IoU >= 0.5, one label to one detection, best pairs first. Of the rest, a label
+// and a detection whose centres each lie in the other's box are counted apart as "found,
+// outlined otherwise": the dot was seen, its box drawn larger or smaller. A product is NG
 // when an image has fewer dots than expected; it should be NG exactly when it has a defect.
 #include "GlueDotDetector.h"
 
@@ -109,9 +111,15 @@ private:
     int m_left = 0;
 };
 
+bool holds(const cv::Rect2d &box, const cv::Rect2d &other)
+{
+    return box.contains(cv::Point2d(other.x + other.width / 2, other.y + other.height / 2));
+}
+
 struct Tally
 {
     long tp = 0, fp = 0, fn = 0;
+    long outlinedOtherwise = 0; // missed and false at once: the same dot, another box
     double iouSum = 0;
 
     // Adds one image's dots; the unmatched ones go on the sheet, when there is one.
@@ -144,6 +152,14 @@ struct Tally
         tp += matched;
         fp += long(found.size()) - matched;
         fn += long(truth.size()) - matched;
+        std::vector<bool> pairedF = usedF;
+        for (int t = 0; t < int(truth.size()); ++t)
+            for (int f = 0; f < int(found.size()) && !usedT[t]; ++f)
+                if (!pairedF[f] && holds(truth[t], rectOf(found[f])) && holds(rectOf(found[f]), truth[t])) {
+                    pairedF[f] = true;
+                    ++outlinedOtherwise;
+                    break;
+                }
         if (!sheet)
             return;
         for (int t = 0; t < int(truth.size()); ++t)
@@ -266,6 +282,9 @@ int main(int argc, char *argv[])
         std::printf("%s: %ld labelled, %ld found; precision %.2f %%, recall %.2f %%, mean IoU %.3f\n", what,
                     t.tp + t.fn, t.tp + t.fp, t.tp + t.fp ? 100.0 * t.tp / (t.tp + t.fp) : 0.0,
                     t.tp + t.fn ? 100.0 * t.tp / (t.tp + t.fn) : 0.0, t.tp ? t.iouSum / t.tp : 0.0);
+        if (t.outlinedOtherwise)
+            std::printf("  of which found, outlined otherwise (IoU < 0.5, each centre in the other's box): %ld\n",
+                        t.outlinedOtherwise);
     };
     std::printf("pictures: %zu\n", pictureMs.size());
     report("dots in pictures", pictures);
