@@ -19,7 +19,6 @@
 #include "TempStation.h"
 #include "WriteTroubles.h"
 
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLCDNumber>
 #include <QLabel>
@@ -59,17 +58,6 @@ private:
 };
 
 enum class Fault { PlcSilent, CameraUnplugged, CameraStillUnplugged, ImageFolderGone, LogFolderGone };
-
-int filesUnder(const QString &folder)
-{
-    int n = 0;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
-    return n;
-}
 
 template <typename W = QLabel>
 W *widget(const QWidget &window, const char *name)
@@ -147,7 +135,6 @@ private slots:
                                    "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
                                    "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
                                    "RATE=600\nSHOTS=3\nNG_SHARE=0.1\nSOURCE=generated\nSEED=1\nDOTS=5\n"));
-        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
         const QString images = station.path("data/image");
         const QString logFolder = station.path("data/log");
         if (fault == Fault::LogFolderGone)
@@ -271,7 +258,7 @@ private slots:
             }
             case Fault::ImageFolderGone: {
                 const QString away = images + ".away";
-                QTRY_VERIFY_WITH_TIMEOUT(filesUnder(images) >= 4, 10000);
+                QTRY_VERIFY_WITH_TIMEOUT(TempStation::filesUnder(images) >= 4, 10000);
                 QVERIFY(QDir().rename(images, away));
                 QVERIFY(TempStation::write(images, "not a folder"));
                 QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 5000);
@@ -288,7 +275,7 @@ private slots:
                          qPrintable(trouble->text()));
                 QCOMPARE(trouble->styleSheet(), QStringLiteral("background-color: rgb(0, 170, 0);"));
                 for (const char *camera : {"1", "2"})
-                    QTRY_VERIFY_WITH_TIMEOUT(filesUnder(QStringLiteral("%1/%2/%3/ng_result").arg(images, day, camera)) >= 2, 10000);
+                    QTRY_VERIFY_WITH_TIMEOUT(TempStation::filesOnEveryDay(images, QStringLiteral("%1/ng_result").arg(camera)) >= 2, 10000);
                 break;
             }
             case Fault::LogFolderGone: {

@@ -13,7 +13,6 @@
 #include "SimulatedStation.h"
 #include "StationFonts.h"
 
-#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -30,17 +29,6 @@ class tst_Gluebox : public QObject
     {
         QFile f(m_station.filePath(path));
         return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
-    }
-
-    int filesUnder(const QString &folder) const
-    {
-        int n = 0;
-        QDirIterator it(m_station.filePath(folder), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            it.next();
-            ++n;
-        }
-        return n;
     }
 
 private slots:
@@ -104,11 +92,11 @@ private slots:
         }
         plc.stop();
 
-        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        const QString images = m_station.filePath(QStringLiteral("data/image"));
         for (const char *camera : {"1", "2"}) {
-            const int raw = filesUnder(QStringLiteral("data/image/%1/%2/ng").arg(day, camera));
+            const int raw = TempStation::filesOnEveryDay(images, QStringLiteral("%1/ng").arg(camera));
             QVERIFY2(raw >= 30, qPrintable(QString::number(raw)));
-            QCOMPARE(filesUnder(QStringLiteral("data/image/%1/%2/ng_result").arg(day, camera)), raw);
+            QCOMPARE(TempStation::filesOnEveryDay(images, QStringLiteral("%1/ng_result").arg(camera)), raw);
         }
         const QList<QByteArray> lines = TempStation::readLogs(m_station.filePath(QStringLiteral("data/log"))).trimmed().split('\n');
         QVERIFY(lines.first().endsWith("Application Start."));

@@ -65,6 +65,28 @@ public:
         return all;
     }
 
+    static int filesUnder(const QString &folder)
+    {
+        int n = 0;
+        QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            it.next();
+            ++n;
+        }
+        return n;
+    }
+
+    // Files under `tail` in every day's folder of an image folder (<images>/<day>/<tail>), so
+    // that a test running over midnight counts the pictures saved on both sides of it.
+    static int filesOnEveryDay(const QString &images, const QString &tail)
+    {
+        const QDir dir(images);
+        int n = 0;
+        for (const QString &day : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            n += filesUnder(dir.filePath(day + QLatin1Char('/') + tail));
+        return n;
+    }
+
 private:
     QString m_previous;
     QTemporaryDir m_dir;
