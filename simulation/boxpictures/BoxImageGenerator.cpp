@@ -380,7 +380,7 @@ void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter,
     enum Body { Opaque, Translucent, Clear };
     const int body = rng.uniform(0, 4) < 2 ? Opaque : rng.uniform(0, 3) ? Translucent : Clear;
     const double fade = uni(rng, 0.4, 1.2); // how fast translucent glue thins towards its edge
-    const double tint0 = body == Clear ? uni(rng, 0.1, 0.35) : 1.0;
+    const double bodyTone = body == Clear ? uni(rng, 0.1, 0.35) : 1.0;
     const double bend = body == Clear ? (rng.uniform(0, 3) ? -1 : 1) * uni(rng, 0.5, 1.1) * std::max(contrast, 35.0)
                                       : 0.0;
     if (body == Clear && gloss == Matte) { // clear glue always catches some light
@@ -411,7 +411,7 @@ void drawGlueLit(cv::RNG &rng, cv::Mat &canvas, const DotSpec &d, bool brighter,
         const double g = steep * slope;
         const double dir = std::atan2(dy, dx);
         const cv::Vec3d n = cv::normalize(cv::Vec3d(-g * std::cos(dir), -g * std::sin(dir), 1.0));
-        double tone = tint0;
+        double tone = bodyTone;
         if (body == Translucent)
             tone = std::pow(std::max(0.0, 1 - q * q), fade);
         double lift = sign * contrast * tone + shade * (n.dot(key) - key[2]);

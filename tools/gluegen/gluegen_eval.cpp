@@ -283,7 +283,8 @@ int main(int argc, char *argv[])
                     t.tp + t.fn, t.tp + t.fp, t.tp + t.fp ? 100.0 * t.tp / (t.tp + t.fp) : 0.0,
                     t.tp + t.fn ? 100.0 * t.tp / (t.tp + t.fn) : 0.0, t.tp ? t.iouSum / t.tp : 0.0);
         if (t.outlinedOtherwise)
-            std::printf("  of which found, outlined otherwise (IoU < 0.5, each centre in the other's box): %ld\n",
+            std::printf("  missed and false at once, the same dot outlined otherwise"
+                        " (IoU < 0.5, each centre in the other's box): %ld\n",
                         t.outlinedOtherwise);
     };
     std::printf("pictures: %zu\n", pictureMs.size());
