@@ -478,16 +478,12 @@ void drawBlob(cv::Mat &image, const cv::Mat &light, const Blob &blob, const Glue
 // Whether a person can make out a drop: enough of its footprint looks other than the board
 // did before it, or its outline shows all round (clear glue, seen by the light it bends at
 // its edge); not just a glint or two. Noise and defocus come later and take some away.
-bool seen(const cv::Mat &before, const cv::Mat &after, cv::Point origin, const Blob &blob, bool colour)
+bool seen(const cv::Mat &before, const cv::Mat &after, cv::Point origin, const Blob &blob)
 {
-    // As the sensor clips it: a colour camera shows the largest change in any channel (glue
-    // tinted on a coloured board shows by its colour as much as by its grey), a grey one
-    // only the change in grey (glue on coloured ink can change one channel and not the grey).
-    auto difference = [colour](const cv::Vec3f &a, const cv::Vec3f &b) {
-        if (!colour) {
-            auto grey = [](const cv::Vec3f &p) { return std::min(255.0, 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2]); };
-            return std::abs(grey(a) - grey(b));
-        }
+    // The largest change in any channel, as the sensor clips it: glue tinted on a coloured
+    // board shows by its colour as much as by its grey. A grey picture is drawn with grey
+    // ink, board and glue, so there every channel is its grey.
+    auto difference = [](const cv::Vec3f &a, const cv::Vec3f &b) {
         double most = 0;
         for (int ch = 0; ch < 3; ++ch)
             most = std::max(most, double(std::abs(std::min(255.0f, a[ch]) - std::min(255.0f, b[ch]))));
@@ -632,7 +628,7 @@ RingLightRenderer::Picture render(std::uint64_t seed, const Style &style, const 
             }
             const GlueLook look = makeLook(d, blob.bright, meanLevel(image, blob), style.colour);
             drawBlob(image, light, blob, look, lighting);
-            if (!real || seen(before, image(area), area.tl(), blob, style.colour))
+            if (!real || seen(before, image(area), area.tl(), blob))
                 break;
         }
         if (real)
