@@ -2,7 +2,7 @@
 """Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
 
     train.py train   --data DIR[:N][,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT|MODEL_DIR] [--lr LR]
-                     [--width W] (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
+                     [--width W] [--patch] (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
                      from a Darknet model folder, whose folded batch norm then stays as it is)
     train.py export  --work DIR --out MODEL_DIR          (jd.cfg, jd.weights, jd.names)
     train.py check   --out MODEL_DIR --image FILE        (OpenCV's output against PyTorch's)
@@ -50,6 +50,28 @@ LAYERS = [
 ]
 
 
+# The same head on a stem that cuts the picture into 4 x 4 patches at once. 48 filters keep
+# every value of a patch (4 x 4 x 3), so the 104 x 104 map loses no detail of a small dot or
+# of a letter inside a printed disc; the 208 x 208 map, the slowest for what it does, goes.
+PATCH_LAYERS = [
+    ("conv", 48, 4, 4, 0),  # 0: 104, no padding: patches do not overlap
+    ("conv", 64, 3, 2),     # 1: 52
+    ("conv", 96, 3, 2),     # 2: 26
+    ("conv", 96, 3, 1),     # 3: 26
+    ("upsample",),          # 4: 52
+    ("route", -1, 1),       # 5: 96 + 64
+    ("conv", 32, 1, 1),     # 6
+    ("conv", 48, 3, 1),     # 7
+    ("head",),              # 8
+    ("yolo",),              # 9
+]
+
+
+def conv_pad(layer):
+    """Padding of a convolution: its own when given, else half its size (Darknet's pad=1)."""
+    return layer[4] if len(layer) > 4 else layer[2] // 2
+
+
 def widened(factor):
     """LAYERS with every convolution from the 52 x 52 map on `factor` times as wide: to
     measure whether the network's width, not the pictures, limits what it learns."""
@@ -75,9 +97,9 @@ class Net(nn.Module):
         for layer in LAYERS:
             c_in = channels[-1]
             if layer[0] == "conv":
-                _, f, k, s = layer
+                _, f, k, s = layer[:4]
                 self.blocks.append(nn.Sequential(
-                    nn.Conv2d(c_in, f, k, s, k // 2, bias=False), nn.BatchNorm2d(f), nn.LeakyReLU(0.1)))
+                    nn.Conv2d(c_in, f, k, s, conv_pad(layer), bias=False), nn.BatchNorm2d(f), nn.LeakyReLU(0.1)))
                 channels.append(f)
             elif layer[0] == "head":
                 head = nn.Conv2d(c_in, len(ANCHORS) * (5 + len(CLASSES)), 1, 1, 0)
@@ -342,9 +364,11 @@ def cfg_text():
     lines = ["[net]", "batch=1", "subdivisions=1", f"width={INPUT}", f"height={INPUT}", "channels=3", ""]
     for layer in LAYERS:
         if layer[0] == "conv":
-            _, f, k, s = layer
+            _, f, k, s = layer[:4]
+            # Darknet's pad=1 means half the size; otherwise padding= gives it.
+            pad = ["pad=1"] if conv_pad(layer) == k // 2 and k > 1 else ["pad=0", f"padding={conv_pad(layer)}"]
             lines += ["[convolutional]", "batch_normalize=0", f"filters={f}", f"size={k}", f"stride={s}",
-                      f"pad={1 if k > 1 else 0}", "activation=leaky", ""]
+                      *pad, "activation=leaky", ""]
         elif layer[0] == "head":
             lines += ["[convolutional]", "size=1", "stride=1", "pad=0",
                       f"filters={len(ANCHORS) * (5 + len(CLASSES))}", "activation=linear", ""]
@@ -440,10 +464,13 @@ def main():
     ap.add_argument("--init", help="checkpoint or Darknet model folder whose weights a new run starts from")
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     ap.add_argument("--width", type=float, default=1.0, help="train: the layers from the 52 x 52 map this many times as wide")
+    ap.add_argument("--patch", action="store_true", help="train: the network with a 4 x 4 patch stem")
     args = ap.parse_args()
     if args.mode == "train":
         global LAYERS
-        LAYERS = widened(args.width)
+        if args.patch and args.width != 1:
+            sys.exit("--patch and --width do not go together")
+        LAYERS = PATCH_LAYERS if args.patch else widened(args.width)
         train(args)
     elif args.mode == "export":
         export(args)
