@@ -169,7 +169,7 @@ private slots:
         const auto saved = rig.sink.taken();
         const QString ng = QString::fromStdString(saved[0].path);
         const QString result = QString::fromStdString(saved[1].path);
-        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        const QString day = QFileInfo(ng).fileName().left(10); // filed under the day it was taken
         QVERIFY2(ng.startsWith(StationPaths::imageRoot() + day + "/2/ng/2/"), qPrintable(ng));
         QVERIFY(ng.endsWith("__2.jpg"));
         QVERIFY2(result.startsWith(StationPaths::imageRoot() + day + "/2/ng_result/2/"), qPrintable(result));
