@@ -17,7 +17,6 @@
 #include "StationState.h"
 
 #include <QCheckBox>
-#include <QDirIterator>
 #include <QLCDNumber>
 #include <QLabel>
 #include <QPushButton>
