@@ -803,11 +803,15 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
             specs.push_back(d);
     }
     if (options.distractors) {
-        const int extras = rng.uniform(0, 3) == 0 ? rng.uniform(1, 4) : 0;
+        // Varied glue shines like a dot at any size, so its specks come more often: a network
+        // that sees few of them takes a glint for a dot, and a shrunk dot passes.
+        const int extras = options.varied ? (rng.uniform(0, 2) == 0 ? rng.uniform(1, 5) : 0)
+                                          : (rng.uniform(0, 3) == 0 ? rng.uniform(1, 4) : 0);
         for (int i = 0, tries = 0; i < extras && tries < 200; ++tries) {
             const cv::Point2f c(float(uni(rng, inner.x, inner.x + inner.width)),
                                 float(uni(rng, inner.y, inner.y + inner.height)));
-            DotSpec d = rng.uniform(0, 2) ? drop(rng, c) : smear(rng, c);
+            const bool speck = options.varied ? rng.uniform(0, 3) != 0 : rng.uniform(0, 2) != 0;
+            DotSpec d = speck ? drop(rng, c) : smear(rng, c);
             if (fits(specs, d)) {
                 specs.push_back(d);
                 ++i;
