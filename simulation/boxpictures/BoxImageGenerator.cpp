@@ -803,8 +803,8 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
             specs.push_back(d);
     }
     if (options.distractors) {
-        // Varied glue shines like a dot at any size, so its specks come more often: a network
-        // that sees few of them takes a glint for a dot, and a shrunk dot passes.
+        // Varied glue shines at any size, so its specks come more often: a speck with a glint
+        // is still no dot.
         const int extras = options.varied ? (rng.uniform(0, 2) == 0 ? rng.uniform(1, 5) : 0)
                                           : (rng.uniform(0, 3) == 0 ? rng.uniform(1, 4) : 0);
         for (int i = 0, tries = 0; i < extras && tries < 200; ++tries) {

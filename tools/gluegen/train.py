@@ -365,8 +365,9 @@ def cfg_text():
     for layer in LAYERS:
         if layer[0] == "conv":
             _, f, k, s = layer[:4]
-            # Darknet's pad=1 means half the size; otherwise padding= gives it.
-            pad = ["pad=1"] if conv_pad(layer) == k // 2 and k > 1 else ["pad=0", f"padding={conv_pad(layer)}"]
+            # Darknet's pad=1 means half the size; otherwise padding= gives it (0 by default).
+            p = conv_pad(layer)
+            pad = ["pad=1"] if k > 1 and p == k // 2 else ["pad=0"] + ([f"padding={p}"] if p else [])
             lines += ["[convolutional]", "batch_normalize=0", f"filters={f}", f"size={k}", f"stride={s}",
                       *pad, "activation=leaky", ""]
         elif layer[0] == "head":
