@@ -1,7 +1,7 @@
 #include "PlcAddrMap.h"
 #include "PlcSimulator.h"
+#include "TempStation.h"
 
-#include <QDate>
 #include <QRegularExpression>
 #include <QDirIterator>
 #include <QImage>
@@ -38,10 +38,12 @@ private:
         return true;
     }
 
-    static QByteArray read(const QString &path)
+    static QByteArray read(const QString &path) { return TempStation::read(path); }
+
+    // The station's operation log, every day's file, so that a run over midnight reads it whole.
+    static QByteArray logOf(const QTemporaryDir &station)
     {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return TempStation::readLogs(station.filePath("data/log"));
     }
 
     static void write(const QString &path, const QByteArray &text)
@@ -99,9 +101,7 @@ private slots:
         start(gluebox, station);
         QVERIFY2(gluebox.waitForStarted(10000), qPrintable(gluebox.errorString()));
 
-        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
-        const QString logFile = station.filePath("data/log/" + day + ".txt");
-        QTRY_VERIFY_WITH_TIMEOUT(read(logFile).contains("][INFO] Application Start.\n"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(logOf(station).contains("][INFO] Application Start.\n"), 30000);
         QCOMPARE(gluebox.state(), QProcess::Running);
 
         ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
@@ -110,7 +110,7 @@ private slots:
         QVERIFY2(gluebox.exitStatus() == QProcess::NormalExit, output.constData());
         QCOMPARE(gluebox.exitCode(), 0);
 
-        const QByteArray log = read(logFile);
+        const QByteArray log = logOf(station);
         QVERIFY(log.indexOf("Application Start.") < log.indexOf("Application exited."));
         QVERIFY(QRegularExpression("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}\\]\\[INFO\\] "
                                    "Application Start\\.$",
@@ -159,15 +159,14 @@ private slots:
         start(gluebox, station, {}, plc.devicePath());
         QVERIFY(gluebox.waitForStarted(10000));
 
-        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
-        const QString store = station.filePath("data/image/" + day + "/1");
-        QTRY_VERIFY_WITH_TIMEOUT(filesBelow(store + "/ng_result").size() >= 2, 60000);
+        const QString images = station.filePath("data/image");
+        QTRY_VERIFY_WITH_TIMEOUT(TempStation::filesOnEveryDay(images, "1/ng_result") >= 2, 60000);
         ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
         QVERIFY(gluebox.waitForFinished(120000)); // a sanitized build drains its queues slowly
         QCOMPARE(gluebox.exitCode(), 0);
         QVERIFY(!plc.coil(addr.WORK)); // paused on the way out
         plc.stop();
-        const QStringList ng = filesBelow(store + "/ng");
+        const QStringList ng = filesBelow(images).filter(QRegularExpression("/1/ng/"));
         QVERIFY(!ng.isEmpty());
         QVERIFY(QRegularExpression("/ng/[0-2]/[^/]+__[0-2]\\.jpg$").match(ng.first()).hasMatch());
     }
@@ -239,8 +238,7 @@ private slots:
         QVERIFY(gluebox.waitForFinished(60000));
         QVERIFY2(gluebox.exitStatus() == QProcess::NormalExit, gluebox.readAll().constData());
         QCOMPARE(gluebox.exitCode(), 0);
-        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
-        QVERIFY(read(station.filePath("data/log/" + day + ".txt")).endsWith("Application exited.\n"));
+        QVERIFY(logOf(station).endsWith("Application exited.\n"));
     }
 
     // A model that cannot load is said on standard output and in the log before the box
@@ -266,8 +264,7 @@ private slots:
         QByteArray output;
         QTRY_VERIFY_WITH_TIMEOUT((output += gluebox.readAll()).contains("系统自检失败"), 30000);
         QVERIFY2(output.contains("AI模型1初始化失败，请检查程序完整性"), output.constData());
-        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
-        QVERIFY(read(station.filePath("data/log/" + day + ".txt")).contains("Self-check failed"));
+        QVERIFY(logOf(station).contains("Self-check failed"));
         ::kill(static_cast<pid_t>(gluebox.processId()), SIGTERM);
         QVERIFY(gluebox.waitForFinished(30000));
         QCOMPARE(gluebox.exitStatus(), QProcess::NormalExit);
@@ -305,8 +302,7 @@ private slots:
         ::kill(static_cast<pid_t>(gluebox.processId()), SIGINT);
         QVERIFY(gluebox.waitForFinished(30000));
         QCOMPARE(gluebox.exitCode(), 0);
-        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
-        QVERIFY(read(station.filePath("data/log/" + day + ".txt")).endsWith("Application exited.\n"));
+        QVERIFY(logOf(station).endsWith("Application exited.\n"));
     }
 };
 
