@@ -803,15 +803,16 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
             specs.push_back(d);
     }
     if (options.distractors) {
-        // Varied glue shines at any size, so its specks come more often: a speck with a glint
-        // is still no dot.
-        const int extras = options.varied ? (rng.uniform(0, 2) == 0 ? rng.uniform(1, 5) : 0)
-                                          : (rng.uniform(0, 3) == 0 ? rng.uniform(1, 4) : 0);
+        // One picture in three has one to three, half of them specks. Varied glue shines at
+        // any size, so there every other picture has one to four, two in three of them specks:
+        // a speck with a glint is still no dot.
+        const int pictureIn = options.varied ? 2 : 3, most = options.varied ? 4 : 3;
+        const int speckOdds = options.varied ? 3 : 2; // all but one in speckOdds are specks
+        const int extras = rng.uniform(0, pictureIn) == 0 ? rng.uniform(1, most + 1) : 0;
         for (int i = 0, tries = 0; i < extras && tries < 200; ++tries) {
             const cv::Point2f c(float(uni(rng, inner.x, inner.x + inner.width)),
                                 float(uni(rng, inner.y, inner.y + inner.height)));
-            const bool speck = options.varied ? rng.uniform(0, 3) != 0 : rng.uniform(0, 2) != 0;
-            DotSpec d = speck ? drop(rng, c) : smear(rng, c);
+            DotSpec d = rng.uniform(0, speckOdds) != 0 ? drop(rng, c) : smear(rng, c);
             if (fits(specs, d)) {
                 specs.push_back(d);
                 ++i;
