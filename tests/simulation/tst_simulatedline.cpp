@@ -407,6 +407,19 @@ private slots:
         p = source.next(0, 3); // and round again
         QVERIFY(!p.ng);
         QVERIFY(FolderFrameSource(dir.filePath("none").toStdString()).isEmpty());
+        // A picture whose header claims more than the limit is never decoded; a JPEG's
+        // size sits behind its other segments.
+        cv::Mat jpeg(90, 40, CV_8UC3, cv::Scalar(1, 2, 3));
+        QVERIFY(cv::imwrite(dir.filePath("c.jpg").toStdString(), jpeg));
+        QVERIFY(cv::imwrite(dir.filePath("d.bmp").toStdString(), jpeg));
+        for (const char *name : {"a_good.png", "ng_missing.png"})
+            QVERIFY(QFile::remove(dir.filePath(name)));
+        for (const long long limit : {90LL * 40 - 1, 90LL * 40}) {
+            FolderFrameSource limited(dir.path().toStdString(), limit);
+            const bool fits = limit == 90 * 40;
+            QCOMPARE(limited.next(0, 3).label, std::string(fits ? "c.jpg" : ""));
+            QCOMPARE(limited.next(0, 3).label, std::string(fits ? "d.bmp" : ""));
+        }
     }
 
     void generatedSourceKeepsItsNgShare()
