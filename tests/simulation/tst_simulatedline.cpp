@@ -412,6 +412,7 @@ private slots:
         cv::Mat jpeg(90, 40, CV_8UC3, cv::Scalar(1, 2, 3));
         QVERIFY(cv::imwrite(dir.filePath("c.jpg").toStdString(), jpeg));
         QVERIFY(cv::imwrite(dir.filePath("d.bmp").toStdString(), jpeg));
+        QVERIFY(cv::imwrite(dir.filePath("e.png").toStdString(), jpeg));
         for (const char *name : {"a_good.png", "ng_missing.png"})
             QVERIFY(QFile::remove(dir.filePath(name)));
         for (const long long limit : {90LL * 40 - 1, 90LL * 40}) {
@@ -419,6 +420,7 @@ private slots:
             const bool fits = limit == 90 * 40;
             QCOMPARE(limited.next(0, 3).label, std::string(fits ? "c.jpg" : ""));
             QCOMPARE(limited.next(0, 3).label, std::string(fits ? "d.bmp" : ""));
+            QCOMPARE(limited.next(0, 3).label, std::string(fits ? "e.png" : ""));
         }
     }
 
