@@ -38,8 +38,6 @@ private:
         return true;
     }
 
-    static QByteArray read(const QString &path) { return TempStation::read(path); }
-
     // The station's operation log, every day's file, so that a run over midnight reads it whole.
     static QByteArray logOf(const QTemporaryDir &station)
     {
@@ -119,7 +117,7 @@ private slots:
                     .hasMatch());
 
         // A missing rotation file is put back without rotation.
-        QCOMPARE(read(station.filePath("conf/rotate.txt")), QByteArray("0,3,0,3,0,3,0,3,"));
+        QCOMPARE(TempStation::read(station.filePath("conf/rotate.txt")), QByteArray("0,3,0,3,0,3,0,3,"));
         QVERIFY2(output.contains("Error: Open config file rotate.txt"), output.constData());
         // No PLC at the configured port: said once, and the station runs on.
         QVERIFY2(output.contains("\nSorry,fail to connect ttyS0,please check your device's state.\n"),
@@ -135,7 +133,7 @@ private slots:
     {
         QTemporaryDir station;
         QVERIFY(copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
-        QByteArray conf = read(station.filePath("conf/conf.txt"));
+        QByteArray conf = TempStation::read(station.filePath("conf/conf.txt"));
         conf.replace("SAVE=0\n", "SAVE=1\n");
         conf.replace("NO1=0|0|0\n", "NO1=5|5|5\n");
         write(station.filePath("conf/conf.txt"), conf);
@@ -190,7 +188,7 @@ private slots:
         QVERIFY(copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
         write(station.filePath("conf/camsim.txt"), camsim);
         if (!autoOpen) {
-            QByteArray conf = read(station.filePath("conf/conf.txt"));
+            QByteArray conf = TempStation::read(station.filePath("conf/conf.txt"));
             write(station.filePath("conf/conf.txt"), conf.replace("AUTO_OPEN=1", "AUTO_OPEN=0"));
         }
         PlcSimulator::Options options;
@@ -225,7 +223,7 @@ private slots:
         // As soon as the program catches SIGTERM (its libraries are still initialising then).
         const QString status = QStringLiteral("/proc/%1/status").arg(gluebox.processId());
         auto catchesTerm = [&status] {
-            const QByteArray text = read(status);
+            const QByteArray text = TempStation::read(status);
             const int at = text.indexOf("SigCgt:");
             return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1)));
         };
