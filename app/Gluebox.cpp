@@ -288,17 +288,13 @@ void Gluebox::stopCameras()
 #endif
 }
 
-void Gluebox::OnOKHub(int Num, qulonglong product)
+void Gluebox::OnOKHub(int Num, qulonglong)
 {
-    if (Num >= 0 && Num < 4 && g_result_list[Num])
-        g_result_list[Num]->push(Verdict{product, true});
     showVerdict(Num, true);
 }
 
-void Gluebox::OnNGHub(int Num, qulonglong product)
+void Gluebox::OnNGHub(int Num, qulonglong)
 {
-    if (Num >= 0 && Num < 4 && g_result_list[Num])
-        g_result_list[Num]->push(Verdict{product, false});
     showVerdict(Num, false);
 }
 

@@ -78,8 +78,8 @@ public slots:
     // The settings dialog's exit: pause, cameras closed, everything stopped, then quit.
     void OnExit();
 
-    // A product's verdict, handed to the capture worker for its reject output; `product`
-    // is the number the capture worker gave the product at the end of its window.
+    // A product's verdict, counted and shown. The work thread has handed it to the capture
+    // worker's verdict list already, so that nothing on this thread (a slow PLC) delays it.
     void OnOKHub(int Num, qulonglong product);
     void OnNGHub(int Num, qulonglong product);
     void EnableDebugMode();

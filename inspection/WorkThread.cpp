@@ -51,6 +51,21 @@ void WorkThread::setSaveQueue(SyncQueue<SaveRequest> *saveQueue)
     m_saveQueue = saveQueue;
 }
 
+void WorkThread::setVerdictList(LockedList<Verdict> *verdicts)
+{
+    m_verdicts = verdicts;
+}
+
+void WorkThread::judged(uint64_t product, bool good)
+{
+    if (m_verdicts)
+        m_verdicts->push(Verdict{product, good});
+    if (good)
+        emit event_ok(m_cam, product);
+    else
+        emit event_ng(m_cam, product);
+}
+
 WorkThread::Settings WorkThread::copySettings() const
 {
     Settings s;
@@ -71,6 +86,8 @@ void WorkThread::run()
         return;
     if (!m_saveQueue)
         m_saveQueue = g_save_queue;
+    if (!m_verdicts && m_cam >= 0 && m_cam < 4)
+        m_verdicts = g_result_list[m_cam];
     if (!m_detectOne || !m_detectBatch) {
         GlueDotDetector *detector = &g_detector[m_cam];
         m_detectOne = [detector](const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &d) {
@@ -108,9 +125,9 @@ void WorkThread::run()
 void WorkThread::judgeUninspected(const Settings &s, const FrameRecord &record, const char *why)
 {
     if (s.mismatchAct == 1)
-        emit event_ng(m_cam, record.product);
+        judged(record.product, false);
     else if (s.mismatchAct == 0)
-        emit event_ok(m_cam, record.product);
+        judged(record.product, true);
     ++m_total;
     emit display_check_total(m_cam, m_total);
     qDebug().noquote() << "camera" << m_cam << why << record.shots;
@@ -189,7 +206,7 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     emit display_jd_no(m_cam, counts.join(QLatin1Char(',')));
 
     if (ng) {
-        emit event_ng(m_cam, record.product);
+        judged(record.product, false);
         if (s.save == 1 || s.save == 2) {
             for (int i = 0; i < n; ++i) {
                 if (static_cast<int>(results[i].size()) >= s.expected[i])
@@ -199,7 +216,7 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
             }
         }
     } else {
-        emit event_ok(m_cam, record.product);
+        judged(record.product, true);
     }
 
     ++m_total;

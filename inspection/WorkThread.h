@@ -2,8 +2,10 @@
 
 #include "Detection.h"
 #include "FrameRecord.h"
+#include "LockedList.h"
 #include "SaveRequest.h"
 #include "SyncQueue.h"
+#include "Verdict.h"
 
 #include <QDateTime>
 #include <QString>
@@ -19,7 +21,9 @@ class GlueDotDetector;
 
 // The inspection loop of one camera position: takes each product's frame from the image
 // queue, cuts it into its images, rotates them, counts the glue dots, judges the product
-// against the recipe and reports by signals (queued to the GUI thread). NG images go to
+// against the recipe, hands the verdict straight to the position's verdict list (the
+// capture worker's reject output reads it there) and reports by signals (queued to the
+// GUI thread, which may be busy with the PLC: no verdict waits for it). NG images go to
 // the save queue. Stopped by its destructor, after the frames already queued.
 class WorkThread : public QThread
 {
@@ -41,6 +45,7 @@ public:
     // For tests: another detector or save queue than the position's own.
     void setDetector(DetectOne one, DetectBatch batch);
     void setSaveQueue(SyncQueue<SaveRequest> *saveQueue);
+    void setVerdictList(LockedList<Verdict> *verdicts);
 
     int cam() const { return m_cam; }
 
@@ -49,7 +54,8 @@ signals:
     void display_timecost(int cam, int ms);
     void display_check_total(int cam, long total);
     void display_jd_no(int cam, QString jd_no);
-    // The verdict of the product numbered `product` (FrameRecord::product).
+    // The verdict of the product numbered `product` (FrameRecord::product), for the screen;
+    // it is in the verdict list already.
     void event_ok(int cam, qulonglong product);
     void event_ng(int cam, qulonglong product);
 
@@ -71,11 +77,14 @@ private:
     void inspect(const Settings &s, const FrameRecord &record, const QDateTime &now,
                  unsigned &showCounter);
     void save(const cv::Mat &image, const QString &path);
+    // Into the verdict list first, then said.
+    void judged(uint64_t product, bool good);
 
     int m_cam = 0;
     int m_vendor = 0;
     SyncQueue<FrameRecord> *m_imageQueue = nullptr;
     SyncQueue<SaveRequest> *m_saveQueue = nullptr;
+    LockedList<Verdict> *m_verdicts = nullptr;
     std::atomic<bool> m_stop{false};
     int m_total = 0; // frames with image data judged since start
     DetectOne m_detectOne;

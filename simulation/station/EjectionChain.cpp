@@ -46,10 +46,11 @@ bool EjectionChain::open()
         m_workers[p]->init(g_image_queue[p], m_positions[p].vendor, p);
         if (m_standInOne[p])
             m_workers[p]->setDetector(m_standInOne[p], m_standInBatch[p]);
+        // On the work thread, right after it put the verdict into the list.
         connect(m_workers[p].get(), &WorkThread::event_ok, this,
-                [this](int cam, qulonglong product) { onVerdict(cam, product, true); });
+                [this](int cam, qulonglong product) { onVerdict(cam, product); }, Qt::DirectConnection);
         connect(m_workers[p].get(), &WorkThread::event_ng, this,
-                [this](int cam, qulonglong product) { onVerdict(cam, product, false); });
+                [this](int cam, qulonglong product) { onVerdict(cam, product); }, Qt::DirectConnection);
         m_workers[p]->start(QThread::HighestPriority);
         if (!m_registry.SetCameraOpen(p, true))
             return false;
@@ -58,11 +59,10 @@ bool EjectionChain::open()
     return !positions().empty();
 }
 
-void EjectionChain::onVerdict(int cam, qulonglong product, bool good)
+void EjectionChain::onVerdict(int cam, qulonglong product)
 {
-    if (cam < 0 || cam > 3 || !g_result_list[cam])
+    if (cam < 0 || cam > 3)
         return;
-    g_result_list[cam]->push(Verdict{product, good});
     const auto waited = ProductAccount::Clock::now() - g_product_account[cam].closedAt(product);
     m_latency.add(std::chrono::duration<double, std::milli>(waited).count());
 }

@@ -12,8 +12,8 @@
 #include <vector>
 
 // The station's whole road of a product without its window, on the simulated line:
-// camera -> capture worker -> inspection worker -> verdict hub (this object's thread, as
-// the window's) -> reject output -> the line's ejector. For tests and benchmarks that
+// camera -> capture worker -> inspection worker (which hands the verdict on) -> reject
+// output -> the line's ejector. For tests and benchmarks that
 // must see the ejections the line counts beside what the station decided.
 //
 // Uses the process-wide queues, settings (g_sys_conf) and detectors; the real detectors
@@ -65,10 +65,8 @@ public:
     // Falling edge -> verdict handed to the capture worker, over every run so far.
     DelayStats &verdictLatency() { return m_latency; }
 
-private slots:
-    void onVerdict(int cam, qulonglong product, bool good);
-
 private:
+    void onVerdict(int cam, qulonglong product);
     int cameraOf(int position) const;
 
     struct Before

@@ -417,7 +417,8 @@ private slots:
         for (int k = 0; k < 5; ++k)
             emitVerdict(work, "event_ng", 0);
         QCOMPARE(widget<QLCDNumber>("lcdNumber_ng_1")->intValue(), 5);
-        QCOMPARE(g_result_list[0]->size(), waiting + 5);
+        // The work thread has put them into the list; the window only shows them.
+        QCOMPARE(g_result_list[0]->size(), waiting);
         const QLabel *result = widget<QLabel>("label_reslut_1");
         QCOMPARE(result->text(), QStringLiteral("NG"));
         QCOMPARE(result->styleSheet(), QStringLiteral("background-color: rgb(255, 0, 0);"));

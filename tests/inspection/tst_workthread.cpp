@@ -78,6 +78,11 @@ private:
         {
             worker.init(&imageQueue, 3, cam);
             worker.setSaveQueue(&sink.queue);
+            worker.setVerdictList(&verdicts);
+            // On the worker's thread: how many verdicts the list held as each was said.
+            for (auto signal : {&WorkThread::event_ok, &WorkThread::event_ng})
+                QObject::connect(&worker, signal, &worker, [this] { listedWhenSaid.push_back(verdicts.size()); },
+                                 Qt::DirectConnection);
             worker.setDetector(
                 [this](const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &d) {
                     seen(image);
@@ -123,6 +128,8 @@ private:
         }
 
         SaveSink sink;
+        LockedList<Verdict> verdicts{"result_1"};
+        std::vector<int> listedWhenSaid; // written by the worker, read after it stopped
         SyncQueue<FrameRecord> imageQueue;
         WorkThread worker;
         Recorder recorder;
@@ -241,23 +248,38 @@ private slots:
     {
         QTest::addColumn<int>("mismatchAct");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("NG") << 1 << QStringList{"ng(1)", "total(1,1)"};
-        QTest::newRow("OK") << 0 << QStringList{"ok(1)", "total(1,1)"};
-        QTest::newRow("no verdict") << 2 << QStringList{"total(1,1)"};
+        QTest::addColumn<QString>("listed"); // the verdict list afterwards: g, b or nothing
+        QTest::newRow("NG") << 1 << QStringList{"ng(1)", "total(1,1)"} << "b";
+        QTest::newRow("OK") << 0 << QStringList{"ok(1)", "total(1,1)"} << "g";
+        QTest::newRow("no verdict") << 2 << QStringList{"total(1,1)"} << "";
     }
 
     void mismatchedFrames()
     {
         QFETCH(int, mismatchAct);
         QFETCH(QStringList, expected);
+        QFETCH(QString, listed);
         setRecipe(1, 1, 1, 1, 3, 1, mismatchAct);
         Rig rig;
         rig.worker.start();
         rig.put({0, 0}); // two images where three are expected
-        QVERIFY(rig.waitEvents(expected.size()));
+        rig.put({1, 1, 1}); // then a good product
+        expected << "jd_no(1,1,1,1)" << "ok(1)" << "total(1,2)";
+        listed += "g";
+        QVERIFY(rig.waitEvents(expected.size() + 2));
         QTest::qWait(50);
-        QCOMPARE(rig.recorder.events, expected);
-        QVERIFY(rig.sizes.empty()); // nothing detected
+        QStringList events = rig.recorder.events.filter(QRegularExpression("^(ok|ng|total|jd_no)"));
+        QCOMPARE(events, expected);
+        // Each verdict is in the capture worker's list before anyone hears of it.
+        QString inList;
+        for (Verdict v; rig.verdicts.pop(v);)
+            inList += v.good ? "g" : "b";
+        QCOMPARE(inList, listed);
+        std::vector<int> counts;
+        for (int k = 1; k <= listed.size(); ++k)
+            counts.push_back(k);
+        QCOMPARE(rig.listedWhenSaid, counts);
+        QCOMPARE(int(rig.sizes.size()), 3); // the good product's images alone were detected
         QVERIFY(rig.sink.taken().empty());
     }
 
