@@ -255,6 +255,7 @@ bool CameraRegistry::open(int p)
     connect(worker, &CaptureWorker::finished, worker, &QObject::deleteLater);
     connect(worker, &CaptureWorker::updateStatistics, this, &CameraRegistry::updateStatistics);
     connect(worker, &CaptureWorker::deviceLost, this, &CameraRegistry::cameraLost);
+    connect(worker, &CaptureWorker::windowsWithoutFrames, this, &CameraRegistry::windowsWithoutFrames);
     m_positions[p].worker = worker;
     m_positions[p].thread = thread;
     thread->start(QThread::InheritPriority);
@@ -347,6 +348,7 @@ bool CameraRegistry::close(int p)
         disconnect(worker, &CaptureWorker::finished, worker, &QObject::deleteLater);
         disconnect(worker, &CaptureWorker::updateStatistics, this, &CameraRegistry::updateStatistics);
         disconnect(worker, &CaptureWorker::deviceLost, this, &CameraRegistry::cameraLost);
+        disconnect(worker, &CaptureWorker::windowsWithoutFrames, this, &CameraRegistry::windowsWithoutFrames);
         worker->requestStop();
     }
     bool stopped = true;

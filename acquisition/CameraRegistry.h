@@ -66,6 +66,8 @@ signals:
     // An open position's camera is gone (its worker's deviceLost); it stays open, for a
     // close and reopen (the camera button, or the PLC's reconnect request) to bring it back.
     void cameraLost(int position);
+    // Forwarded from the position's capture worker.
+    void windowsWithoutFrames(int position, qulonglong firstProduct);
 
 private:
     struct Position

@@ -5,6 +5,8 @@
 #include "FrameStacker.h"
 #include "SysConf.h"
 
+#include <utility>
+
 CaptureWorker::CaptureWorker(bool stop, int index, QObject *parent)
     : QObject(parent)
     , m_stop(stop)
@@ -53,11 +55,15 @@ void CaptureWorker::productWindowClosed()
     if (!FrameStacker::stack(m_pendingFrames, record)) {
         m_account->countNoFrames();
         m_account->markCutWrongly(product);
+        if (!std::exchange(m_emptyRun, true))
+            emit windowsWithoutFrames(m_index, product);
     } else if (m_imageQueue && !m_imageQueue->tryPut(record)) {
         // Inspection is a whole queue behind: waiting here would delay the next edges and
         // with them every reject pulse.
         m_account->countNotQueued();
     }
+    if (!record.image.empty())
+        m_emptyRun = false;
     if (m_shootedList)
         m_shootedList->push(product);
 }

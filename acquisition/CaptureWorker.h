@@ -56,6 +56,9 @@ signals:
     // The camera is gone (unplugged, or its grab loop ended on a device error): this
     // worker takes no more pictures. Emitted once, from whichever thread found it.
     void deviceLost(int index);
+    // The first of a run of product windows that closed without a frame; said once per
+    // run, from the SDK's callback thread.
+    void windowsWithoutFrames(int index, qulonglong firstProduct);
     void finished();
     void requestReady();
     void updateStatistics(QString text, int index);
@@ -79,4 +82,5 @@ protected:
     LockedList<uint64_t> *m_shootedList = nullptr;
     SyncQueue<cv::Mat> *m_debugQueue = nullptr;
     ProductAccount *m_account;
+    bool m_emptyRun = false; // the SDK's callback thread only
 };

@@ -116,8 +116,9 @@ Gluebox::Gluebox(QWidget *parent)
 
     g_modbus = new ModbusLink;
     g_modbus->openLink();
+    g_modbus->printConnectionMessage();
     createControl();
-    connectPlc();
+    m_control->linkOpenedAtStart();
 
     startCameras();
     startTimers();
@@ -202,17 +203,9 @@ void Gluebox::failSelfCheck(int position, const QString &reason)
 
 void Gluebox::connectPlc()
 {
-    g_modbus->printConnectionMessage();
-    if (!g_modbus->connected()) {
-        ui->label_plc->setText(QStringLiteral("PLC断开"));
-        ui->label_plc->setStyleSheet(QStringLiteral("background-color: rgb(255, 255, 0);"));
-        return;
-    }
-    ui->label_plc->setText(QStringLiteral("PLC正常"));
-    ui->label_plc->setStyleSheet(QStringLiteral("background-color: rgb(0, 170, 0);"));
     uint8_t noKick = 0;
-    if (g_plc_addr.NO_KICK > 0 && g_modbus->readBits(g_plc_addr.NO_KICK, 1, &noKick) == 1 && noKick)
-        ui->checkBox_unkick->setChecked(true);
+    if (g_plc_addr.NO_KICK > 0 && g_modbus->readBits(g_plc_addr.NO_KICK, 1, &noKick) == 1)
+        ui->checkBox_unkick->setChecked(noKick != 0);
     readPlcParams(m_plc_params);
     sendPlcParams(*g_modbus, m_plc_params);
 }
@@ -405,6 +398,29 @@ void Gluebox::connectDisplay(int position)
             &Gluebox::updateStatisticsHub, Qt::UniqueConnection);
     connect(&CameraRegistry::instance(), &CameraRegistry::cameraLost, this,
             &Gluebox::showCameraLost, Qt::UniqueConnection);
+    connect(&CameraRegistry::instance(), &CameraRegistry::windowsWithoutFrames, this,
+            &Gluebox::logWindowsWithoutFrames, Qt::UniqueConnection);
+}
+
+void Gluebox::logWindowsWithoutFrames(int position, qulonglong firstProduct)
+{
+    int mismatchAct;
+    {
+        QMutexLocker locker(&g_sys_conf.lock);
+        mismatchAct = g_sys_conf.MISMATCHACT;
+    }
+    const QString action = mismatchAct == 1   ? QStringLiteral("each is ejected")
+                           : mismatchAct == 0 ? QStringLiteral("each is passed")
+                                              : QStringLiteral("no reject output is given for them");
+    const QString text = QStringLiteral("Camera %1#: product windows close without a frame, from product %2 on; "
+                                        "%3 (MISMATCHACT=%4).")
+                             .arg(position + 1)
+                             .arg(firstProduct)
+                             .arg(action)
+                             .arg(mismatchAct);
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+    emit sengMsgToClog(text);
 }
 
 void Gluebox::showCameraStates()
@@ -626,6 +642,7 @@ void Gluebox::createControl()
     hooks.cameraFound = [](int i) { return g_cameras[i].found; };
     hooks.cameraOpened = [](int i) { return g_cameras[i].found && g_cameras[i].opened; };
     hooks.setCameraOpen = [](int i, bool open) { return SetCameraOpen(i, open); };
+    hooks.plcConnected = [this] { connectPlc(); };
     m_control = new StationControl(g_modbus, g_plc_addr, g_sys_conf, *m_session, hooks, this);
     bindControl();
 }

@@ -120,7 +120,8 @@ private:
     // The station's control and login session, bound to the form.
     void createControl();
     void bindControl();
-    // Start-up with the PLC: its label, the no-kick box and plc.txt's parameters.
+    // The PLC answers (at start-up, or again after it was lost): the no-kick box and
+    // plc.txt's parameters.
     void connectPlc();
     // The timers, the alarm label and the camera buttons (after the cameras).
     void startTimers();
@@ -132,6 +133,8 @@ private:
     void showCamera(int position, bool opened);
     // A camera that went away while open (CameraRegistry::cameraLost).
     void showCameraLost(int position);
+    // Once per run of product windows that closed without a frame.
+    void logWindowsWithoutFrames(int position, qulonglong firstProduct);
     void showAdmin(bool admin);
     void clearCounters();
     template <typename Dialog>

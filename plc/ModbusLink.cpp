@@ -30,6 +30,42 @@ bool ModbusLink::openLink(const QString &device)
     QMutexLocker lock(&m_mutex);
     if (m_connected)
         return true;
+    return openLocked(device);
+}
+
+bool ModbusLink::reopen()
+{
+    QMutexLocker lock(&m_mutex);
+    m_connected = false;
+    m_ctx.reset();
+    if (m_device.isEmpty()) {
+        m_error = QStringLiteral("never opened");
+        return false;
+    }
+    return openLocked(m_device);
+}
+
+void ModbusLink::closeLink()
+{
+    QMutexLocker lock(&m_mutex);
+    m_connected = false;
+    m_ctx.reset();
+}
+
+QString ModbusLink::device() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_device;
+}
+
+QString ModbusLink::openError() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_error;
+}
+
+bool ModbusLink::openLocked(const QString &device)
+{
     m_device = device;
     m_error.clear();
     m_ctx.reset(modbus_new_rtu(device.toLocal8Bit().constData(), kBaud, 'N', 8, 1));
@@ -50,6 +86,26 @@ bool ModbusLink::openLink(const QString &device)
     return true;
 }
 
+bool ModbusLink::isExceptionReply(int err)
+{
+    return (err >= EMBXILFUN && err <= EMBXGTAR) || err == EMBUNKEXC;
+}
+
+bool ModbusLink::isNoAnswer(int err)
+{
+    switch (err) {
+    case EMBBADCRC:   // something came back, if garbled: the line is there
+    case EMBBADDATA:
+    case EMBBADEXC:
+    case EMBMDATA:
+    case EMBBADSLAVE:
+    case EINVAL:      // refused before it reached the line
+        return false;
+    default:
+        return !isExceptionReply(err);
+    }
+}
+
 // The rules every operation shares: nothing while unconnected, -1 for a request the PLC
 // could not take, one libmodbus call at a time on the line.
 template <typename Call>
@@ -62,7 +118,13 @@ int ModbusLink::guarded(int addr, int count, bool haveBuffer, Call call)
         return -1;
     }
     QMutexLocker lock(&m_mutex);
-    return call(m_ctx.get());
+    if (!m_connected || !m_ctx)   // closed while this caller waited for the line
+        return 0;
+    const int result = call(m_ctx.get());
+    const int err = errno;
+    lock.unlock();
+    errno = err;
+    return result;
 }
 
 int ModbusLink::readBits(int addr, int count, uint8_t *dest)
@@ -99,9 +161,11 @@ void ModbusLink::printConnectionMessage() const
 {
     std::fputs(connectionMessage(m_connected), stdout);
     // The station's text names ttyS0 whatever the port; this line names the real one.
-    if (!m_connected)
+    if (!m_connected) {
+        QMutexLocker lock(&m_mutex);
         std::printf("PLC port %s could not be opened: %s\n",
                     m_device.isEmpty() ? "(none)" : qPrintable(m_device),
                     m_error.isEmpty() ? "not tried" : qPrintable(m_error));
+    }
     std::fflush(stdout);
 }

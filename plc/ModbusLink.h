@@ -16,7 +16,8 @@
 // included. A 32-bit PLC value is two holding registers, low 16 bits first.
 //
 // Any thread may call the operations; each blocks for up to the response time-out when
-// the PLC doesn't answer.
+// the PLC doesn't answer. A failed operation leaves errno as libmodbus set it, so that a
+// caller can tell a PLC that answered with an exception from one that did not answer.
 class ModbusLink
 {
 public:
@@ -29,13 +30,26 @@ public:
     ModbusLink &operator=(const ModbusLink &) = delete;
 
     // Opens the serial line to the PLC, StationPaths::plcPort() unless device is given.
-    // A missing or busy port leaves the link unconnected for good: every operation then
-    // returns 0 without touching the line. Meant to be called once, before any operation.
+    // A missing or busy port leaves the link unconnected: every operation then returns 0
+    // without touching the line, until an openLink or reopen succeeds.
     bool openLink();
     bool openLink(const QString &device);
+    // Closes the line and opens the same device again: a PLC that restarted, a USB
+    // adapter plugged in again, or a pseudo-terminal made anew under the same name.
+    bool reopen();
+    // Operations return 0 from here on.
+    void closeLink();
 
     bool connected() const { return m_connected; }
-    QString device() const { return m_device; }
+    QString device() const;
+    // Why the last openLink or reopen failed; empty after a success.
+    QString openError() const;
+
+    // What errno says after an operation returned -1: the PLC answered with a Modbus
+    // exception (it is there, it refused the request), or nothing came back at all
+    // (time-out, a port that went away). A garbled answer is neither.
+    static bool isExceptionReply(int err);
+    static bool isNoAnswer(int err);
 
     int readBits(int addr, int count, uint8_t *dest);            // one byte per coil, 0 or 1
     int readRegisters(int addr, int count, uint16_t *dest);
@@ -53,12 +67,14 @@ private:
     template <typename Call>
     int guarded(int addr, int count, bool haveBuffer, Call call);
 
-    // Set before the first operation and never changed afterwards.
+    bool openLocked(const QString &device);   // caller holds m_mutex
+
     std::atomic<bool> m_connected{false};
-    QString m_device;
-    QString m_error;   // why the last openLink failed
-    // Serialises every libmodbus call: a request and its answer share the one line.
-    QMutex m_mutex;
+    QString m_device;  // guarded by m_mutex
+    QString m_error;   // guarded by m_mutex: why the last open failed
+    // Serialises every libmodbus call (a request and its answer share the one line) and
+    // every open and close of the context.
+    mutable QMutex m_mutex;
     ModbusContext m_ctx;
 };
 

@@ -13,6 +13,8 @@
 
 #include <QThread>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -50,6 +52,8 @@ StationHooks withDefaults(StationHooks h)
         h.setCameraOpen = [](int, bool) { return false; };
     if (!h.sleepMs)
         h.sleepMs = [](int ms) { QThread::msleep(ms); };
+    if (!h.plcConnected)
+        h.plcConnected = [] {};
     return h;
 }
 } // namespace
@@ -100,13 +104,115 @@ int StationControl::clearAlarmRegisters()
     return m_link->writeRegisters(m_addr.ALARM, 2, zeros);
 }
 
-bool StationControl::readPair(int addr, int32_t &value)
+StationControl::Read StationControl::readPair(int addr, int32_t &value)
 {
     uint16_t regs[2] = {0, 0};
-    if (addr <= 0 || !plcConnected() || m_link->readRegisters(addr, 2, regs) != 2)
-        return false;
+    if (addr <= 0 || !plcConnected())
+        return Read::Failed;
+    const int n = m_link->readRegisters(addr, 2, regs);
+    if (n < 0 && ModbusLink::isNoAnswer(errno))
+        return Read::NoAnswer;
+    if (n != 2)
+        return Read::Failed;
     value = static_cast<int32_t>(uint32_t(regs[0]) | (uint32_t(regs[1]) << 16));
+    return Read::Ok;
+}
+
+namespace {
+void say(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+} // namespace
+
+void StationControl::linkOpenedAtStart()
+{
+    if (!m_link)
+        return;
+    if (m_link->connected()) {
+        m_ever_connected = true;
+        emit plcShown(QStringLiteral("PLC正常"), kGreen);
+        m_hooks.plcConnected();
+        return;
+    }
+    emit plcShown(QStringLiteral("PLC断开"), kYellow);
+    const QString line = QStringLiteral("PLC link could not be opened (%1: %2); trying again.")
+                             .arg(m_link->device(), m_link->openError());
+    say(line);
+    emit log(line);
+    m_lost = true;
+    m_retry_in = m_retry_delay = 1;
+}
+
+void StationControl::linkLost()
+{
+    const QString why = QString::fromLocal8Bit(modbus_strerror(errno));
+    m_link->closeLink();
+    m_lost = true;
+    m_retry_in = m_retry_delay = 1;
+    emit plcShown(QStringLiteral("PLC断开"), kYellow);
+    const QString line = QStringLiteral("PLC link lost: no answer (%1); trying again.").arg(why);
+    say(line);
+    emit log(line);
+}
+
+bool StationControl::reconnect()
+{
+    if (--m_retry_in > 0)
+        return false;
+    auto tryLater = [this] {
+        m_retry_delay = std::min(2 * m_retry_delay, kMaxRetryTicks);
+        m_retry_in = m_retry_delay;
+        return false;
+    };
+    if (!m_link->reopen())
+        return tryLater();
+    // A port that opens may have no PLC behind it: one read tells.
+    const int probe = m_addr.QUANTITY > 0 ? m_addr.QUANTITY : m_addr.ALARM;
+    if (probe > 0) {
+        uint16_t regs[2] = {0, 0};
+        if (m_link->readRegisters(probe, 2, regs) < 0 && ModbusLink::isNoAnswer(errno)) {
+            m_link->closeLink();
+            return tryLater();
+        }
+    }
+    linkBack();
     return true;
+}
+
+void StationControl::linkBack()
+{
+    m_lost = false;
+    m_retry_delay = 1;
+    const QString line = m_ever_connected ? QStringLiteral("PLC link is back.")
+                                          : QStringLiteral("PLC connected.");
+    m_ever_connected = true;
+    say(line);
+    emit log(line);
+    emit plcShown(QStringLiteral("PLC在线"), kGreen);
+    m_hooks.plcConnected();
+    resumeWork();
+}
+
+void StationControl::resumeWork()
+{
+    if (g_working) {
+        // A PLC that restarted has forgotten the WORK signal: the machine stands.
+        uint8_t work = 1;
+        if (m_addr.WORK <= 0 || m_link->readBits(m_addr.WORK, 1, &work) != 1 || work)
+            return;
+        if (m_conf.AUTO_WORK == 1 && writeCoil(m_addr.WORK, 1) > 0) {
+            emit log(QStringLiteral("Work goes on: the PLC had lost the WORK signal."));
+        } else {
+            emit log(QStringLiteral("The PLC came back paused: the station pauses too."));
+            leaveWork();
+        }
+    } else if (m_auto_work_pending && m_conf.AUTO_WORK == 1) {
+        m_auto_work_pending = false;
+        if (startAutomatically())
+            emit log(QStringLiteral("Start to work."));
+    }
 }
 
 bool StationControl::enterWork()
@@ -156,8 +262,11 @@ void StationControl::start()
 
 bool StationControl::startAutomatically()
 {
-    if (!plcConnected())
+    if (!plcConnected()) {
+        m_auto_work_pending = true;
         return false;
+    }
+    m_auto_work_pending = false;
     return g_working || enterWork();
 }
 
@@ -320,8 +429,12 @@ void StationControl::cancelAlarm()
     }
     if (clearAlarmRegisters() > 0) {
         emit alarmShown(QStringLiteral("无报警"), kGreen);
-        if (!g_alarm_history.isEmpty())
+        if (!g_alarm_history.isEmpty()) {
             assign(g_alarm_history.last().handleTime, m_hooks.now().toString(kTimeFormat));
+            emit log(QStringLiteral("Alarm %1 acknowledged.").arg(g_alarm_history.last().code));
+        }
+        // Raised again after this, it is a new occurrence.
+        g_last_alarm_code = 0;
     }
     LoginSession::resetOperatorCountdown();
 }
@@ -343,16 +456,26 @@ void StationControl::tick()
     const QString nowText = now.toString(kTimeFormat);
     emit clockShown(nowText, runTimeText(g_start_time.secsTo(now)));
 
-    // A silent PLC costs a response time-out per read, on the thread that hands the
-    // verdicts on: one read tells, and the next try waits a few ticks.
-    bool answering = m_silent_ticks == 0;
-    if (!answering)
-        --m_silent_ticks;
-    if (answering && plcFree() && m_addr.QUANTITY > 0) {
+    // Only a PLC that does not answer at all is left alone for a while: each try costs a
+    // response time-out on this thread. One that refuses a request is there, and every
+    // other read goes on, the alarm above all.
+    if (m_link && m_lost && !reconnect()) {
+        m_previous_tick = now;
+        return;
+    }
+    if (plcFree() && !poll(now, nowText))
+        linkLost();
+    m_previous_tick = now;
+}
+
+bool StationControl::poll(const QDateTime &now, const QString &nowText)
+{
+    if (m_addr.QUANTITY > 0) {
         int32_t total = 0;
-        if (!readPair(m_addr.QUANTITY, total)) {
-            answering = false;
-            m_silent_ticks = kSilentPlcSkipTicks;
+        const Read read = readPair(m_addr.QUANTITY, total);
+        if (read == Read::NoAnswer)
+            return false;
+        if (read == Read::Failed) {
             emit plcShown(QStringLiteral("PLC断开"), kYellow);
         } else {
             emit totalShown(total);
@@ -360,22 +483,30 @@ void StationControl::tick()
             automaticShift(total, now);
         }
     }
-    m_previous_tick = now;
-    for (int k = 0; k < 4 && answering && plcFree(); ++k) {
+    for (int k = 0; k < 4 && plcFree(); ++k) {
         int32_t kicks = 0;
-        if (m_addr.kick(k) > 0 && readPair(m_addr.kick(k), kicks))
+        const Read read = m_addr.kick(k) > 0 ? readPair(m_addr.kick(k), kicks) : Read::Failed;
+        if (read == Read::NoAnswer)
+            return false;
+        if (read == Read::Ok)
             emit kickShown(k, kicks);
     }
-    if (answering && plcFree() && m_addr.ALARM > 0) {
+    if (plcFree() && m_addr.ALARM > 0) {
         uint16_t regs[2] = {0, 0};
-        if (m_link->readRegisters(m_addr.ALARM, 2, regs) >= 1)
+        const int n = m_link->readRegisters(m_addr.ALARM, 2, regs);
+        if (n < 0 && ModbusLink::isNoAnswer(errno))
+            return false;
+        if (n >= 1)
             handleAlarm(regs[0], nowText);
     }
+    return true;
 }
 
 void StationControl::handleAlarm(int code, const QString &now)
 {
     if (code == 0) {
+        // A code that comes back after this is a new occurrence, recorded again.
+        g_last_alarm_code = 0;
         emit alarmShown(QStringLiteral("无报警"), kGreen);
     } else if (code <= 6) {
         const QStringList texts =
@@ -388,9 +519,11 @@ void StationControl::handleAlarm(int code, const QString &now)
             record.code = code;
             g_alarm_history.append(record);
             g_last_alarm_code = code;
+            emit log(QStringLiteral("Alarm %1 raised: %2.").arg(code).arg(texts.at(code)));
         }
     } else if (code <= 8) {
         const int position = code - 7;
+        emit log(QStringLiteral("The PLC asks to reconnect camera %1#.").arg(position + 1));
         emit alarmShown(QStringLiteral("重连%1#相机").arg(position + 1), kGreen);
         reconnectCamera(position);
         clearAlarmRegisters();
@@ -411,7 +544,7 @@ void StationControl::automaticShift(int32_t total, const QDateTime &now)
                 // The PLC begins the new shift's total at 0: that is no sign that the line
                 // ran, so it must not start another count towards a change.
                 int32_t after = total;
-                g_last_quantity = readPair(m_addr.QUANTITY, after) ? after : total;
+                g_last_quantity = readPair(m_addr.QUANTITY, after) == Read::Ok ? after : total;
                 return;
             }
         } else {

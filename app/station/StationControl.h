@@ -27,6 +27,9 @@ struct StationHooks
     std::function<bool(int position)> cameraOpened;
     std::function<bool(int position, bool open)> setCameraOpen;
     std::function<void(int ms)> sleepMs;         // the shift change's settling wait
+    // The PLC answers, at start-up or again after it was lost: what the PLC must hold
+    // (plc.txt's parameters) is written and what it holds (no-kick) is shown.
+    std::function<void()> plcConnected;
 };
 
 // The work, debug and no-kick modes, the operator's buttons with their guards, the
@@ -43,12 +46,16 @@ public:
     // Null once the link is released at exit: every PLC access is then skipped.
     void setLink(ModbusLink *link) { m_link = link; }
     bool plcConnected() const;
+    // After start-up's openLink: the PLC label, and plcConnected() when the port opened;
+    // otherwise said once, and the status poll tries again with a back-off.
+    void linkOpenedAtStart();
 
     void start();                    // the start button
     void pause();                    // the pause button
     // At shutdown, whoever is logged in: the machine must not go on without inspection.
     void stopForExit();
-    // Start-up's automatic work: no login needed; false without a PLC.
+    // Start-up's automatic work: no login needed; false without a PLC, in which case it
+    // starts when the PLC first answers.
     bool startAutomatically();
     void setDebug(bool checked);     // the debug box
     void setUnkick(bool checked);    // the no-kick box
@@ -68,8 +75,9 @@ public:
     // "运行%1天%2时%3分%4秒" for a run time in seconds.
     static QString runTimeText(qint64 seconds);
 
-    // After a poll that the PLC did not answer, this many ticks pass without asking it.
-    static constexpr int kSilentPlcSkipTicks = 4;
+    // A PLC that stopped answering, or whose port went away, is asked again after 1, 2,
+    // 4 and then every kMaxRetryTicks ticks; each try reopens the port.
+    static constexpr int kMaxRetryTicks = 8;
 
     QTimer timer_shift;              // keeps the shift button disabled for 5 s
     QTimer *openCamTimer(int position) { return &m_open_cam_timer[position]; }
@@ -90,10 +98,20 @@ signals:
     void shiftButtonEnabled(bool enabled);
 
 private:
+    enum class Read { Ok, Failed, NoAnswer };
+
     bool plcFree() const;            // connected and not held by the PLC setup dialog
     int writeCoil(int addr, int value);
     int clearAlarmRegisters();
-    bool readPair(int addr, int32_t &value);
+    Read readPair(int addr, int32_t &value);
+    // The status reads; false when the PLC stopped answering on the way.
+    bool poll(const QDateTime &now, const QString &nowText);
+    void linkLost();
+    // A due retry: the port reopened and asked once. True when the PLC answers again.
+    bool reconnect();
+    void linkBack();
+    // After the PLC came back: work as AUTO_WORK says.
+    void resumeWork();
     bool enterWork();
     void leaveWork();
     void handleAlarm(int code, const QString &now);
@@ -108,6 +126,10 @@ private:
     StationHooks m_hooks;
     QTimer m_open_cam_timer[4];
     QTimer m_reset_timer;
-    int m_silent_ticks = 0;          // ticks left without polling after the PLC fell silent
+    bool m_lost = false;             // the PLC does not answer, or its port is closed
+    bool m_ever_connected = false;
+    int m_retry_in = 0;              // ticks until the next try while lost
+    int m_retry_delay = 1;           // ticks between the last two tries
+    bool m_auto_work_pending = false; // start-up's automatic work waits for the PLC
     QDateTime m_previous_tick;       // a timed shift whose second fell between two ticks still fires
 };

@@ -70,7 +70,7 @@ private slots:
     void silentPlc();
 
 private:
-    void makeControl(ModbusLink *link);
+    void makeControl(ModbusLink *link, std::function<void()> plcConnected = {});
     // Every request before this one has been served and logged by the simulator.
     QStringList plcLog(const QString &containing);
     int writesTo(int coil) { return plcLog(QStringLiteral("write coil %1 ").arg(coil)).size(); }
@@ -152,7 +152,7 @@ void TstStationControl::init()
     m_plcLog.clear();
 }
 
-void TstStationControl::makeControl(ModbusLink *link)
+void TstStationControl::makeControl(ModbusLink *link, std::function<void()> plcConnected)
 {
     m_control.reset();
     m_session = std::make_unique<LoginSession>();
@@ -169,6 +169,7 @@ void TstStationControl::makeControl(ModbusLink *link)
         return true;
     };
     hooks.sleepMs = [](int) {};
+    hooks.plcConnected = std::move(plcConnected);
     m_control = std::make_unique<StationControl>(link, m_addr, m_conf, *m_session, hooks);
     connect(m_control.get(), &StationControl::log, this, [this](const QString &l) { m_log << l; });
     connect(m_session.get(), &LoginSession::log, this, [this](const QString &l) { m_log << l; });
@@ -401,23 +402,35 @@ void TstStationControl::runTime()
 
 void TstStationControl::alarmSequences_data()
 {
-    QTest::addColumn<QList<int>>("codes");
+    QTest::addColumn<QList<int>>("codes"); // -1: the operator acknowledges
+    QTest::addColumn<bool>("totalRefused"); // QUANTITY at an address the PLC answers with an exception
     QTest::addColumn<QList<int>>("recorded");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("3, 3") << QList<int>{3, 3} << QList<int>{3} << "1#相机有剔除";
-    QTest::newRow("3, 0, 3") << QList<int>{3, 0, 3} << QList<int>{3} << "1#相机有剔除";
-    QTest::newRow("3, 5, 3") << QList<int>{3, 5, 3} << QList<int>{3, 5, 3} << "1#相机有剔除";
-    QTest::newRow("6, 0") << QList<int>{6, 0} << QList<int>{6} << "无报警";
-    QTest::newRow("9 ignored") << QList<int>{9} << QList<int>{} << QString();
+    QTest::newRow("3, 3") << QList<int>{3, 3} << false << QList<int>{3} << "1#相机有剔除";
+    QTest::newRow("3, 0, 3") << QList<int>{3, 0, 3} << false << QList<int>{3, 3} << "1#相机有剔除";
+    QTest::newRow("3, acknowledged, 3") << QList<int>{3, -1, 3} << false << QList<int>{3, 3} << "1#相机有剔除";
+    QTest::newRow("3, 5, 3") << QList<int>{3, 5, 3} << false << QList<int>{3, 5, 3} << "1#相机有剔除";
+    QTest::newRow("6, 0") << QList<int>{6, 0} << false << QList<int>{6} << "无报警";
+    QTest::newRow("9 ignored") << QList<int>{9} << false << QList<int>{} << QString();
+    QTest::newRow("total refused, 3, 0, 3") << QList<int>{3, 0, 3} << true << QList<int>{3, 3} << "1#相机有剔除";
 }
 
 void TstStationControl::alarmSequences()
 {
     QFETCH(QList<int>, codes);
+    QFETCH(bool, totalRefused);
     QFETCH(QList<int>, recorded);
     QFETCH(QString, shown);
+    if (totalRefused)
+        m_addr.QUANTITY = 300;
     QSignalSpy alarm(m_control.get(), &StationControl::alarmShown);
+    QSignalSpy plc(m_control.get(), &StationControl::plcShown);
     for (int code : codes) {
+        if (code < 0) {
+            g_op_login = true;
+            m_control->cancelAlarm();
+            continue;
+        }
         m_sim->setAlarm(code);
         m_control->tick();
         m_now = m_now.addSecs(1);
@@ -430,6 +443,9 @@ void TstStationControl::alarmSequences()
     if (!recorded.isEmpty())
         QCOMPARE(g_alarm_history.first().startTime, QStringLiteral("2026-03-02 08:00:00"));
     QCOMPARE(alarm.isEmpty() ? QString() : alarm.last().at(0).toString(), shown);
+    QCOMPARE(m_log.filter(QStringLiteral(" raised: ")).size(), recorded.size());
+    // A refused total shows on the PLC label, as a failed read does.
+    QCOMPARE(plc.last().at(0).toString(), totalRefused ? QStringLiteral("PLC断开") : QStringLiteral("PLC在线"));
 }
 
 void TstStationControl::reconnectAndCancel()
@@ -591,20 +607,36 @@ void TstStationControl::withoutPlc()
 
 void TstStationControl::silentPlc()
 {
+    // The PLC restarted while it was silent: the WORK signal is gone.
+    int connectedCalls = 0;
+    makeControl(&m_link, [&] { ++connectedCalls; });
+    m_control->linkOpenedAtStart();
+    QCOMPARE(connectedCalls, 1);
     QSignalSpy plc(m_control.get(), &StationControl::plcShown);
+    g_working = true;
+    m_sim->setCoil(m_addr.WORK, false);
     m_sim->setAnswering(false);
-    const int before = m_sim->requestCount();
-    m_control->tick();
-    m_sim->setAnswering(true);
-    // One time-out tells that the PLC is gone; the other reads and the next four ticks
-    // leave it alone, then it is asked again.
-    for (int t = 0; t < 4; ++t)
+    // Asked at the first tick (no answer), then again after 1, 2, 4 and 8 ticks, each
+    // time on a reopened port; left alone between.
+    const QString expected = QStringLiteral("110100010000000");
+    QString asked;
+    for (int t = 0; t < expected.size(); ++t) {
+        const int before = m_sim->requestCount();
         m_control->tick();
-    QCOMPARE(m_sim->requestCount() - before, 1);
-    QCOMPARE(plc.count(), 1);
-    QCOMPARE(plc.last().at(0).toString(), QStringLiteral("PLC断开"));
+        asked += m_sim->requestCount() > before ? '1' : '0';
+    }
+    QCOMPARE(asked, expected);
+    QCOMPARE(m_log.filter(QStringLiteral("PLC link lost: no answer")).size(), 1);
+    QVERIFY(!m_link.connected());
+    m_sim->setAnswering(true);
+    m_conf.AUTO_WORK = 1;
     m_control->tick();
+    QVERIFY(m_link.connected());
+    QCOMPARE(m_log.filter(QStringLiteral("PLC link is back.")).size(), 1);
     QCOMPARE(plc.last().at(0).toString(), QStringLiteral("PLC在线"));
+    QCOMPARE(connectedCalls, 2); // plc.txt written again
+    QVERIFY(m_sim->coil(m_addr.WORK)); // work goes on, as AUTO_WORK says
+    QVERIFY(g_working);
 }
 
 QTEST_GUILESS_MAIN(TstStationControl)

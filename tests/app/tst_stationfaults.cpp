@@ -191,7 +191,7 @@ private slots:
                 plc.setAnswering(true);
                 // The next retry finds it: after at most the skipped ticks and one more.
                 QTRY_COMPARE_WITH_TIMEOUT(plcLabel->text(), QStringLiteral("PLC在线"),
-                                          (StationControl::kSilentPlcSkipTicks + 3) * 1000);
+                                          (StationControl::kMaxRetryTicks + 3) * 1000);
                 QCOMPARE(plcLabel->styleSheet(), QStringLiteral("background-color: rgb(0, 170, 0);"));
                 QTRY_VERIFY_WITH_TIMEOUT(widget<QLCDNumber>(window, "lcdNumber_total_no")->intValue() > totalBefore, 3000);
                 break;
