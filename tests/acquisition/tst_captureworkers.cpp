@@ -111,6 +111,8 @@ private slots:
         // Verdicts of products 0..3: good, bad, good, good. Each reaches its output at the
         // rising edge two windows later.
         const std::vector<bool> verdicts{true, false, true, true};
+        QSignalSpy empty(&rig.registry, &CameraRegistry::windowsWithoutFrames);
+        qulonglong lastShot = 0;
         for (size_t j = 0; j < verdicts.size() + 2; ++j) {
             if (j < verdicts.size()) {
                 rig.product();
@@ -121,6 +123,7 @@ private slots:
                 QCOMPARE(record.image.rows, 48);
                 QCOMPARE(PatternFrameSource::shotNumberOf(record.image.rowRange(24, 48)), 1);
                 g_result_list[0]->push(Verdict{record.product, bool(verdicts[j])});
+                lastShot = record.product;
             } else {
                 rig.line().beginProduct();
                 rig.line().settle(5000);
@@ -132,6 +135,9 @@ private slots:
         for (bool good : verdicts)
             expected.push_back((good ? goodLine : badLine).toStdString());
         QCOMPARE(rig.camera()->pulses(), expected);
+        // The two windows without a frame at the end: one run, said once, from its first.
+        QTRY_COMPARE(empty.count(), 1);
+        QCOMPARE(empty.at(0).at(1).toULongLong(), lastShot + 1);
         QVERIFY(rig.registry.SetCameraOpen(0, false));
         QVERIFY(!rig.camera()->isOpen());
         // Closed means gone: a camera object kept would outlive the back-end that made it.
