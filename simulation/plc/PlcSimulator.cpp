@@ -189,13 +189,20 @@ QStringList PlcSimulator::addressProblems(const PlcAddrMap &addr, const QVector<
     return problems;
 }
 
+bool PlcSimulator::canServe(QString *error) const
+{
+    if (m_memory && m_replyPipe[0] >= 0)
+        return true;
+    if (error)
+        *error = m_memory ? QStringLiteral("can't make the pipe that catches the replies")
+                          : QStringLiteral("out of memory for the PLC memory");
+    return false;
+}
+
 bool PlcSimulator::openPseudoTerminal(QString *error)
 {
-    if (!m_memory || m_replyPipe[0] < 0) {
-        if (error)
-            *error = QStringLiteral("out of memory for the PLC memory or its reply pipe");
+    if (!canServe(error))
         return false;
-    }
     if (!m_pty.open(error))
         return false;
     m_devicePath = m_pty.slavePath();
@@ -215,11 +222,8 @@ bool PlcSimulator::openPseudoTerminal(QString *error)
 
 bool PlcSimulator::openDevice(const QString &path, QString *error)
 {
-    if (!m_memory || m_replyPipe[0] < 0) {
-        if (error)
-            *error = QStringLiteral("out of memory for the PLC memory or its reply pipe");
+    if (!canServe(error))
         return false;
-    }
     m_ctx.reset(modbus_new_rtu(path.toLocal8Bit().constData(), 9600, 'N', 8, 1));
     if (!m_ctx || modbus_connect(m_ctx.get()) == -1) {
         if (error)

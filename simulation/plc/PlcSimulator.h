@@ -121,6 +121,7 @@ public:
     int requestCount() const { return m_requests.load(); }
 
 private:
+    bool canServe(QString *error) const;
     void serve();
     // The reply to a request, empty when there is none.
     QByteArray handle(const uint8_t *req, int length);
