@@ -1,8 +1,9 @@
 // plcsim: its command line, the station's modbus.txt and plc.txt and the commands typed
 // at it. Input: four parts separated by lines "%%": arguments (one per line), modbus.txt,
-// plc.txt, commands. A command line plcsim takes gives a finite rate and shares within
-// 0..1; it refuses exactly the files with an address no Modbus request can reach; and
-// whatever the files, no command takes the simulator outside its memory.
+// plc.txt, commands. A command line plcsim takes gives a finite rate, shares within
+// 0..1 and a line timing within its bounds; it refuses exactly the files with an address
+// no Modbus request can reach; and whatever the files, no command takes the simulator
+// outside its memory.
 #include "FuzzSupport.h"
 
 #include "PlcSimulator.h"
@@ -52,6 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(std::isfinite(args.options.boxesPerSecond) && args.options.boxesPerSecond >= 0);
         for (double s : args.options.rejectShare)
             FUZZ_CHECK(s >= 0 && s <= 1);
+        FUZZ_CHECK(args.options.baud == 0
+                   || (args.options.baud >= PlcSimulator::kMinBaud && args.options.baud <= PlcSimulator::kMaxBaud));
+        FUZZ_CHECK(args.options.scanMs >= 0 && args.options.scanMs <= PlcSimulator::kMaxScanMs);
         options = args.options;
     } else {
         FUZZ_CHECK(!args.error.isEmpty());

@@ -1,6 +1,6 @@
 // The station's ejections on the real-time simulated line, rate by rate.
 //   bench_line [--station DIR] [--seconds S] [--rates 600,800,...] [--cameras N] [--vendor HIK|Basler|Balluff]
-//            [--flat 1]
+//            [--flat 1] [--plc-baud N | --plc off]
 // Two HIK cameras (by default), three shots per product, the shipped model (DIR/model and
 // DIR/bin/alg_jd.jpg, default: the repository's station/), recipe 5|5|5, 5 dots per
 // picture, 10 % bad products, MISMATCHACT 1. Each rate is held for S seconds (default 60)
@@ -9,12 +9,22 @@
 // side's time went. Last: the highest rate with no pairing error, no product cut wrongly
 // and no verdict too late for its product. --flat 1 compares with the station as it was:
 // every thread at the same priority, OpenCV's thread pool on every core (needs root for
-// the inspection threads to get back their priority).
+// the inspection threads to get back their priority). As on the station, the main thread,
+// which runs the chain's event loop, polls the PLC once a second (StationControl::tick):
+// a PLC simulator with DIR's conf/modbus.txt and plc.txt on a pseudo-terminal, answering
+// as a 9600-baud line with a 10 ms scan (--plc-baud N, 0 = instant; --plc off: no poll).
+// Per rate: how many polls ran and how long they took.
 #include "EjectionChain.h"
 #include "GlueDotDetector.h"
 #include "LineSimulator.h"
+#include "LoginSession.h"
 #include "MatMetaType.h"
+#include "ModbusLink.h"
+#include "PlcAddrMap.h"
+#include "PlcSimulator.h"
 #include "SimCamera.h"
+#include "StationControl.h"
+#include "StationPaths.h"
 #include "SysConf.h"
 
 #include <QCoreApplication>
@@ -22,6 +32,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTimer>
 
 #include <opencv2/core/utility.hpp>
 
@@ -30,6 +41,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 namespace {
 double cpuSeconds()
@@ -55,6 +67,8 @@ int main(int argc, char *argv[])
     int seconds = 60;
     int cameras = 2;
     bool flat = false;
+    bool plcPolled = true;
+    int plcBaud = 9600;
     QString vendor = "HIK";
     QList<int> rates{600, 800, 1000, 1200, 1400};
     const QStringList args = app.arguments();
@@ -69,11 +83,20 @@ int main(int argc, char *argv[])
             vendor = args[i + 1];
         else if (args[i] == "--flat")
             flat = args[i + 1].toInt() != 0;
+        else if (args[i] == "--plc")
+            plcPolled = args[i + 1] != "off";
+        else if (args[i] == "--plc-baud")
+            plcBaud = args[i + 1].toInt();
         else if (args[i] == "--rates") {
             rates.clear();
             for (const QString &r : args[i + 1].split(','))
                 rates << r.toInt();
         }
+    }
+    if (plcBaud != 0 && (plcBaud < PlcSimulator::kMinBaud || plcBaud > PlcSimulator::kMaxBaud)) {
+        std::fprintf(stderr, "--plc-baud takes 0 (instant) or %d to %d\n", PlcSimulator::kMinBaud,
+                     PlcSimulator::kMaxBaud);
+        return 1;
     }
     if (!QDir::setCurrent(station + "/bin")) {
         std::fprintf(stderr, "no station folder at %s\n", qPrintable(station));
@@ -123,8 +146,46 @@ int main(int argc, char *argv[])
         std::printf("flat: every thread at nice 0 (%d), OpenCV on %d threads\n", reset,
                     cv::getNumThreads());
     }
-    std::printf("%d %s camera(s), 3 shots per product, %d s per rate, %ld cores\n", cameras, qPrintable(vendor), seconds,
-                sysconf(_SC_NPROCESSORS_ONLN));
+
+    // The station's own poll of its PLC, on this thread, once a second.
+    PlcAddrMap plcAddr;
+    SysConf plcConf; // no automatic shift: it would pause the line
+    plcConf.AUTO_SHIFT = 0;
+    plcConf.TIMING_SHIFT = 0;
+    std::unique_ptr<PlcSimulator> plc;
+    ModbusLink link;
+    LoginSession session;
+    std::unique_ptr<StationControl> control;
+    QTimer poll;
+    DelayStats pollTime;
+    PlcSimulator::Options plcOptions;
+    plcOptions.baud = plcBaud;
+    plcOptions.scanMs = 10;
+    if (plcPolled) {
+        if (!readPlcAddrMap(plcAddr)) {
+            std::fprintf(stderr, "no PLC address map in %s/conf\n", qPrintable(station));
+            return 1;
+        }
+        plc = std::make_unique<PlcSimulator>(
+            plcAddr, PlcSimulator::readParameters(StationPaths::plcParamFile()), plcOptions);
+        QString error;
+        if (!plc->openPseudoTerminal(&error) || !plc->start() || !link.openLink(plc->devicePath())) {
+            std::fprintf(stderr, "the PLC simulator could not be reached: %s\n", qPrintable(error));
+            return 1;
+        }
+        control = std::make_unique<StationControl>(&link, plcAddr, plcConf, session, StationHooks());
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            const auto t0 = std::chrono::steady_clock::now();
+            control->tick();
+            pollTime.add(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        });
+        poll.start(1000);
+    }
+
+    std::printf("%d %s camera(s), 3 shots per product, %d s per rate, %ld cores; PLC %s\n", cameras,
+                qPrintable(vendor), seconds, sysconf(_SC_NPROCESSORS_ONLN),
+                plcPolled ? qPrintable(PlcSimulator::timingText(plcOptions) + QStringLiteral(", polled once a second"))
+                          : "not polled");
 
     int held = 0;
     for (int rate : rates) {
@@ -133,6 +194,7 @@ int main(int argc, char *argv[])
             st.camera(c)->clearTimings();
         st.line().clearTimings();
         chain.verdictLatency().clear();
+        pollTime.clear();
         const double cpu0 = cpuSeconds();
         const auto wall0 = std::chrono::steady_clock::now();
         const std::vector<EjectionChain::Step> steps = chain.run(rate, seconds * 1000);
@@ -157,6 +219,10 @@ int main(int argc, char *argv[])
         std::printf("  verdict latency (falling edge -> verdict ready): median %.1f ms, p99 %.1f ms,"
                     " max %.1f ms; deadline %.0f ms\n",
                     lat.percentileMs(0.5), lat.percentileMs(0.99), lat.maxMs(), 1.4 * 60000.0 / rate);
+        if (plcPolled)
+            std::printf("  PLC polls %llu, median %.1f ms, max %.1f ms\n",
+                        static_cast<unsigned long long>(pollTime.count()), pollTime.percentileMs(0.5),
+                        pollTime.maxMs());
         std::printf("  cpu %.2f cores (%.0f %% of the machine), peak resident %ld MB\n", cores,
                     100.0 * cores / sysconf(_SC_NPROCESSORS_ONLN), peakRssMb());
         for (int c = 0; c < st.cameraCount(); ++c) {

@@ -8,13 +8,18 @@
 #include <QTextCodec>
 #include <QTime>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kAddressSpace = 0x10000;
 constexpr int kIndicationTimeoutMs = 50;
+// A wait for a slow answer looks at m_stop this often.
+constexpr auto kWaitSlice = std::chrono::milliseconds(10);
 
 using Clock = std::chrono::steady_clock;
 
@@ -84,6 +89,14 @@ PlcSimulator::PlcSimulator(const PlcAddrMap &addr, const QVector<Parameter> &par
     , m_options(options)
     , m_lastTick(Clock::now())
 {
+    // Never full: one reply at a time, far below a pipe's capacity.
+    if (::pipe2(m_replyPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        m_replyPipe[0] = m_replyPipe[1] = -1;
+    if (m_options.baud > 0)
+        m_options.baud = std::min(kMaxBaud, std::max(kMinBaud, m_options.baud));
+    else
+        m_options.baud = 0;
+    m_options.scanMs = std::min(kMaxScanMs, std::max(0, m_options.scanMs));
     auto addCoil = [this](int a, const QString &name) {
         if (!reachable(a, false))
             return;
@@ -126,6 +139,10 @@ PlcSimulator::~PlcSimulator()
     // The pseudo-terminal's descriptors belong to m_pty, not to libmodbus.
     if (m_ctx && m_pty.isOpen())
         modbus_set_socket(m_ctx.get(), -1);
+    for (int fd : m_replyPipe) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 QVector<PlcSimulator::Parameter> PlcSimulator::readParameters(const QString &path)
@@ -172,16 +189,24 @@ QStringList PlcSimulator::addressProblems(const PlcAddrMap &addr, const QVector<
     return problems;
 }
 
+bool PlcSimulator::canServe(QString *error) const
+{
+    if (m_memory && m_replyPipe[0] >= 0)
+        return true;
+    if (error)
+        *error = m_memory ? QStringLiteral("can't make the pipe that catches the replies")
+                          : QStringLiteral("out of memory for the PLC memory");
+    return false;
+}
+
 bool PlcSimulator::openPseudoTerminal(QString *error)
 {
-    if (!m_memory) {
-        if (error)
-            *error = QStringLiteral("out of memory for the PLC memory");
+    if (!canServe(error))
         return false;
-    }
     if (!m_pty.open(error))
         return false;
     m_devicePath = m_pty.slavePath();
+    m_pacedHere = true;
     m_ctx.reset(modbus_new_rtu(m_devicePath.toLocal8Bit().constData(), 9600, 'N', 8, 1));
     if (!m_ctx) {
         if (error)
@@ -197,11 +222,8 @@ bool PlcSimulator::openPseudoTerminal(QString *error)
 
 bool PlcSimulator::openDevice(const QString &path, QString *error)
 {
-    if (!m_memory) {
-        if (error)
-            *error = QStringLiteral("out of memory for the PLC memory");
+    if (!canServe(error))
         return false;
-    }
     m_ctx.reset(modbus_new_rtu(path.toLocal8Bit().constData(), 9600, 'N', 8, 1));
     if (!m_ctx || modbus_connect(m_ctx.get()) == -1) {
         if (error)
@@ -210,6 +232,7 @@ bool PlcSimulator::openDevice(const QString &path, QString *error)
         return false;
     }
     m_devicePath = path;
+    m_pacedHere = false;
     modbus_set_slave(m_ctx.get(), kSlave);
     modbus_set_indication_timeout(m_ctx.get(), 0, kIndicationTimeoutMs * 1000);
     return true;
@@ -273,14 +296,16 @@ void PlcSimulator::serve()
     while (!m_stop) {
         const int length = modbus_receive(m_ctx.get(), req);
         const int err = errno;
+        const auto received = Clock::now();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             advanceProduction();
         }
         if (length > 0) {
             ++m_requests;
-            handle(req, length);
+            const QByteArray reply = handle(req, length);
             flushLog();
+            deliver(reply, length, received);
         } else if (length < 0 && err != ETIMEDOUT) {
             // A garbled frame: drop whatever is left of it before the next request.
             modbus_flush(m_ctx.get());
@@ -315,11 +340,73 @@ QString PlcSimulator::nameOf(bool coil, int addr) const
     return QString();
 }
 
-void PlcSimulator::handle(const uint8_t *req, int length)
+template <typename Reply>
+QByteArray PlcSimulator::captured(Reply reply)
+{
+    const int line = modbus_get_socket(m_ctx.get());
+    modbus_set_socket(m_ctx.get(), m_replyPipe[1]);
+    reply(m_ctx.get());
+    modbus_set_socket(m_ctx.get(), line);
+    QByteArray bytes;
+    char buf[MODBUS_RTU_MAX_ADU_LENGTH];
+    ssize_t n;
+    while ((n = ::read(m_replyPipe[0], buf, sizeof buf)) > 0)
+        bytes.append(buf, static_cast<int>(n));
+    return bytes;
+}
+
+bool PlcSimulator::waitUntil(Clock::time_point due) const
+{
+    for (auto now = Clock::now(); now < due && !m_stop; now = Clock::now())
+        std::this_thread::sleep_for(std::min<Clock::duration>(due - now, kWaitSlice));
+    return !m_stop;
+}
+
+void PlcSimulator::deliver(const QByteArray &reply, int requestBytes, Clock::time_point received)
+{
+    const int fd = modbus_get_socket(m_ctx.get());
+    auto send = [fd](const char *bytes, int count) {
+        while (count > 0) {
+            const ssize_t n = ::write(fd, bytes, static_cast<size_t>(count));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
+            bytes += n;
+            count -= static_cast<int>(n);
+        }
+    };
+    if (reply.isEmpty())
+        return;
+    if (m_options.baud <= 0) {
+        send(reply.constData(), reply.size());
+        return;
+    }
+    // Ten bits a byte: start, eight data bits, stop.
+    const auto byteTime = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(10.0 / m_options.baud));
+    auto due = received + std::chrono::milliseconds(m_options.scanMs);
+    if (!m_pacedHere) {
+        // The device's own line has carried the request and will carry the reply.
+        if (waitUntil(due))
+            send(reply.constData(), reply.size());
+        return;
+    }
+    // The pseudo-terminal handed over the request at once; on the line it was still arriving.
+    due += requestBytes * byteTime;
+    for (int i = 0; i < reply.size(); ++i) {
+        due += byteTime;
+        if (!waitUntil(due))
+            return;
+        send(reply.constData() + i, 1);
+    }
+}
+
+QByteArray PlcSimulator::handle(const uint8_t *req, int length)
 {
     const int h = modbus_get_header_length(m_ctx.get());
     if (length < h + 1)
-        return;
+        return QByteArray();
     const int function = req[h];
     // Every function served here carries an address and a count or value.
     const bool full = length >= h + 5;
@@ -329,7 +416,7 @@ void PlcSimulator::handle(const uint8_t *req, int length)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_answering) {
         ++m_ignored;
-        return;
+        return QByteArray();
     }
     bool coils = true;
     int count = 1;
@@ -341,19 +428,21 @@ void PlcSimulator::handle(const uint8_t *req, int length)
     case 0x0F: count = field; break;                  // write coils
     case 0x10: coils = false; count = field; break;   // write registers
     default:
-        modbus_reply_exception(m_ctx.get(), req, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
         note(QStringLiteral("refused function 0x%1").arg(function, 2, 16, QLatin1Char('0')));
-        return;
+        return captured([req](modbus_t *ctx) {
+            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+        });
     }
     if (!full)
-        return;
+        return QByteArray();
     if (!served(coils, addr, count)) {
-        modbus_reply_exception(m_ctx.get(), req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
         note(QStringLiteral("refused %1 %2..%3: not configured")
                 .arg(coils ? QStringLiteral("coils") : QStringLiteral("registers"))
                 .arg(addr)
                 .arg(addr + count - 1));
-        return;
+        return captured([req](modbus_t *ctx) {
+            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+        });
     }
     const bool write = function == 0x05 || function == 0x06 || function == 0x0F || function == 0x10;
     QVector<uint16_t> before;
@@ -361,14 +450,19 @@ void PlcSimulator::handle(const uint8_t *req, int length)
         for (int a = addr; a < addr + count; ++a)
             before.append(coils ? m_memory->tab_bits[a] : m_memory->tab_registers[a]);
     }
-    if (modbus_reply(m_ctx.get(), req, length, m_memory.get()) < 0 || !write)
-        return;
+    int replied = -1;
+    const QByteArray reply = captured([&](modbus_t *ctx) {
+        replied = modbus_reply(ctx, req, length, m_memory.get());
+    });
+    if (replied < 0 || !write)
+        return reply;
     if (coils) {
         for (int i = 0; i < count; ++i)
             afterCoilWrite(addr + i, before[i] != 0, m_memory->tab_bits[addr + i] != 0);
     } else {
         afterRegisterWrite(addr, count, before);
     }
+    return reply;
 }
 
 void PlcSimulator::afterCoilWrite(int addr, bool before, bool after)
@@ -580,6 +674,13 @@ QString PlcSimulator::commandHelp()
         "  status           show the machine's state and counters\n"
         "  help             this text\n"
         "  quit             stop the simulator\n");
+}
+
+QString PlcSimulator::timingText(const Options &options)
+{
+    if (options.baud <= 0)
+        return QStringLiteral("instant, no delay");
+    return QStringLiteral("%1 baud, %2 ms scan").arg(options.baud).arg(options.scanMs);
 }
 
 QString PlcSimulator::addressSummary() const

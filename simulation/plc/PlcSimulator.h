@@ -4,6 +4,7 @@
 #include "PlcAddrMap.h"
 #include "PseudoTerminal.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -28,6 +29,9 @@
 // RESET pulses and every other write are logged. Alarm codes are raised by command; the
 // station clears them by writing 0. It can be told to stop answering.
 //
+// Answers come when a real serial line would deliver them (Options::baud, scanMs): the
+// request's transmission, the PLC's scan, then the reply byte by byte at the line's pace.
+//
 // Requests are served on a thread of its own (start/stop); every other member may be
 // called from any thread.
 class PlcSimulator
@@ -38,6 +42,9 @@ public:
     // Coils below this address, register pairs from it on (the plc.txt convention).
     static constexpr int kFirstRegisterAddress = 40000;
     static constexpr double kMaxBoxesPerSecond = 1e6;
+    static constexpr int kMinBaud = 300;
+    static constexpr int kMaxBaud = 1000000;
+    static constexpr int kMaxScanMs = 60000;
 
     struct Options
     {
@@ -45,6 +52,10 @@ public:
         std::array<double, kPositions> rejectShare{{0.02, 0.02, 0.02, 0.02}};
         // Answer at every address instead of an exception for unconfigured ones.
         bool anyAddress = false;
+        // The line's timing. Instant by default (baud 0: no delay at all, the scan neither),
+        // which the in-process tests rely on for their speed; plcsim runs at 9600 baud.
+        int baud = 0;      // 0, or kMinBaud to kMaxBaud
+        int scanMs = 10;   // the PLC's cycle between a request's last byte and its reply
     };
 
     // One row of plc.txt as far as the PLC cares.
@@ -71,7 +82,8 @@ public:
     static QStringList addressProblems(const PlcAddrMap &addr, const QVector<Parameter> &params);
 
     // Serve a new pseudo-terminal pair (devicePath() is its slave side) or an existing
-    // serial device. Either must come before start().
+    // serial device. Either must come before start(). A real device's line carries the
+    // bytes at its own pace, so there only the scan is added.
     bool openPseudoTerminal(QString *error = nullptr);
     bool openDevice(const QString &path, QString *error = nullptr);
     QString devicePath() const { return m_devicePath; }
@@ -87,6 +99,8 @@ public:
     // One command line as typed by hand; returns the reply ("" for an empty line).
     QString execute(const QString &command);
     static QString commandHelp();
+    // "9600 baud, 10 ms scan" or "instant, no delay".
+    static QString timingText(const Options &options);
     // A readable summary of the served addresses.
     QString addressSummary() const;
 
@@ -107,8 +121,16 @@ public:
     int requestCount() const { return m_requests.load(); }
 
 private:
+    bool canServe(QString *error) const;
     void serve();
-    void handle(const uint8_t *req, int length);
+    // The reply to a request, empty when there is none.
+    QByteArray handle(const uint8_t *req, int length);
+    // What libmodbus would have written to the line, caught in m_replyPipe.
+    template <typename Reply>
+    QByteArray captured(Reply reply);
+    // Writes the reply when a real line would have delivered it; nothing once stopping.
+    void deliver(const QByteArray &reply, int requestBytes, std::chrono::steady_clock::time_point received);
+    bool waitUntil(std::chrono::steady_clock::time_point due) const;
     void advanceProduction();
     void afterCoilWrite(int addr, bool before, bool after);
     void afterRegisterWrite(int first, int count, const QVector<uint16_t> &before);
@@ -132,6 +154,8 @@ private:
     PseudoTerminal m_pty;
     ModbusContext m_ctx;
     QString m_devicePath;
+    bool m_pacedHere = false;   // a pseudo-terminal: the simulator plays the line's pace
+    int m_replyPipe[2] = {-1, -1};
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_requests{0};

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -72,6 +73,8 @@ private slots:
     void program();
     void programRefusesUnreachableAddresses_data();
     void programRefusesUnreachableAddresses();
+    void lineTiming_data();
+    void lineTiming();
 
 private:
     uint32_t readPair(int addr);
@@ -412,23 +415,39 @@ void TstPlcSimulator::programRefusesUnreachableAddresses_data()
     QTest::addColumn<QByteArray>("plcTxt");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("refusal");   // empty: plcsim starts
+    QTest::addColumn<QByteArray>("started");   // a line it prints when it starts
     QTest::newRow("coil 65535, pair 65534") << QByteArray("WORK=65535\nQUANTITY=65534\n")
                                            << QByteArray("Delay|65534|1|ms\n") << QStringList()
-                                           << QByteArray();
+                                           << QByteArray() << QByteArray("Line timing: 9600 baud, 10 ms scan.\n");
     QTest::newRow("coil 65536") << QByteArray("WORK=65536\n") << QByteArray() << QStringList()
-                                << QByteArray("plcsim: modbus.txt: WORK=65536 is beyond the Modbus coils (1 to 65535)\n");
+                                << QByteArray("plcsim: modbus.txt: WORK=65536 is beyond the Modbus coils (1 to 65535)\n") << QByteArray();
     QTest::newRow("pair 65535") << QByteArray("ALARM=65535\n") << QByteArray() << QStringList()
-                                << QByteArray("plcsim: modbus.txt: ALARM=65535 is beyond the Modbus register pairs (1 to 65534)\n");
+                                << QByteArray("plcsim: modbus.txt: ALARM=65535 is beyond the Modbus register pairs (1 to 65534)\n") << QByteArray();
     QTest::newRow("near INT_MAX") << QByteArray("KICK1=2147483647\nSHIFT=2147483646\n") << QByteArray()
                                   << QStringList()
                                   << QByteArray("plcsim: modbus.txt: KICK1=2147483647 is beyond the Modbus register pairs (1 to 65534)\n"
-                                                "plcsim: modbus.txt: SHIFT=2147483646 is beyond the Modbus coils (1 to 65535)\n");
+                                                "plcsim: modbus.txt: SHIFT=2147483646 is beyond the Modbus coils (1 to 65535)\n") << QByteArray();
     QTest::newRow("plc.txt pair") << QByteArray() << QByteArray("Delay|70000|5|ms\n") << QStringList()
-                                  << QByteArray("plcsim: plc.txt: Delay at 70000 is beyond the Modbus register pairs (40000 to 65534)\n");
+                                  << QByteArray("plcsim: plc.txt: Delay at 70000 is beyond the Modbus register pairs (40000 to 65534)\n") << QByteArray();
     QTest::newRow("rate inf") << QByteArray() << QByteArray() << QStringList{"--rate", "inf"}
-                              << QByteArray("plcsim: --rate needs a number of boxes per second (0 to 1000000)\n");
+                              << QByteArray("plcsim: --rate needs a number of boxes per second (0 to 1000000)\n") << QByteArray();
     QTest::newRow("share nan") << QByteArray() << QByteArray() << QStringList{"--reject", "nan"}
-                               << QByteArray("plcsim: a reject share is a number from 0 to 1\n");
+                               << QByteArray("plcsim: a reject share is a number from 0 to 1\n") << QByteArray();
+    QTest::newRow("instant") << QByteArray() << QByteArray() << QStringList{"--instant"} << QByteArray()
+                             << QByteArray("Line timing: instant, no delay.\n");
+    QTest::newRow("baud 0 takes no scan") << QByteArray() << QByteArray() << QStringList{"--baud", "0", "--scan-ms", "50"}
+                                          << QByteArray() << QByteArray("Line timing: instant, no delay.\n");
+    QTest::newRow("lowest baud, no scan") << QByteArray() << QByteArray() << QStringList{"--baud", "300", "--scan-ms", "0"}
+                                          << QByteArray() << QByteArray("Line timing: 300 baud, 0 ms scan.\n");
+    const QByteArray badBaud("plcsim: --baud needs 0 (instant) or a whole number from 300 to 1000000\n");
+    const QByteArray badScan("plcsim: --scan-ms needs a whole number of milliseconds from 0 to 60000\n");
+    QTest::newRow("baud 299") << QByteArray() << QByteArray() << QStringList{"--baud", "299"} << badBaud << QByteArray();
+    QTest::newRow("baud over the top") << QByteArray() << QByteArray() << QStringList{"--baud", "1000001"} << badBaud << QByteArray();
+    QTest::newRow("baud not whole") << QByteArray() << QByteArray() << QStringList{"--baud", "9600.5"} << badBaud << QByteArray();
+    QTest::newRow("negative scan") << QByteArray() << QByteArray() << QStringList{"--scan-ms=-1"} << badScan << QByteArray();
+    QTest::newRow("scan over a minute") << QByteArray() << QByteArray() << QStringList{"--scan-ms", "60001"} << badScan << QByteArray();
+    QTest::newRow("instant with a scan") << QByteArray() << QByteArray() << QStringList{"--instant", "--scan-ms", "10"}
+                                         << QByteArray("plcsim: --instant takes no --baud or --scan-ms\n") << QByteArray();
 }
 
 void TstPlcSimulator::programRefusesUnreachableAddresses()
@@ -437,6 +456,7 @@ void TstPlcSimulator::programRefusesUnreachableAddresses()
     QFETCH(QByteArray, plcTxt);
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, refusal);
+    QFETCH(QByteArray, started);
     QTemporaryDir station;
     QDir(station.path()).mkpath(QStringLiteral("bin"));
     QDir(station.path()).mkpath(QStringLiteral("conf"));
@@ -451,7 +471,7 @@ void TstPlcSimulator::programRefusesUnreachableAddresses()
     QVERIFY(sim.waitForStarted(10000));
     if (refusal.isEmpty()) {
         QByteArray out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput(), out.contains("PLC device:")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput(), out.contains(started)), 10000);
         sim.write("quit\n");
         QVERIFY(sim.waitForFinished(10000));
         QCOMPARE(sim.exitCode(), 0);
@@ -461,6 +481,59 @@ void TstPlcSimulator::programRefusesUnreachableAddresses()
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QVERIFY2(sim.exitCode() == 2, sim.readAllStandardOutput().constData());
     QVERIFY2(sim.readAllStandardError().startsWith(refusal), refusal.constData());
+}
+
+void TstPlcSimulator::lineTiming_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("scanMs");
+    QTest::addColumn<int>("addr");
+    QTest::addColumn<int>("result");      // of reading two registers there
+    QTest::addColumn<double>("atLeastMs"); // the request's bytes, the scan, the reply's bytes
+    QTest::addColumn<bool>("stopMidScan");
+    // 8 request bytes, 9 reply bytes (5 for an exception), 10 bits each.
+    QTest::newRow("9600 baud, 10 ms scan") << 9600 << 10 << kQuantity << 2 << 170.0 / 9.6 + 10 << false;
+    QTest::newRow("exception reply") << 9600 << 10 << 3000 << -1 << 130.0 / 9.6 + 10 << false;
+    QTest::newRow("1200 baud, no scan") << 1200 << 0 << kQuantity << 2 << 170.0 / 1.2 << false;
+    // Would time out (1 s) if the scan were waited for.
+    QTest::newRow("baud 0 is instant, scan or not") << 0 << 2000 << kQuantity << 2 << 0.0 << false;
+    QTest::newRow("stop during a long scan") << 9600 << 2000 << kQuantity << -1 << 0.0 << true;
+}
+
+void TstPlcSimulator::lineTiming()
+{
+    QFETCH(int, baud);
+    QFETCH(int, scanMs);
+    QFETCH(int, addr);
+    QFETCH(int, result);
+    QFETCH(double, atLeastMs);
+    QFETCH(bool, stopMidScan);
+    PlcSimulator::Options options;
+    options.baud = baud;
+    options.scanMs = scanMs;
+    PlcSimulator sim(addressMap(), {}, options);
+    QVERIFY(sim.openPseudoTerminal());
+    QVERIFY(sim.start());
+    ModbusLink link;
+    QVERIFY(link.openLink(sim.devicePath()));
+    uint16_t pair[2] = {0, 0};
+    QElapsedTimer timer;
+    if (!stopMidScan) {
+        timer.start();
+        QCOMPARE(link.readRegisters(addr, 2, pair), result);
+        const double ms = timer.nsecsElapsed() / 1e6;
+        QVERIFY2(ms >= atLeastMs, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+        return;
+    }
+    int got = 0;
+    std::thread master([&] { got = link.readRegisters(addr, 2, pair); });
+    QTRY_COMPARE(sim.requestCount(), 1);
+    timer.start();
+    sim.stop();
+    const qint64 stopMs = timer.elapsed();
+    master.join();
+    QVERIFY2(stopMs < scanMs / 2, qPrintable(QStringLiteral("stop() took %1 ms").arg(stopMs)));
+    QCOMPARE(got, result);   // never answered
 }
 
 QTEST_GUILESS_MAIN(TstPlcSimulator)

@@ -13,7 +13,8 @@ bool parsePlcsimArguments(const QStringList &args, PlcsimArguments &out)
         "(address 1, 9600 8N1) with the coils and register pairs of a station's modbus.txt\n"
         "and plc.txt. It opens a pseudo-terminal and prints the device the station should\n"
         "use (GLUEBOX_PLC_PORT), prints every write it receives, and takes commands on\n"
-        "standard input.\n\n")
+        "standard input. It answers when a real line would: each request and reply takes\n"
+        "its bytes' time at --baud, and the PLC's scan (--scan-ms) lies in between.\n\n")
         + PlcSimulator::commandHelp());
     const QCommandLineOption helpOpt = parser.addHelpOption();
     const QCommandLineOption stationOpt(QStringLiteral("station"),
@@ -34,7 +35,16 @@ bool parsePlcsimArguments(const QStringList &args, PlcsimArguments &out)
         QStringLiteral("file"));
     const QCommandLineOption anyOpt(QStringLiteral("any-address"),
         QStringLiteral("Answer at every address, not only at the configured ones."));
-    parser.addOptions({stationOpt, deviceOpt, linkOpt, rateOpt, rejectOpt, controlOpt, anyOpt});
+    const QCommandLineOption baudOpt(QStringLiteral("baud"),
+        QStringLiteral("The line's baud rate for the answers' timing (default 9600; 0: instant, no delay at all). With --device the port keeps 9600 and its own pace; only the scan is added."),
+        QStringLiteral("n"), QStringLiteral("9600"));
+    const QCommandLineOption scanOpt(QStringLiteral("scan-ms"),
+        QStringLiteral("The PLC's scan before it answers, in ms (default 10)."), QStringLiteral("n"),
+        QStringLiteral("10"));
+    const QCommandLineOption instantOpt(QStringLiteral("instant"),
+        QStringLiteral("Answer at once: --baud 0 --scan-ms 0."));
+    parser.addOptions({stationOpt, deviceOpt, linkOpt, rateOpt, rejectOpt, controlOpt, anyOpt, baudOpt,
+                       scanOpt, instantOpt});
 
     auto refuse = [&out](const QString &why) {
         out.error = why;
@@ -65,6 +75,22 @@ bool parsePlcsimArguments(const QStringList &args, PlcsimArguments &out)
             return refuse(QStringLiteral("a reject share is a number from 0 to 1"));
         out.options.rejectShare[k] = s;
     }
+    const bool instant = parser.isSet(instantOpt);
+    if (instant && (parser.isSet(baudOpt) || parser.isSet(scanOpt)))
+        return refuse(QStringLiteral("--instant takes no --baud or --scan-ms"));
+    // Whole numbers only: "1e3" or "10.5" is a typing mistake, not a line's timing.
+    bool baudOk = true, scanOk = true;
+    const int baud = instant ? 0 : parser.value(baudOpt).toInt(&baudOk);
+    const int scanMs = instant ? 0 : parser.value(scanOpt).toInt(&scanOk);
+    if (!baudOk || (baud != 0 && (baud < PlcSimulator::kMinBaud || baud > PlcSimulator::kMaxBaud)))
+        return refuse(QStringLiteral("--baud needs 0 (instant) or a whole number from %1 to %2")
+                          .arg(PlcSimulator::kMinBaud)
+                          .arg(PlcSimulator::kMaxBaud));
+    if (!scanOk || scanMs < 0 || scanMs > PlcSimulator::kMaxScanMs)
+        return refuse(QStringLiteral("--scan-ms needs a whole number of milliseconds from 0 to %1")
+                          .arg(PlcSimulator::kMaxScanMs));
+    out.options.baud = baud;
+    out.options.scanMs = scanMs;
     out.options.anyAddress = parser.isSet(anyOpt);
     out.station = parser.value(stationOpt);
     out.device = parser.value(deviceOpt);

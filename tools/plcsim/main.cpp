@@ -162,6 +162,7 @@ int main(int argc, char *argv[])
     print(QStringLiteral("Production: %1 boxes/s while WORK is 1; reject shares %2. Type help for commands.")
               .arg(options.boxesPerSecond)
               .arg(shares.join(QLatin1Char(','))));
+    print(QStringLiteral("Line timing: %1.").arg(PlcSimulator::timingText(options)));
     if (!sim.start()) {
         std::fprintf(stderr, "plcsim: can't start serving\n");
         return 1;
