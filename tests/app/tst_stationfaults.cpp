@@ -76,6 +76,7 @@ private slots:
         QVERIFY(readPlcAddrMap(addr));
         PlcSimulator::Options options;
         options.boxesPerSecond = 10;
+        options.baud = 9600; // a real line's timing, scan included
         PlcSimulator plc(addr, PlcSimulator::readParameters(QStringLiteral("../conf/plc.txt")), options);
         QString error;
         if (!plc.openPseudoTerminal(&error))
