@@ -54,6 +54,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -68,33 +69,47 @@ Gluebox::Gluebox(QWidget *parent)
     // Before the log and the saving thread: their first trouble may come at once.
     m_troubles = new WriteTroubles(this);
     connect(m_troubles, &WriteTroubles::log, this, &Gluebox::sengMsgToClog);
-    connect(m_troubles, &WriteTroubles::shown, this, [this](const QString &text, const QString &style) {
-        ui->label_trouble->setText(text);
-        ui->label_trouble->setStyleSheet(style);
-        ui->label_trouble->setVisible(!text.isEmpty());
+    connect(m_troubles, &WriteTroubles::shown, this,
+            [this, formHeight = ui->label_trouble->height()](const QString &text, const QString &style) {
+        QLabel *band = ui->label_trouble;
+        band->setText(text);
+        band->setStyleSheet(style);
+        // More lines than the form's height holds: it grows upwards from the images' foot.
+        const int bottom = band->y() + band->height();
+        const int height = std::max(formHeight, band->heightForWidth(band->width()));
+        band->setGeometry(band->x(), bottom - height, band->width(), height);
+        band->setVisible(!text.isEmpty());
     });
     if (!UserMessages::installed()) {
         UserMessages::install(&m_message_boxes);
         m_owns_messages = true;
     }
 
-    const bool rotateRead = readRotate();
+    SettingsRead found;
+    const bool rotateRead = readRotate(&found);
 
     startLog();
     emit sengMsgToClog(QStringLiteral("Application Start."));
 
     StationQueues::create();
     g_last_shift = ShiftStatistics::kNoShiftWritten;
-    if (!rotateRead)
+    // Only a missing file is made anew: one that is there but unreadable may still tell
+    // someone the plant's rotations, so it stays until the operator saves a rotation.
+    if (found.state == SettingsRead::Missing)
         resetRotation();
+    else if (!rotateRead)
+        Rotation::setNone();
+    m_troubles->settingsTrouble(StationPaths::rotateFile(), found.detail);
 
     g_debug_mode = false;
     g_admin_login = false;
     g_admin_remaining = StationState::kAdminLoginSeconds;
-    g_admin_pswd = readAdminPassword();
+    g_admin_pswd = readAdminPassword(&found);
+    m_troubles->settingsTrouble(StationPaths::adminPasswordFile(), found.detail);
     g_op_login = false;
     g_op_remaining = StationState::kOperatorLoginSeconds;
-    g_op_pswd = readOperatorPassword();
+    g_op_pswd = readOperatorPassword(&found);
+    m_troubles->settingsTrouble(StationPaths::operatorPasswordFile(), found.detail);
     g_working = false;
 
     g_alarm_texts = PlcState::defaultAlarmTexts();
@@ -106,7 +121,9 @@ Gluebox::Gluebox(QWidget *parent)
     g_same_quantity_count = 0;
     g_shift_tick = 0;
 
-    readConfFile(g_sys_conf);
+    SettingsRead confFound;
+    readConfFile(g_sys_conf, &confFound);
+    m_troubles->settingsTrouble(StationPaths::confFile(), confFound.detail);
     g_plc_addr.clear();
     readPlcAddrMap(g_plc_addr);
 
@@ -121,6 +138,9 @@ Gluebox::Gluebox(QWidget *parent)
     m_control->linkOpenedAtStart();
 
     startCameras();
+    // Settings that may pass every defect are not put to work without an administrator.
+    if (showZeroRecipes() || !confFound.whole())
+        m_control->holdForAdministrator(true);
     startTimers();
 
     ui->checkBox_debug->setEnabled(false);
@@ -206,8 +226,35 @@ void Gluebox::connectPlc()
     uint8_t noKick = 0;
     if (g_plc_addr.NO_KICK > 0 && g_modbus->readBits(g_plc_addr.NO_KICK, 1, &noKick) == 1)
         ui->checkBox_unkick->setChecked(noKick != 0);
-    readPlcParams(m_plc_params);
+    SettingsRead found;
+    readPlcParams(m_plc_params, &found);
+    m_troubles->settingsTrouble(StationPaths::plcParamFile(), found.detail);
     sendPlcParams(*g_modbus, m_plc_params);
+}
+
+bool Gluebox::showZeroRecipes()
+{
+    QStringList cameras;
+    for (int i = 0; i < 4; ++i) {
+        const int *no = g_sys_conf.NO[i];
+        if (g_cameras[i].found && no[0] == 0 && no[1] == 0 && no[2] == 0)
+            cameras << QStringLiteral("%1#").arg(i + 1);
+    }
+    m_troubles->settingsTrouble(
+        QStringLiteral("recipe"),
+        cameras.isEmpty() ? QString()
+                          : QStringLiteral("Recipe 0|0|0 for camera %1: no box is ever found NG.")
+                                .arg(cameras.join(QStringLiteral(", "))));
+    return !cameras.isEmpty();
+}
+
+void Gluebox::settingsFileSaved(const QString &path)
+{
+    m_troubles->settingsTrouble(path, QString());
+    if (path != StationPaths::confFile())
+        return;
+    showZeroRecipes();
+    m_control->holdForAdministrator(false);
 }
 
 void Gluebox::startTimers()
@@ -679,6 +726,12 @@ void Gluebox::bindControl()
     connect(c, &StationControl::shiftButtonEnabled, this, [this](bool enabled) {
         enabled ? enable_shift() : ui->pushButton_clear->setEnabled(false);
     });
+    connect(c, &StationControl::heldForAdministratorShown, this, [this](bool held) {
+        m_troubles->settingsTrouble(
+            QStringLiteral("work"),
+            held ? QStringLiteral("Work starts only when an administrator starts it, or saves the settings.")
+                 : QString());
+    });
 
     LoginSession *s = m_session;
     connect(s, &LoginSession::log, this, &Gluebox::sengMsgToClog);
@@ -779,8 +832,11 @@ void Gluebox::OnAdmin() { m_session->adminAccepted(); }
 
 void Gluebox::on_btn_setup_released()
 {
-    if (m_control->maySetUp())
-        connect(showCentred(m_dialog_setup), &DialogSetup::system_exit, this, &Gluebox::OnExit);
+    if (!m_control->maySetUp())
+        return;
+    DialogSetup *dialog = showCentred(m_dialog_setup);
+    connect(dialog, &DialogSetup::system_exit, this, &Gluebox::OnExit);
+    connect(dialog, &DialogSetup::fileSaved, this, &Gluebox::settingsFileSaved);
 }
 
 void Gluebox::on_toolButton_plc_released()

@@ -137,6 +137,12 @@ private:
     void logWindowsWithoutFrames(int position, qulonglong firstProduct);
     void showAdmin(bool admin);
     void clearCounters();
+    // A found camera whose recipe is 0|0|0 finds no box NG: said in the band. True when
+    // there is one.
+    bool showZeroRecipes();
+    // The settings dialog replaced a file whole: what the band said about it goes, and a
+    // saved conf.txt releases the hold for the administrator.
+    void settingsFileSaved(const QString &path);
     template <typename Dialog>
     Dialog *showCentred(QPointer<Dialog> &dialog);
     // Threads stopped, then the queues and the PLC link released; once, from OnExit or

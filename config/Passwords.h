@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsFile.h"
+
 #include <QString>
 
 // Password digests: lower-case hex MD5 of the password's Latin-1 bytes.
@@ -13,11 +15,13 @@ QString digest(const QString &password);
 }
 
 // First line of "pswd.txt" / "pswd_op.txt", unchanged. Unopenable file: prints
-// "Error: Open config file pswd.txt" (or pswd_op.txt) and returns the default digest;
-// an empty file or first line also gives the default digest.
-QString readAdminPassword();
-QString readOperatorPassword();
+// "Error: Open config file pswd.txt" (or pswd_op.txt) and returns the default digest
+// (found: Missing); an empty file or first line also gives the default digest (Empty). A
+// first line that is not 32 lower-case hex digits is returned as it is (Damaged).
+QString readAdminPassword(SettingsRead *found = nullptr);
+QString readOperatorPassword(SettingsRead *found = nullptr);
 
-// Store g_admin_pswd / g_op_pswd as the bare text. False when the file can't be written.
+// Replace the file whole with g_admin_pswd / g_op_pswd as the bare text. False, and the
+// file unchanged, when it can't be written.
 bool writeAdminPassword();
 bool writeOperatorPassword();

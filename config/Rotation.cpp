@@ -1,5 +1,6 @@
 #include "Rotation.h"
 
+#include "SettingsFile.h"
 #include "StationPaths.h"
 
 #include <QFile>
@@ -25,23 +26,35 @@ int Rotation::nextCode(int code)
     return ((code % 4) + 5) % 4;
 }
 
-bool readRotate()
+bool readRotate(SettingsRead *found)
 {
+    SettingsRead ignored;
+    SettingsRead &result = found ? *found : ignored;
+    result = SettingsRead();
     QFile file(StationPaths::rotateFile());
     if (!file.open(QIODevice::ReadOnly)) {
         reportOpenFailure();
+        result.state = SettingsRead::Missing;
         return false;
     }
     QByteArray line = file.readLine(256);
-    if (line.isEmpty())
+    if (SettingsFile::blank(line)) {
+        result.state = SettingsRead::Empty;
+        result.detail = QStringLiteral("Rotation file rotate.txt is empty: no picture is rotated, "
+                                       "and the file is kept as it is.");
         return false;
+    }
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     const QStringList pieces = QString::fromLatin1(line).split(QLatin1Char(','));
     // Eight fields are the whole record: a file whose final comma was lost in an editor
     // still holds the operator's rotations, which start-up would otherwise overwrite.
-    if (pieces.size() < 8)
+    if (pieces.size() < 8) {
+        result.state = SettingsRead::Damaged;
+        result.detail = QStringLiteral("Rotation file rotate.txt is cut short or garbled: no picture is "
+                                       "rotated, and the file is kept as it is.");
         return false;
+    }
     for (int k = 0; k < 4; ++k) {
         g_rotate_enable[k] = pieces[2 * k].toInt() != 0;
         int code = pieces[2 * k + 1].toInt();
@@ -60,25 +73,29 @@ bool readRotate()
 
 bool writeRotate()
 {
-    QFile file(StationPaths::rotateFile());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        reportOpenFailure();
-        return false;
-    }
     QByteArray out;
     for (int k = 0; k < 4; ++k) {
         out += QByteArray::number(g_rotate_enable[k] ? 1 : 0).left(1) + ',';
         out += QByteArray::number(g_rotate[k].load()).left(1) + ',';
     }
-    return file.write(out) == out.size() && file.flush();
+    if (!SettingsFile::writeWhole(StationPaths::rotateFile(), out)) {
+        reportOpenFailure();
+        return false;
+    }
+    return true;
 }
 
-bool resetRotation()
+void Rotation::setNone()
 {
     for (int k = 0; k < 4; ++k) {
         g_rotate[k] = Rotation::kNone;
         g_rotate_enable[k] = false;
     }
+}
+
+bool resetRotation()
+{
+    Rotation::setNone();
     return saveRotation();
 }
 

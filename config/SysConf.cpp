@@ -1,9 +1,14 @@
 #include "SysConf.h"
 
 #include "ConfLineReader.h"
+#include "SettingsFile.h"
 #include "StationPaths.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -74,7 +79,8 @@ void setShoot(int &field, const QByteArray &key, const QByteArray &value)
     field = shots;
 }
 
-void applyLine(SysConf &c, const QByteArray &key, const QByteArray &value)
+// False for a line that sets nothing (a separator, a comment, an unknown key).
+bool applyLine(SysConf &c, const QByteArray &key, const QByteArray &value)
 {
     auto toInt = [&value] { return ConfLineReader::leadingInt(value); };
     if (key == "SAVE") c.SAVE = toInt();
@@ -99,31 +105,14 @@ void applyLine(SysConf &c, const QByteArray &key, const QByteArray &value)
             else if (key == "NO" + n) setRecipe(c.NO[k], value);
             else if (key == "SHOOT" + n) setShoot(c.SHOOT[k], key, value);
             else continue;
-            return;
+            return true;
         }
-    }
-}
-
-} // namespace
-
-bool readConfFile(SysConf &conf)
-{
-    QFile file(StationPaths::confFile());
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::printf("Error: Open config file %s\n", qPrintable(StationPaths::confFile()));
-        std::fflush(stdout);
         return false;
-    }
-    ConfLineReader reader(file);
-    QByteArray line, key, value;
-    while (reader.nextLine(line)) {
-        ConfLineReader::splitKeyValue(line, key, value);
-        applyLine(conf, key, value);
     }
     return true;
 }
 
-bool writeConfFile(const SysConf &conf)
+QByteArray confText(const SysConf &conf)
 {
     QByteArray out;
     auto line = [&out](const QByteArray &text) { out += text + '\n'; };
@@ -155,11 +144,83 @@ bool writeConfFile(const SysConf &conf)
     }
     line("MonitorIP=" + QByteArray::fromStdString(conf.MonitorIP));
     line("MonitorPort=" + num(conf.MonitorPort));
+    return out;
+}
 
+// Every key the writer writes, in its order.
+const QList<QByteArray> &writtenKeys()
+{
+    static const QList<QByteArray> keys = [] {
+        QList<QByteArray> k;
+        const SysConf defaults;
+        for (const QByteArray &line : confText(defaults).split('\n'))
+            if (line.contains('='))
+                k << line.left(line.indexOf('='));
+        return k;
+    }();
+    return keys;
+}
+
+// A file that lacks a setting the writer always writes was cut short (a save that a power
+// loss stopped leaves the lines before the cut). Where a hand edit put the keys, or whether
+// the last line has a line end, does not matter: a file with every key is whole.
+SettingsRead check(const QByteArray &bytes, const QSet<QByteArray> &keys)
+{
+    SettingsRead found;
+    const QString name = QFileInfo(StationPaths::confFile()).fileName();
+    if (SettingsFile::blank(bytes)) {
+        found.state = SettingsRead::Empty;
+        found.detail = QStringLiteral("Settings file %1 is empty: the default settings are in force.").arg(name);
+        return found;
+    }
+    QStringList lacking;
+    for (const QByteArray &key : writtenKeys())
+        if (!keys.contains(key))
+            lacking << QString::fromLatin1(key);
+    if (lacking.isEmpty())
+        return found;
+    found.state = SettingsRead::Damaged;
+    const QString shown = lacking.size() <= 3 ? lacking.join(QStringLiteral(", "))
+                                              : QStringLiteral("%1 and %2 more").arg(lacking.first()).arg(lacking.size() - 1);
+    found.detail = QStringLiteral("Settings file %1 is cut short (no %2): those settings have their defaults.")
+                       .arg(name, shown);
+    return found;
+}
+
+} // namespace
+
+bool readConfFile(SysConf &conf, SettingsRead *found)
+{
     QFile file(StationPaths::confFile());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::printf("Error: Open config file %s\n", qPrintable(StationPaths::confFile()));
+        std::fflush(stdout);
+        if (found) {
+            found->state = SettingsRead::Missing;
+            found->detail = QStringLiteral("Settings file %1 is missing: the default settings are in force.")
+                                .arg(QFileInfo(StationPaths::confFile()).fileName());
+        }
         return false;
-    return file.write(out) == out.size() && file.flush();
+    }
+    QByteArray bytes = file.readAll();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    ConfLineReader reader(buffer);
+    QByteArray line, key, value;
+    QSet<QByteArray> keys;
+    while (reader.nextLine(line)) {
+        ConfLineReader::splitKeyValue(line, key, value);
+        if (applyLine(conf, key, value))
+            keys.insert(key);
+    }
+    if (found)
+        *found = check(bytes, keys);
+    return true;
+}
+
+bool writeConfFile(const SysConf &conf)
+{
+    return SettingsFile::writeWhole(StationPaths::confFile(), confText(conf), true);
 }
 
 bool writeConfFile()

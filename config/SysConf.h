@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsFile.h"
+
 #include <QMutex>
 #include <QTime>
 
@@ -46,10 +48,12 @@ extern SysConf g_sys_conf;
 
 // Reads "../conf/conf.txt" into conf. Missing or unopenable file: prints
 // "Error: Open config file ../conf/conf.txt" and returns false, conf untouched.
-bool readConfFile(SysConf &conf);
+// found, when given, says whether the file was whole: Empty, or Damaged when it lacks any
+// key that writeConfFile writes (its lines are taken all the same).
+bool readConfFile(SysConf &conf, SettingsRead *found = nullptr);
 
-// Rewrites "../conf/conf.txt" whole from conf (the global record by default).
-// Returns false when the file can't be written; the record is left as it is.
+// Replaces "../conf/conf.txt" whole with conf (the global record by default).
+// Returns false when the file can't be written; the file and the record are left as they are.
 bool writeConfFile(const SysConf &conf);
 bool writeConfFile();
 

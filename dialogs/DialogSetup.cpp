@@ -2,6 +2,7 @@
 
 #include "DesktopActions.h"
 #include "SettingsActions.h"
+#include "StationPaths.h"
 #include "SysConf.h"
 #include "UserMessages.h"
 #include "camera_glue.h"
@@ -82,7 +83,8 @@ void DialogSetup::on_pushButton_save_released()
     applySaveMode();
     applyExposure();
     applyFilter();
-    SettingsActions::save(g_sys_conf);
+    if (SettingsActions::save(g_sys_conf))
+        emit fileSaved(StationPaths::confFile());
 }
 
 void DialogSetup::on_pushButton_close_released()
@@ -103,14 +105,16 @@ void DialogSetup::on_pushButton_image_released()
 
 void DialogSetup::on_pushButton_pswd_released()
 {
-    SettingsActions::changePassword(KeypadLogin::Role::Administrator, ui->lineEdit_old->text(),
-                                    ui->lineEdit_new->text(), ui->lineEdit_confirm->text());
+    if (SettingsActions::changePassword(KeypadLogin::Role::Administrator, ui->lineEdit_old->text(),
+                                        ui->lineEdit_new->text(), ui->lineEdit_confirm->text()))
+        emit fileSaved(StationPaths::adminPasswordFile());
 }
 
 void DialogSetup::on_pushButton_pswd_op_released()
 {
-    SettingsActions::changePassword(KeypadLogin::Role::Operator, ui->lineEdit_old_op->text(),
-                                    ui->lineEdit_new_op->text(), ui->lineEdit_confirm_op->text());
+    if (SettingsActions::changePassword(KeypadLogin::Role::Operator, ui->lineEdit_old_op->text(),
+                                        ui->lineEdit_new_op->text(), ui->lineEdit_confirm_op->text()))
+        emit fileSaved(StationPaths::operatorPasswordFile());
 }
 
 void DialogSetup::on_pushButton_expo_released()

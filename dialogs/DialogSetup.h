@@ -37,6 +37,8 @@ signals:
     void sendMsgToShift(QTime timeA, QTime timeB, QTime timeC);
     void sendMsgToOutput();
     void sendMsgToConfig(int ptr[][3]);
+    // conf.txt or a password file was replaced whole by a save here.
+    void fileSaved(const QString &path);
 
 private slots:
     void on_toolButton_keyboard_released();

@@ -2,11 +2,13 @@
 
 #include "ConfLineReader.h"
 #include "ModbusLink.h"
+#include "SettingsFile.h"
 #include "StationPaths.h"
 #include "SysConf.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextCodec>
 
 #include <cstdint>
@@ -41,16 +43,28 @@ QTextCodec *gbkCodec()
 
 } // namespace
 
-bool readPlcParams(QList<PlcParam> &list)
+bool readPlcParams(QList<PlcParam> &list, SettingsRead *found)
 {
+    SettingsRead ignored;
+    SettingsRead &result = found ? *found : ignored;
+    result = SettingsRead();
     list.clear();
     QFile file(StationPaths::plcParamFile());
     if (!file.open(QIODevice::ReadOnly)) {
         std::printf("Error: Open production file %s\n", qPrintable(StationPaths::plcParamFile()));
         std::fflush(stdout);
+        result.state = SettingsRead::Missing;
         return false;
     }
-    list = parseDevice(file);
+    const QByteArray bytes = file.readAll();
+    list = PlcParams::parse(bytes);
+    if (list.isEmpty()) {
+        const QString name = QFileInfo(StationPaths::plcParamFile()).fileName();
+        const bool blank = SettingsFile::blank(bytes);
+        result.state = blank ? SettingsRead::Empty : SettingsRead::Damaged;
+        result.detail = QStringLiteral("PLC parameter file %1 %2: no parameter is written to the PLC.")
+                            .arg(name, blank ? QStringLiteral("is empty") : QStringLiteral("has no readable row"));
+    }
     return true;
 }
 
@@ -59,12 +73,7 @@ bool writePlcParams(const QList<PlcParam> &list)
     QByteArray text;
     for (const PlcParam &p : list)
         text += PlcParams::line(p) + '\n';
-    QFile file(StationPaths::plcParamFile());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    const bool written = file.write(text) == text.size();
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    return SettingsFile::writeWhole(StationPaths::plcParamFile(), text, true);
 }
 
 QList<PlcParam> PlcParams::parse(const QByteArray &text)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsFile.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -19,11 +21,13 @@ struct PlcParam
 
 // Reads "../conf/plc.txt" into list (emptied first), in file order. Lines of at most
 // 1023 characters, empty lines skipped, only lines of exactly four '|'-pieces taken.
-// Unopenable file: prints "Error: Open production file ../conf/plc.txt" and returns false.
-bool readPlcParams(QList<PlcParam> &list);
+// Unopenable file: prints "Error: Open production file ../conf/plc.txt" and returns false
+// (found: Missing). A file without a single row: found says Empty, or Damaged when it has
+// text but no readable row.
+bool readPlcParams(QList<PlcParam> &list, SettingsRead *found = nullptr);
 
-// Rewrites "../conf/plc.txt" whole, one "%s|%d|%d|%s" line per parameter.
-// False when the file could not be written completely.
+// Replaces "../conf/plc.txt" whole, one "%s|%d|%d|%s" line per parameter.
+// False, and the file unchanged, when it could not be written completely.
 bool writePlcParams(const QList<PlcParam> &list);
 
 namespace PlcParams {

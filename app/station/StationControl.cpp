@@ -246,6 +246,12 @@ void StationControl::start()
         m_session.requestOperatorLogin();
         return;
     }
+    if (m_held_for_admin && !LoginSession::admin()) {
+        emit log(QStringLiteral("Start to work refused: the settings must be checked by the administrator first."));
+        information(QStringLiteral("设置检查"),
+                    QStringLiteral("设置文件不完整或相机配方为0，请先点击解锁按钮，由管理员检查设置后再开始工作"));
+        return;
+    }
     if (!plcConnected()) {
         LoginSession::resetOperatorCountdown();
         return;
@@ -255,13 +261,25 @@ void StationControl::start()
                     QStringLiteral("请先点击“调试模式”复选框，取消调试模式，才可以开始工作"));
         return;
     }
-    if (!g_working)
-        enterWork();
+    if ((g_working || enterWork()) && m_held_for_admin)
+        holdForAdministrator(false);
     LoginSession::resetOperatorCountdown();
+}
+
+void StationControl::holdForAdministrator(bool hold)
+{
+    if (hold == m_held_for_admin)
+        return;
+    m_held_for_admin = hold;
+    emit heldForAdministratorShown(hold);
 }
 
 bool StationControl::startAutomatically()
 {
+    if (m_held_for_admin) {
+        emit log(QStringLiteral("Automatic start skipped: the settings must be checked by the administrator first."));
+        return false;
+    }
     if (!plcConnected()) {
         m_auto_work_pending = true;
         return false;

@@ -55,8 +55,13 @@ public:
     // At shutdown, whoever is logged in: the machine must not go on without inspection.
     void stopForExit();
     // Start-up's automatic work: no login needed; false without a PLC, in which case it
-    // starts when the PLC first answers.
+    // starts when the PLC first answers. Never while held for the administrator.
     bool startAutomatically();
+    // Settings that may pass every defect (a damaged conf.txt, a found camera with the
+    // recipe 0|0|0): while held, only an administrator starts work and nothing starts it
+    // automatically. An administrator's start, or a save of the settings, releases it.
+    void holdForAdministrator(bool hold);
+    bool heldForAdministrator() const { return m_held_for_admin; }
     void setDebug(bool checked);     // the debug box
     void setUnkick(bool checked);    // the no-kick box
     void reset();                    // the reset button: a one-second RESET pulse
@@ -96,6 +101,7 @@ signals:
     void countersCleared();           // per-position counters and the PLC total to 0
     void lastTotalShown(int total);   // the total of the shift that ended
     void shiftButtonEnabled(bool enabled);
+    void heldForAdministratorShown(bool held);
 
 private:
     enum class Read { Ok, Failed, NoAnswer };
@@ -131,5 +137,6 @@ private:
     int m_retry_in = 0;              // ticks until the next try while lost
     int m_retry_delay = 1;           // ticks between the last two tries
     bool m_auto_work_pending = false; // start-up's automatic work waits for the PLC
+    bool m_held_for_admin = false;
     QDateTime m_previous_tick;       // a timed shift whose second fell between two ticks still fires
 };

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <cstdio>
+
 WriteTroubles::WriteTroubles(QObject *parent)
     : QObject(parent)
 {
@@ -17,6 +19,7 @@ QString WriteTroubles::text() const
     for (const QString &t : m_text)
         if (!t.isEmpty())
             lines << t;
+    lines << m_settings.values();
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -25,7 +28,7 @@ bool WriteTroubles::failing() const
     for (bool f : m_failing)
         if (f)
             return true;
-    return false;
+    return !m_settings.isEmpty();
 }
 
 void WriteTroubles::logTrouble(const QString &text, bool failing)
@@ -36,6 +39,21 @@ void WriteTroubles::logTrouble(const QString &text, bool failing)
 void WriteTroubles::saveTrouble(const QString &text, bool failing)
 {
     report(Images, text, failing);
+}
+
+void WriteTroubles::settingsTrouble(const QString &what, const QString &text)
+{
+    if (m_settings.value(what) == text)
+        return;
+    if (text.isEmpty()) {
+        m_settings.remove(what);
+    } else {
+        m_settings.insert(what, text);
+        std::printf("%s\n", qPrintable(text));
+        std::fflush(stdout);
+        emit log(text);
+    }
+    show();
 }
 
 void WriteTroubles::report(Source source, const QString &text, bool failing)

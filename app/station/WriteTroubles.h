@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -8,7 +9,9 @@
 // Each source says so once when it begins to lose lines or images and once when it
 // writes again (CLog::writeTrouble, SaveThread::saveTrouble); this keeps one line per
 // source on screen: a failing one until it writes again, the "again" line (with what was
-// lost) for a minute after. GUI thread only; the window shows what `shown` says.
+// lost) for a minute after. Below them, one line per settings file that was not read
+// whole (settingsTrouble), until it is cleared. GUI thread only; the window shows what
+// `shown` says.
 class WriteTroubles : public QObject
 {
     Q_OBJECT
@@ -18,11 +21,14 @@ public:
     explicit WriteTroubles(QObject *parent = nullptr);
 
     QString text() const;   // what is on screen now, one line per source; empty: nothing
-    bool failing() const;   // some source is still losing what it writes
+    bool failing() const;   // some source is still losing what it writes, or a settings line stands
 
 public slots:
     void logTrouble(const QString &text, bool failing);
     void saveTrouble(const QString &text, bool failing);
+    // What is wrong with one settings file (or another thing that `what` names), shown in
+    // yellow until it comes again empty; a new text is said on standard output and logged.
+    void settingsTrouble(const QString &what, const QString &text);
 
 signals:
     // The lines to show (empty: hide) and their colour: yellow while something fails,
@@ -41,4 +47,5 @@ private:
     QString m_text[kSources];
     bool m_failing[kSources] = {};
     QTimer m_recovered[kSources];
+    QMap<QString, QString> m_settings;
 };

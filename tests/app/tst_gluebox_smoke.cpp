@@ -188,8 +188,10 @@ private slots:
         QVERIFY(copyTree(QStringLiteral(GLUEBOX_SOURCE_DIR "/station"), station.path()));
         write(station.filePath("conf/camsim.txt"), camsim);
         if (!autoOpen) {
+            // A found camera needs a recipe, or work waits for the administrator.
             QByteArray conf = TempStation::read(station.filePath("conf/conf.txt"));
-            write(station.filePath("conf/conf.txt"), conf.replace("AUTO_OPEN=1", "AUTO_OPEN=0"));
+            write(station.filePath("conf/conf.txt"),
+                  conf.replace("AUTO_OPEN=1", "AUTO_OPEN=0").replace("NO1=0|0|0", "NO1=5|5|5"));
         }
         PlcSimulator::Options options;
         options.anyAddress = true;

@@ -52,6 +52,8 @@ private slots:
     void startDebugAndPause();
     void guards_data();
     void guards();
+    void heldForAdministrator_data();
+    void heldForAdministrator();
     void unkickByOperator();
     void resetPulse_data();
     void resetPulse();
@@ -315,6 +317,52 @@ void TstStationControl::guards()
         QVERIFY(!m_sim->coil(12));
     }
     QCOMPARE(m_calls, action == "camera 0" && permitted ? QStringList{"close 0"} : QStringList());
+}
+
+void TstStationControl::heldForAdministrator_data()
+{
+    QTest::addColumn<QString>("who");   // auto: start-up's automatic start; plc: the same, PLC late
+    QTest::addColumn<bool>("works");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("log");
+    const QString skipped =
+        QStringLiteral("Automatic start skipped: the settings must be checked by the administrator first.");
+    QTest::newRow("automatic start") << "auto" << false << QString() << skipped;
+    QTest::newRow("automatic start, PLC answers later") << "plc" << false << QString() << skipped;
+    QTest::newRow("operator") << "op" << false
+                              << QStringLiteral("设置检查|设置文件不完整或相机配方为0，请先点击解锁按钮，"
+                                                "由管理员检查设置后再开始工作")
+                              << "Start to work refused: the settings must be checked by the administrator first.";
+    QTest::newRow("administrator releases it") << "admin" << true << QString() << "Start to work.";
+}
+
+void TstStationControl::heldForAdministrator()
+{
+    QFETCH(QString, who);
+    QFETCH(bool, works);
+    QFETCH(QString, box);
+    QFETCH(QString, log);
+    QSignalSpy held(m_control.get(), &StationControl::heldForAdministratorShown);
+    m_control->holdForAdministrator(true);
+    g_admin_login = who == "admin";
+    g_op_login = who == "op";
+    if (who == "plc") {
+        m_link.closeLink();
+        m_control->linkOpenedAtStart();
+    }
+    if (who == "auto" || who == "plc")
+        QVERIFY(!m_control->startAutomatically());
+    else
+        m_control->start();
+    if (who == "plc") {
+        m_control->tick(); // the PLC answers
+        QVERIFY(m_link.connected());
+    }
+    QCOMPARE(m_sim->coil(11), works);
+    QCOMPARE(m_messages->shown.join(QLatin1Char(';')), box);
+    QVERIFY2(m_log.contains(log), qPrintable(m_log.join('\n')));
+    QCOMPARE(m_control->heldForAdministrator(), !works);
+    QCOMPARE(held.count(), works ? 2 : 1);
 }
 
 void TstStationControl::unkickByOperator()

@@ -48,6 +48,18 @@ public:
         }
         return true;
     }
+    // Whether writer puts a new file in place of path instead of writing into the old one:
+    // a reader that opened the old file still reads all of it afterwards, as a power cut in
+    // the middle of the save would have left it.
+    template <typename Writer>
+    static bool replacesWhole(const QString &path, Writer writer)
+    {
+        const QByteArray old = "the text before the save\n";
+        QFile before(path);
+        if (!write(path, old) || !before.open(QIODevice::ReadOnly) || !writer())
+            return false;
+        return before.readAll() == old && read(path) != old;
+    }
     static QByteArray read(const QString &path)
     {
         QFile f(path);

@@ -22,29 +22,37 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("found");
         const QString def = QString::fromLatin1(Passwords::kDefaultDigest);
+        const int whole = SettingsRead::Whole, empty = SettingsRead::Empty, damaged = SettingsRead::Damaged;
         QTest::newRow("digest") << QByteArray("e10adc3949ba59abbe56e057f20f883e")
-                                << "e10adc3949ba59abbe56e057f20f883e";
+                                << "e10adc3949ba59abbe56e057f20f883e" << whole;
         QTest::newRow("31 characters unchanged") << QByteArray("e10adc3949ba59abbe56e057f20f883")
-                                                 << "e10adc3949ba59abbe56e057f20f883";
-        QTest::newRow("not trimmed") << QByteArray(" abc ") << " abc ";
-        QTest::newRow("first line only") << QByteArray("abc\ndef") << "abc";
-        QTest::newRow("empty file") << QByteArray() << def;
-        QTest::newRow("empty first line") << QByteArray("\nabc") << def;
-        QTest::newRow("overlong cut") << QByteArray(400, 'a') << QString(255, 'a');
-        QTest::newRow("zeroed file") << QByteArray(32, '\0') << def;
-        QTest::newRow("NUL ends the text") << QByteArray("abc\0def", 7) << "abc";
+                                                 << "e10adc3949ba59abbe56e057f20f883" << damaged;
+        QTest::newRow("not trimmed") << QByteArray(" abc ") << " abc " << damaged;
+        QTest::newRow("first line only") << QByteArray("abc\ndef") << "abc" << damaged;
+        QTest::newRow("empty file") << QByteArray() << def << empty;
+        QTest::newRow("empty first line") << QByteArray("\nabc") << def << empty;
+        QTest::newRow("overlong cut") << QByteArray(400, 'a') << QString(255, 'a') << damaged;
+        QTest::newRow("zeroed file") << QByteArray(32, '\0') << def << empty;
+        QTest::newRow("NUL ends the text") << QByteArray("abc\0def", 7) << "abc" << damaged;
     }
 
     void read()
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, expected);
+        QFETCH(int, found);
         TempStation station;
         TempStation::write("pswd.txt", content);
         TempStation::write("pswd_op.txt", content);
-        QCOMPARE(readAdminPassword(), expected);
-        QCOMPARE(readOperatorPassword(), expected);
+        SettingsRead admin, op;
+        QCOMPARE(readAdminPassword(&admin), expected);
+        QCOMPARE(readOperatorPassword(&op), expected);
+        QCOMPARE(int(admin.state), found);
+        QCOMPARE(int(op.state), found);
+        if (found == SettingsRead::Empty)
+            QCOMPARE(op.detail, QString("Password file pswd_op.txt is empty: the built-in operator password is in force."));
     }
 
     void missingFilesGiveTheDefault()
@@ -64,8 +72,8 @@ private slots:
         const QString savedAdmin = g_admin_pswd, savedOp = g_op_pswd;
         g_admin_pswd = Passwords::digest("8888");
         g_op_pswd = Passwords::digest("1111");
-        QVERIFY(writeAdminPassword());
-        QVERIFY(writeOperatorPassword());
+        QVERIFY(TempStation::replacesWhole("pswd.txt", writeAdminPassword));
+        QVERIFY(TempStation::replacesWhole("pswd_op.txt", writeOperatorPassword));
         QCOMPARE(TempStation::read("pswd.txt"), g_admin_pswd.toLatin1()); // no line end
         QCOMPARE(readAdminPassword(), Passwords::digest("8888"));
         QCOMPARE(readOperatorPassword(), Passwords::digest("1111"));

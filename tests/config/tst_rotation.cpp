@@ -33,31 +33,35 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("found");
+        const int whole = SettingsRead::Whole, empty = SettingsRead::Empty, damaged = SettingsRead::Damaged;
         QTest::newRow("camera 0 rotated") << QByteArray("1,2,0,3,0,3,0,3,") << true
-                                          << "1:2 0:3 0:3 0:3";
+                                          << "1:2 0:3 0:3 0:3" << whole;
         QTest::newRow("without final comma") << QByteArray("0,3,1,0,1,1,0,3") << true
-                                             << "0:3 1:0 1:1 0:3";
+                                             << "0:3 1:0 1:1 0:3" << whole;
         QTest::newRow("without final comma, line end") << QByteArray("1,0,0,3,0,3,1,2\r\n") << true
-                                                       << "1:0 0:3 0:3 1:2";
+                                                       << "1:0 0:3 0:3 1:2" << whole;
         QTest::newRow("seven fields") << QByteArray("0,3,1,0,1,1,0") << false
-                                      << "0:3 0:3 0:3 0:3";
-        QTest::newRow("four pieces") << QByteArray("1,2,0,3") << false << "0:3 0:3 0:3 0:3";
-        QTest::newRow("empty file") << QByteArray() << false << "0:3 0:3 0:3 0:3";
+                                      << "0:3 0:3 0:3 0:3" << damaged;
+        QTest::newRow("four pieces") << QByteArray("1,2,0,3") << false << "0:3 0:3 0:3 0:3" << damaged;
+        QTest::newRow("cut after five") << QByteArray("1,1,1,2,") << false << "0:3 0:3 0:3 0:3" << damaged;
+        QTest::newRow("empty file") << QByteArray() << false << "0:3 0:3 0:3 0:3" << empty;
+        QTest::newRow("zeroed file") << QByteArray(16, '\0') << false << "0:3 0:3 0:3 0:3" << empty;
         QTest::newRow("line end after it") << QByteArray("0,3,1,0,1,1,0,3,\r\n") << true
-                                           << "0:3 1:0 1:1 0:3";
+                                           << "0:3 1:0 1:1 0:3" << whole;
         QTest::newRow("text gives 0") << QByteArray("x,y,1,z,0,3,0,3,") << true
-                                      << "0:0 1:0 0:3 0:3";
+                                      << "0:0 1:0 0:3 0:3" << whole;
         QTest::newRow("enabled flag any non-zero") << QByteArray("7,1,-1,2,0,3,0,3,") << true
-                                                   << "1:1 1:2 0:3 0:3";
+                                                   << "1:1 1:2 0:3 0:3" << whole;
         QTest::newRow("codes outside 0..3 mean none") << QByteArray("1,4,1,-1,1,9,0,3,") << true
-                                                      << "1:3 1:3 1:3 0:3";
+                                                      << "1:3 1:3 1:3 0:3" << whole;
         QTest::newRow("only first line") << QByteArray("1,1,\n1,1,1,1,1,1,1,1,") << false
-                                         << "0:3 0:3 0:3 0:3";
+                                         << "0:3 0:3 0:3 0:3" << damaged;
         // Text ends at a NUL byte, as it always has for this file.
         QTest::newRow("NUL ends the text") << QByteArray("\x01\xff,\x00,,,,,,,,,\xfe", 14) << false
-                                           << "0:3 0:3 0:3 0:3";
+                                           << "0:3 0:3 0:3 0:3" << damaged;
         QTest::newRow("binary") << QByteArray("\x01\xff,\x80,,\xfe,,,,,,,\x7f") << true
-                                << "0:0 0:0 0:0 0:0";
+                                << "0:0 0:0 0:0 0:0" << whole;
     }
 
     void read()
@@ -65,15 +69,20 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, ok);
         QFETCH(QString, expected);
+        QFETCH(int, found);
         TempStation station;
         TempStation::write("../conf/rotate.txt", content);
         bool result;
+        SettingsRead what;
         {
             StdoutCapture out;
-            result = readRotate();
+            result = readRotate(&what);
         }
         QCOMPARE(result, ok);
         QCOMPARE(state(), expected);
+        QCOMPARE(int(what.state), found);
+        QCOMPARE(what.detail.isEmpty(), ok);
+        QCOMPARE(TempStation::read("../conf/rotate.txt"), content); // reading never writes
     }
 
     void missingFile()
@@ -92,7 +101,7 @@ private slots:
         g_rotate[1] = 0;
         g_rotate_enable[2] = true;
         g_rotate[2] = 2;
-        QVERIFY(writeRotate());
+        QVERIFY(TempStation::replacesWhole("../conf/rotate.txt", [] { return writeRotate(); }));
         const QByteArray written = TempStation::read("../conf/rotate.txt");
         QCOMPARE(written, QByteArray("0,3,1,0,1,2,0,3,"));
         setState(false, Rotation::kNone);

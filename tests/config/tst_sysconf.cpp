@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <algorithm>
 #include <unistd.h>
 
 // Settings file: the reader's line rules, the writer's exact text, and the round trip.
@@ -78,8 +79,10 @@ private slots:
         SysConf conf;
         conf.SAVE = 2; // whatever was there stays
         StdoutCapture out;
-        QVERIFY(!readConfFile(conf));
+        SettingsRead found;
+        QVERIFY(!readConfFile(conf, &found));
         QCOMPARE(out.text(), QByteArray("Error: Open config file ../conf/conf.txt\n"));
+        QCOMPARE(found.state, SettingsRead::Missing);
         QCOMPARE(conf.SAVE, 2);
         QCOMPARE(conf.SHOOT[3], 3);
         QCOMPARE(conf.USERID[0], 255);
@@ -147,6 +150,49 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QByteArray, expected);
         QCOMPARE(loadAndWrite(content), expected);
+    }
+
+    // A save cut short (by a power loss, in an older build) leaves the lines before the cut,
+    // maybe followed by NUL bytes; a hand edit may put every key anywhere.
+    void cutOrEmptyFileIsSaid_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("detail");
+        const QByteArray whole = defaultText();
+        QList<QByteArray> lines = whole.split('\n');
+        std::reverse(lines.begin(), lines.end());
+        QTest::newRow("as written") << whole << int(SettingsRead::Whole) << QString();
+        QTest::newRow("hand edit: every key, reordered, CR LF, no final line end")
+            << lines.join("\r\n").trimmed() << int(SettingsRead::Whole) << QString();
+        QTest::newRow("empty") << QByteArray() << int(SettingsRead::Empty)
+                               << "Settings file conf.txt is empty: the default settings are in force.";
+        QTest::newRow("zeroed") << QByteArray(4096, '\0') << int(SettingsRead::Empty)
+                                << "Settings file conf.txt is empty: the default settings are in force.";
+        QTest::newRow("cut in the recipe line") << whole.left(whole.indexOf("NO2=") + 5)
+                                                << int(SettingsRead::Damaged)
+                                                << "Settings file conf.txt is cut short (no SHOOT2 and 14 more): "
+                                                   "those settings have their defaults.";
+        QTest::newRow("cut in the last key") << whole.left(whole.size() - 5) << int(SettingsRead::Damaged)
+                                             << "Settings file conf.txt is cut short (no MonitorPort): "
+                                                "those settings have their defaults.";
+        QTest::newRow("zeroed after the cut") << whole.left(300) + QByteArray(700, '\0')
+                                              << int(SettingsRead::Damaged) << QString();
+    }
+
+    void cutOrEmptyFileIsSaid()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, state);
+        QFETCH(QString, detail);
+        TempStation station;
+        TempStation::write("../conf/conf.txt", content);
+        SysConf conf;
+        SettingsRead found;
+        QVERIFY(readConfFile(conf, &found));
+        QCOMPARE(int(found.state), state);
+        if (!detail.isEmpty() || state == SettingsRead::Whole)
+            QCOMPARE(found.detail, detail);
     }
 
     void rejectedShotCountIsReportedOnce()
@@ -224,7 +270,7 @@ private slots:
         TempStation station;
         const int saved = g_sys_conf.SAVE_DAYS;
         g_sys_conf.SAVE_DAYS = 9;
-        QVERIFY(writeConfFile());
+        QVERIFY(TempStation::replacesWhole("../conf/conf.txt", [] { return writeConfFile(); }));
         g_sys_conf.SAVE_DAYS = saved;
         QVERIFY(TempStation::read("../conf/conf.txt").contains("\nSAVE_DAYS=9\n"));
     }

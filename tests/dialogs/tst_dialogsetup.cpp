@@ -161,6 +161,7 @@ void TstDialogSetup::buttonsStoreInRecord()
     QFETCH(QString, box);
     QFETCH(QString, record);
     QFETCH(QString, fileLines);
+    QSignalSpy saved(m_dialog.get(), &DialogSetup::fileSaved);
     for (const QString &step : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (step == QLatin1String("!conf"))
             QVERIFY(QDir(m_station->root()).rmdir(QStringLiteral("conf")));
@@ -177,6 +178,8 @@ void TstDialogSetup::buttonsStoreInRecord()
                  .arg(c.AUTO_OPEN).arg(c.AUTO_WORK),
              record);
     const QByteArray file = TempStation::read(StationPaths::confFile());
+    // Only a file written whole is said to the window, which then stops holding work.
+    QCOMPARE(saved.count(), fileLines == QLatin1String("-") ? 0 : 1);
     if (fileLines == QLatin1String("-")) {
         QVERIFY(file.isEmpty());
         return;
@@ -227,6 +230,7 @@ void TstDialogSetup::passwordChange()
     type(m_dialog.get(), "lineEdit_old" + suffix, old);
     type(m_dialog.get(), "lineEdit_new" + suffix, fresh);
     type(m_dialog.get(), "lineEdit_confirm" + suffix, confirm);
+    QSignalSpy saved(m_dialog.get(), &DialogSetup::fileSaved);
     click(m_dialog.get(), "pushButton_pswd" + suffix);
 
     QCOMPARE(m_messages->shown, QStringList{box});
@@ -234,6 +238,7 @@ void TstDialogSetup::passwordChange()
     QCOMPARE(op ? g_admin_pswd : g_op_pswd, Passwords::digest(op ? QStringLiteral("123456") : QStringLiteral("1234")));
     const bool changed = inForce == fresh;
     QCOMPARE(TempStation::read(file), changed ? Passwords::digest(fresh).toLatin1() : QByteArray());
+    QCOMPARE(saved.count() == 1 && saved.at(0).at(0).toString() == file, changed);
 }
 
 void TstDialogSetup::exitQuestion_data()

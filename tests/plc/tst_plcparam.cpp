@@ -33,6 +33,8 @@ private slots:
     void fileRoundTripInGbk_data();
     void fileRoundTripInGbk();
     void missingFile();
+    void noRowIsSaid_data();
+    void noRowIsSaid();
     void plcValues_data();
     void plcValues();
 };
@@ -93,7 +95,7 @@ void TstPlcParam::fileRoundTripInGbk()
     QCOMPARE(PlcParams::text(list[0].name), name);
     QCOMPARE(PlcParams::text(list[0].remark), remark);
     QCOMPARE(list[0].address, kDelay);
-    QVERIFY(writePlcParams(list));
+    QVERIFY(TempStation::replacesWhole(StationPaths::plcParamFile(), [&list] { return writePlcParams(list); }));
     QCOMPARE(TempStation::read(StationPaths::plcParamFile()), original);
 }
 
@@ -106,6 +108,35 @@ void TstPlcParam::missingFile()
     QCOMPARE(out.text(), QByteArray("Error: Open production file ../conf/plc.txt\n"));
     QVERIFY(list.isEmpty());
     QVERIFY(!QFile::exists(StationPaths::plcParamFile()));
+}
+
+void TstPlcParam::noRowIsSaid_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("found");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("a row") << QByteArray("garbage\nb|20|1|x\n") << int(SettingsRead::Whole) << QString();
+    QTest::newRow("empty") << QByteArray() << int(SettingsRead::Empty)
+                           << "PLC parameter file plc.txt is empty: no parameter is written to the PLC.";
+    QTest::newRow("line ends and NULs") << QByteArray("\r\n\n\0\0", 5) << int(SettingsRead::Empty)
+                                        << "PLC parameter file plc.txt is empty: no parameter is written to the PLC.";
+    QTest::newRow("cut in the first row") << QByteArray("Delay|40010|70") << int(SettingsRead::Damaged)
+                                          << "PLC parameter file plc.txt has no readable row: no parameter is "
+                                             "written to the PLC.";
+}
+
+void TstPlcParam::noRowIsSaid()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, found);
+    QFETCH(QString, detail);
+    TempStation station;
+    QVERIFY(TempStation::write(StationPaths::plcParamFile(), text));
+    QList<PlcParam> list;
+    SettingsRead what;
+    QVERIFY(readPlcParams(list, &what));
+    QCOMPARE(int(what.state), found);
+    QCOMPARE(what.detail, detail);
 }
 
 void TstPlcParam::plcValues_data()
