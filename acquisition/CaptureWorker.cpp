@@ -102,7 +102,7 @@ CaptureWorker::Ejection CaptureWorker::productAtEjector()
                        : mismatchAct == 0 ? Ejection::Good
                                           : Ejection::None;
         }
-        outcome.rejected = ejection == Ejection::Bad;
+        outcome.rejected = ejection == Ejection::Bad && m_canEject;
         m_account->recordOutcome(product, outcome);
     }
     uint64_t shot = 0;

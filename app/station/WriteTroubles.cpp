@@ -17,6 +17,9 @@ QString WriteTroubles::text() const
     for (const QString &t : m_text)
         if (!t.isEmpty())
             lines << t;
+    for (const QString &t : m_camera)
+        if (!t.isEmpty())
+            lines << t;
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -24,6 +27,9 @@ bool WriteTroubles::failing() const
 {
     for (bool f : m_failing)
         if (f)
+            return true;
+    for (const QString &t : m_camera)
+        if (!t.isEmpty())
             return true;
     return false;
 }
@@ -36,6 +42,14 @@ void WriteTroubles::logTrouble(const QString &text, bool failing)
 void WriteTroubles::saveTrouble(const QString &text, bool failing)
 {
     report(Images, text, failing);
+}
+
+void WriteTroubles::cameraTrouble(int position, const QString &text)
+{
+    if (position < 0 || position >= 4 || m_camera[position] == text)
+        return;
+    m_camera[position] = text;
+    show();
 }
 
 void WriteTroubles::report(Source source, const QString &text, bool failing)

@@ -23,6 +23,9 @@ public:
 public slots:
     void logTrouble(const QString &text, bool failing);
     void saveTrouble(const QString &text, bool failing);
+    // A camera's line (it cannot eject, or cannot be opened), shown until it is replaced
+    // or cleared (empty text). Its sender logs it.
+    void cameraTrouble(int position, const QString &text);
 
 signals:
     // The lines to show (empty: hide) and their colour: yellow while something fails,
@@ -41,4 +44,5 @@ private:
     QString m_text[kSources];
     bool m_failing[kSources] = {};
     QTimer m_recovered[kSources];
+    QString m_camera[4];
 };
