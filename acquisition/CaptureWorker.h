@@ -37,8 +37,8 @@ public:
     void requestStop() { m_stop = true; }
     bool stopRequested() const { return m_stop; }
 
-    // False when the camera refused its reject output at set-up: a bad product's pulse
-    // then ejects nothing, and its product is not recorded as rejected.
+    // False when the camera refused its reject output at set-up: a bad product then gets
+    // no pulse (productAtEjector says None) and is not recorded as rejected.
     void setCanEject(bool canEject) { m_canEject = canEject; }
 
     // Drops the frames grabbed since the last falling edge (work is about to start).

@@ -228,38 +228,46 @@ private slots:
         QVERIFY(rig.cam(0)->triggeredMode());
     }
 
-    void balluffRefusalEndsTheOpenAndClosesTheDevice()
+    // A refused write ends the open and closes the device, but for the reject output's:
+    // without it the camera opens, and says that it cannot eject.
+    void balluffRefusals_data()
     {
-        SimCamera::Config c = camera(SimCamera::Vendor::Balluff, "1");
-        c.profile.refusedFeatures = {"mvLineDebounceTimeRisingEdge"};
-        Rig rig({c});
-        QByteArray printed;
-        {
-            StdoutCapture out;
-            QVERIFY(!rig.registry.SetCameraOpen(0, true));
-            printed = out.text();
-        }
-        QVERIFY(printed.contains("mvIMPACT::acquire::EnumPropertyI64<__int64>::write"));
-        QCOMPARE(writes(rig.cam(0)).back(), std::string("mvLineDebounceTimeRisingEdge=500 (refused)"));
-        QVERIFY(!rig.cam(0)->isOpen());
-        QVERIFY(!rig.positions[0].opened);
-        QVERIFY(!rig.registry.balluffFunctions(0));
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QByteArray>("printed");
+        QTest::addColumn<QStringList>("cannotEject");
+        QTest::newRow("input debouncer: the open ends")
+            << "no-mvLineDebounceTimeRisingEdge" << false
+            << QByteArray("mvIMPACT::acquire::EnumPropertyI64<__int64>::write") << QStringList();
+        QTest::newRow("reject output Line0: it opens")
+            << "no-Line0" << true << QByteArray("can not set Line0 (mvIMPACT::acquire::Property::writeS")
+            << QStringList{"Line0"};
     }
 
-    void balluffWithoutItsRejectOutputStillOpens()
+    void balluffRefusals()
     {
+        QFETCH(QString, refusal);
+        QFETCH(bool, opens);
+        QFETCH(QByteArray, printed);
+        QFETCH(QStringList, cannotEject);
         SimCamera::Config c = camera(SimCamera::Vendor::Balluff, "1");
-        c.profile.missingLines = {"Line0"};
+        QVERIFY(SimulatedStation::parseCamera("Balluff|Balluff|1|GigE|728|544|Mono8|" + refusal.toStdString(), c));
         Rig rig({c});
-        QByteArray printed;
+        QByteArray got;
+        bool opened = false;
         {
             StdoutCapture out;
-            QVERIFY(rig.registry.SetCameraOpen(0, true));
-            printed = out.text();
+            opened = rig.registry.SetCameraOpen(0, true);
+            got = out.text();
         }
-        QVERIFY2(printed.startsWith("can not set Line0 (mvIMPACT::acquire::Property::writeS"), printed.constData());
-        QCOMPARE(rig.registry.rejectRefused(0), QStringList{"Line0"});
-        QVERIFY(rig.cam(0)->triggeredMode());
+        QCOMPARE(opened, opens);
+        QVERIFY2(got.contains(printed), got.constData());
+        QCOMPARE(rig.registry.rejectRefused(0), cannotEject);
+        if (!opens)
+            QCOMPARE(writes(rig.cam(0)).back(), std::string("mvLineDebounceTimeRisingEdge=500 (refused)"));
+        QCOMPARE(rig.cam(0)->isOpen(), opens);
+        QCOMPARE(rig.positions[0].opened, opens);
+        QCOMPARE(bool(rig.registry.balluffFunctions(0)), opens);
     }
 
     void modeSwitchesOnEveryOpenCameraOnly()

@@ -6,8 +6,6 @@
 #include "CameraSlot.h"
 #include "Gluebox.h"
 #include "LineSimulator.h"
-#include "PlcAddrMap.h"
-#include "PlcSimulator.h"
 #include "ProductAccount.h"
 #include "SimulatedStation.h"
 #include "StationControl.h"
@@ -18,6 +16,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <memory>
 
 using namespace WorkingStation;
 
@@ -76,21 +75,16 @@ private slots:
 
         PlcAddrMap addr;
         QVERIFY(readPlcAddrMap(addr));
-        PlcSimulator::Options options;
-        options.boxesPerSecond = 10;
-        options.baud = 9600;
-        PlcSimulator plc(addr, PlcSimulator::readParameters(QStringLiteral("../conf/plc.txt")), options);
         QString error;
-        if (!plc.openPseudoTerminal(&error))
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal on this machine: ") + error));
-        QVERIFY(plc.start());
-        qputenv("GLUEBOX_PLC_PORT", plc.devicePath().toLocal8Bit());
+        const std::unique_ptr<PlcSimulator> plc = startPlc(addr, &error);
+        if (!plc)
+            QSKIP(qPrintable(QStringLiteral("no PLC simulator on this machine: ") + error));
 
         AnsweredMessages messages;
         const uint64_t firstProduct = g_product_account[faulty].lastProduct() + 1;
         {
             Gluebox window;
-            QVERIFY(plc.coil(addr.WORK));
+            QVERIFY(plc->coil(addr.WORK));
             const QByteArray n = QByteArray::number(faulty + 1);
             QLabel *work = widget(window, ("cam_work_" + n).constData());
             QLabel *trouble = widget(window, "label_trouble");
@@ -150,7 +144,7 @@ private slots:
             window.OnExit();
             QVERIFY(messages.shown.isEmpty());
         }
-        plc.stop();
+        plc->stop();
 
         const QByteArray log = TempStation::readLogs(station.path(QStringLiteral("data/log")));
         if (fault == CameraFault::NoRejectOutput) {
