@@ -3,24 +3,50 @@
 #include "BalluffDevice.h"
 #include "BalluffFunctionInterface.h"
 
+#include <cstdio>
+#include <functional>
+
+namespace {
+// One part of the reject output's set-up; false, said and noted, when the camera refused it.
+bool tryOutput(std::vector<std::string> *rejectRefused, const char *what,
+               const std::function<void()> &writes)
+{
+    try {
+        writes();
+        return true;
+    } catch (const BalluffError &e) {
+        std::printf("can not set %s (%s)\n", what, e.what());
+        std::fflush(stdout);
+        if (rejectRefused)
+            rejectRefused->push_back(what);
+        return false;
+    }
+}
+} // namespace
+
 std::unique_ptr<BalluffFunctionInterface>
-BalluffCameraSetup::openAndConfigure(BalluffDevice &device, int exposure, int gain, int filter)
+BalluffCameraSetup::openAndConfigure(BalluffDevice &device, int exposure, int gain, int filter,
+                                     std::vector<std::string> *rejectRefused)
 {
     device.setInterfaceLayout(BalluffDevice::kInterfaceLayoutGenICam);
     device.open();
 
-    // A change of UserOutput0/1 starts Timer1/2, whose active state drives Line0/1.
-    device.writeS("TimerSelector", "Timer1");
-    device.writeS("TimerTriggerSource", "UserOutput0");
-    device.writeDouble("TimerDuration", 10000.0);
-    device.writeS("TimerTriggerActivation", "AnyEdge");
+    // A change of UserOutput0/1 starts Timer1/2, whose active state drives Line0/1; Line0
+    // is the reject output.
+    tryOutput(rejectRefused, "Line0 Timer1", [&device] {
+        device.writeS("TimerSelector", "Timer1");
+        device.writeS("TimerTriggerSource", "UserOutput0");
+        device.writeDouble("TimerDuration", 10000.0);
+        device.writeS("TimerTriggerActivation", "AnyEdge");
+    });
     device.writeS("TimerSelector", "Timer2");
     device.writeS("TimerTriggerSource", "UserOutput1");
     device.writeDouble("TimerDuration", 10000.0);
     device.writeS("TimerTriggerActivation", "AnyEdge");
 
-    device.writeS("LineSelector", "Line0");
-    device.writeS("LineSource", "Timer1Active");
+    if (tryOutput(rejectRefused, "Line0", [&device] { device.writeS("LineSelector", "Line0"); }))
+        tryOutput(rejectRefused, "Line0 LineSource",
+                  [&device] { device.writeS("LineSource", "Timer1Active"); });
     device.writeS("LineSelector", "Line1");
     device.writeS("LineSource", "Timer2Active");
     device.writeS("LineSelector", "Line4");

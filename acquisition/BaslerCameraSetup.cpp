@@ -21,8 +21,13 @@ void debounceSelectedInput(BaslerCamera &camera, int filter)
 }
 } // namespace
 
-void BaslerCameraSetup::configureOnOpen(BaslerCamera &camera, int exposure, int gain, int filter)
+void BaslerCameraSetup::configureOnOpen(BaslerCamera &camera, int exposure, int gain, int filter,
+                                        std::vector<std::string> *rejectRefused)
 {
+    auto refused = [rejectRefused](const char *what) {
+        if (rejectRefused)
+            rejectRefused->push_back(what);
+    };
     camera.setEnum("LineSelector", 9); // Line1: product window
     debounceSelectedInput(camera, filter);
 
@@ -32,6 +37,7 @@ void BaslerCameraSetup::configureOnOpen(BaslerCamera &camera, int exposure, int 
 
     if (!camera.trySetEnum("LineSelector", 12)) { // Line4: bad-product output
         cannotSet("LineSelector_Line4");
+        refused("Line4");
     } else {
         camera.setEnum("LineMode", 1);
         camera.setFloatNode("UserOutputDuration", 10000.0);
@@ -40,6 +46,7 @@ void BaslerCameraSetup::configureOnOpen(BaslerCamera &camera, int exposure, int 
             camera.setBool("UserOutputValue", false);
         } else {
             cannotSet("LineSource_UserOutput3");
+            refused("Line4 LineSource");
         }
     }
 

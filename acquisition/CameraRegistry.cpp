@@ -57,6 +57,34 @@ bool startsWith(const std::string &s, const char *prefix)
     return s.rfind(prefix, 0) == 0;
 }
 
+// As the operator reads them in messages.
+const char *vendorTitle(int vendor)
+{
+    switch (vendor) {
+    case CameraSlot::Balluff: return "Balluff";
+    case CameraSlot::Basler: return "Basler";
+    case CameraSlot::Hik: return "HIK";
+    default: return "unknown";
+    }
+}
+
+// How enumeration says a vendor's user ID.
+const char *userIdLabel(int vendor)
+{
+    return vendor == CameraSlot::Hik      ? "Hikrobot user ID"
+           : vendor == CameraSlot::Basler ? "Basler user ID"
+                                          : "Balluff user ID";
+}
+
+CameraSlot candidateSlot(int vendor, int index, const std::string &id)
+{
+    CameraSlot c;
+    (vendor == CameraSlot::Basler ? c.baslerIndex : c.deviceIndex) = index;
+    c.vendor = vendor;
+    c.userId = userIdValue(id);
+    return c;
+}
+
 const char *vendorName(int vendor)
 {
     switch (vendor) {
@@ -102,34 +130,32 @@ void CameraRegistry::setWorkerFactory(WorkerFactory factory)
 void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, const SysConf &conf)
 {
     m_slots = positions;
+    for (int p = 0; p < 4; ++p)
+        m_userIds[p] = conf.USERID[p];
+    m_unidentified.clear();
     std::vector<CameraSlot> candidates;
     int baslerCount = 0, hikCount = 0, balluffCount = 0;
     const CameraBackends &backends = cameraBackends();
-    auto addCandidate = [&candidates](int vendor, int index, const std::string &id) {
-        CameraSlot c;
-        (vendor == CameraSlot::Basler ? c.baslerIndex : c.deviceIndex) = index;
-        c.vendor = vendor;
-        c.userId = userIdValue(id);
-        candidates.push_back(c);
-    };
 
     if (BaslerTransportLayer *basler = backends.basler) {
         try {
             basler->initialize();
             m_baslerDevices = basler->enumerateDevices();
-            const int count = std::min<int>(static_cast<int>(m_baslerDevices.size()), kMaxBasler);
-            for (int i = 0; i < count; ++i) {
-                std::unique_ptr<BaslerCamera> camera = basler->createCamera(m_baslerDevices[i]);
-                camera->open();
-                const std::string id = camera->deviceUserId();
-                camera->close();
-                if (verbose)
-                    std::printf("Basler user ID = %s\n", id.c_str());
-                addCandidate(CameraSlot::Basler, i, id);
-                ++baslerCount;
-            }
         } catch (const BaslerError &e) {
             std::cerr << "An exception occurred." << std::endl << e.description() << std::endl;
+            m_baslerDevices.clear();
+        }
+        const int count = std::min<int>(static_cast<int>(m_baslerDevices.size()), kMaxBasler);
+        for (int i = 0; i < count; ++i) {
+            std::string id;
+            if (!readUserId(CameraSlot::Basler, i, id)) {
+                m_unidentified.push_back({CameraSlot::Basler, i, m_baslerDevices[i].modelName});
+                continue;
+            }
+            if (verbose)
+                std::printf("Basler user ID = %s\n", id.c_str());
+            candidates.push_back(candidateSlot(CameraSlot::Basler, i, id));
+            ++baslerCount;
         }
     }
 
@@ -148,20 +174,14 @@ void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, 
             if (!startsWith(name, "HIK") && !startsWith(name, "U3V"))
                 continue;
             std::string id;
-            HikHandle handle = nullptr;
-            if (hik->createHandle(&handle, info) == HikApi::kOk) {
-                if (hik->openDevice(handle, HikApi::kAccessExclusive, 0) == HikApi::kOk) {
-                    if (hik->getDeviceUserId(handle, id) == HikApi::kOk) {
-                        if (verbose)
-                            std::printf("Hikrobot user ID = %s\n", id.c_str());
-                    } else {
-                        id.clear();
-                    }
-                    hik->closeDevice(handle);
-                }
-                hik->destroyHandle(handle);
+            if (readUserId(CameraSlot::Hik, i, id)) {
+                if (verbose)
+                    std::printf("Hikrobot user ID = %s\n", id.c_str());
+            } else {
+                // Its ID counts as 0; unless a position takes it so, it is read again later.
+                m_unidentified.push_back({CameraSlot::Hik, i, info.modelName});
             }
-            addCandidate(CameraSlot::Hik, i, id);
+            candidates.push_back(candidateSlot(CameraSlot::Hik, i, id));
             ++hikCount;
         }
     }
@@ -178,20 +198,15 @@ void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, 
                 std::printf("Camera:%d,vendor = %s\n", i, manufacturer.c_str());
             if (!startsWith(upper(manufacturer), "BALLUFF"))
                 continue;
-            try {
-                const bool wasOpen = device->isOpen();
-                if (!wasOpen)
-                    device->open();
-                const std::string id = device->readS("DeviceUserID");
-                if (!wasOpen)
-                    device->close();
-                if (verbose)
-                    std::printf("Balluff user ID = %s\n", id.c_str());
-                addCandidate(CameraSlot::Balluff, i, id);
-                ++balluffCount;
-            } catch (const BalluffError &e) {
-                std::printf("An exception occurred.\n%s\n", e.what());
+            std::string id;
+            if (!readUserId(CameraSlot::Balluff, i, id)) {
+                m_unidentified.push_back({CameraSlot::Balluff, i, std::string()});
+                continue;
             }
+            if (verbose)
+                std::printf("Balluff user ID = %s\n", id.c_str());
+            candidates.push_back(candidateSlot(CameraSlot::Balluff, i, id));
+            ++balluffCount;
         }
     }
 
@@ -220,6 +235,137 @@ void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, 
             }
         }
     }
+    // A HIK camera that a position took with ID 0 is that position's.
+    auto takenWithIdZero = [&positions](const Unidentified &u) {
+        for (const CameraSlot &s : positions)
+            if (u.vendor == CameraSlot::Hik && s.found && s.vendor == CameraSlot::Hik
+                && s.deviceIndex == u.index)
+                return true;
+        return false;
+    };
+    m_unidentified.erase(std::remove_if(m_unidentified.begin(), m_unidentified.end(), takenWithIdZero),
+                         m_unidentified.end());
+}
+
+bool CameraRegistry::readUserId(int vendor, int index, std::string &id)
+{
+    const CameraBackends &backends = cameraBackends();
+    id.clear();
+    switch (vendor) {
+    case CameraSlot::Basler: {
+        if (!backends.basler || index < 0 || index >= static_cast<int>(m_baslerDevices.size()))
+            return false;
+        std::unique_ptr<BaslerCamera> camera;
+        try {
+            camera = backends.basler->createCamera(m_baslerDevices[index]);
+            camera->open();
+            id = camera->deviceUserId();
+            camera->close();
+            return true;
+        } catch (const BaslerError &e) {
+            std::cerr << "An exception occurred." << std::endl << e.description() << std::endl;
+            if (camera && camera->isOpen())
+                camera->close();
+            return false;
+        }
+    }
+    case CameraSlot::Hik: {
+        HikApi *hik = backends.hik;
+        if (!hik || index < 0 || index >= static_cast<int>(m_hikDevices.size()))
+            return false;
+        bool read = false;
+        HikHandle handle = nullptr;
+        if (hik->createHandle(&handle, m_hikDevices[index]) == HikApi::kOk) {
+            if (hik->openDevice(handle, HikApi::kAccessExclusive, 0) == HikApi::kOk) {
+                read = hik->getDeviceUserId(handle, id) == HikApi::kOk;
+                hik->closeDevice(handle);
+            }
+            hik->destroyHandle(handle);
+        }
+        if (!read)
+            id.clear();
+        return read;
+    }
+    case CameraSlot::Balluff: {
+        BalluffDevice *device = backends.balluff ? backends.balluff->device(index) : nullptr;
+        if (!device)
+            return false;
+        const bool wasOpen = device->isOpen();
+        try {
+            if (!wasOpen)
+                device->open();
+            id = device->readS("DeviceUserID");
+            if (!wasOpen)
+                device->close();
+            return true;
+        } catch (const BalluffError &e) {
+            std::printf("An exception occurred.\n%s\n", e.what());
+            std::fflush(stdout);
+            if (!wasOpen && device->isOpen())
+                device->close();
+            return false;
+        }
+    }
+    default:
+        return false;
+    }
+}
+
+std::vector<int> CameraRegistry::identifyCameras()
+{
+    std::vector<int> bound;
+    if (!m_slots)
+        return bound;
+    for (auto it = m_unidentified.begin(); it != m_unidentified.end();) {
+        std::string id;
+        if (!readUserId(it->vendor, it->index, id)) {
+            ++it;
+            continue;
+        }
+        std::printf("%s = %s\n", userIdLabel(it->vendor), id.c_str());
+        const CameraSlot camera = candidateSlot(it->vendor, it->index, id);
+        it = m_unidentified.erase(it);
+        for (int p = 0; p < 4; ++p) {
+            if (!m_slots[p].found && m_userIds[p] == camera.userId) {
+                m_slots[p] = camera;
+                m_slots[p].found = true;
+                bound.push_back(p);
+                break;
+            }
+        }
+    }
+    std::fflush(stdout);
+    return bound;
+}
+
+QStringList CameraRegistry::unidentifiedCameras() const
+{
+    QStringList names;
+    for (const Unidentified &u : m_unidentified)
+        names << QStringLiteral("%1, device %2%3")
+                     .arg(QLatin1String(vendorTitle(u.vendor)))
+                     .arg(u.index)
+                     .arg(u.model.empty() ? QString()
+                                          : QStringLiteral(" (model %1)").arg(QString::fromStdString(u.model)));
+    return names;
+}
+
+QString CameraRegistry::cameraName(int position) const
+{
+    if (position < 0 || position > 3 || !m_slots)
+        return QString();
+    return QStringLiteral("%1, user ID %2")
+        .arg(QLatin1String(vendorTitle(m_slots[position].vendor)))
+        .arg(m_slots[position].userId);
+}
+
+QStringList CameraRegistry::rejectRefused(int position) const
+{
+    QStringList features;
+    if (position >= 0 && position < 4)
+        for (const std::string &f : m_positions[position].rejectRefused)
+            features << QString::fromStdString(f);
+    return features;
 }
 
 bool CameraRegistry::SetCameraOpen(int position, bool open)
@@ -246,6 +392,7 @@ bool CameraRegistry::open(int p)
     // that come now, or a pulse meant for one would hit another.
     clearProductLists(p);
     CaptureWorker *worker = m_workerFactory(p, slot.vendor);
+    worker->setCanEject(m_positions[p].rejectRefused.empty());
     worker->setQueues(g_image_queue[p], g_result_list[p], g_result_wait_list[p],
                       g_shooted_list[p], g_debug_queue[p]);
     QThread *thread = new QThread;
@@ -273,6 +420,7 @@ bool CameraRegistry::openVendor(int p, const CameraSlot &slot)
     const CameraBackends &backends = cameraBackends();
     const SysConf &conf = g_sys_conf;
     Position &pos = m_positions[p];
+    pos.rejectRefused.clear();
     switch (slot.vendor) {
     case CameraSlot::Hik: {
         if (!backends.hik || slot.deviceIndex < 0
@@ -283,7 +431,7 @@ bool CameraRegistry::openVendor(int p, const CameraSlot &slot)
         if (backends.hik->createHandle(&handle, info) != HikApi::kOk)
             return false;
         if (!HikCameraSetup::configureOnOpen(*backends.hik, handle, info, conf.EXPO[p],
-                                             conf.GAIN[p], conf.FILTER[p])) {
+                                             conf.GAIN[p], conf.FILTER[p], &pos.rejectRefused)) {
             backends.hik->destroyHandle(handle);
             return false;
         }
@@ -299,7 +447,7 @@ bool CameraRegistry::openVendor(int p, const CameraSlot &slot)
             pos.basler->setGrabCameraEvents(true);
             pos.basler->open();
             BaslerCameraSetup::configureOnOpen(*pos.basler, conf.EXPO[p], conf.GAIN[p],
-                                               conf.FILTER[p]);
+                                               conf.FILTER[p], &pos.rejectRefused);
             return true;
         } catch (const BaslerError &e) {
             std::cerr << "An exception occurred." << std::endl << e.description() << std::endl;
@@ -316,8 +464,8 @@ bool CameraRegistry::openVendor(int p, const CameraSlot &slot)
         if (!device)
             return false;
         try {
-            pos.balluffFunctions = BalluffCameraSetup::openAndConfigure(*device, conf.EXPO[p],
-                                                                        conf.GAIN[p], conf.FILTER[p]);
+            pos.balluffFunctions = BalluffCameraSetup::openAndConfigure(
+                *device, conf.EXPO[p], conf.GAIN[p], conf.FILTER[p], &pos.rejectRefused);
             pos.balluff = device;
             return true;
         } catch (const BalluffError &e) {

@@ -8,9 +8,11 @@
 #include "HikApi.h"
 
 #include <QObject>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CaptureWorker;
@@ -35,8 +37,20 @@ public:
 
     void setWorkerFactory(WorkerFactory factory);
 
-    // Fills slots from the connected cameras and conf's USERID1..4.
+    // Fills slots from the connected cameras and conf's USERID1..4. A camera whose user ID
+    // could not be read (its open failed) is kept as unidentified, for identifyCameras().
     void EnumerateCameras(CameraSlot (&positions)[4], bool verbose, const SysConf &conf);
+    // Reads again the user IDs of the cameras that enumeration saw but could not identify,
+    // and binds each that answers to the first position without a camera whose USERID it
+    // has. Returns those positions; the others stay unidentified.
+    std::vector<int> identifyCameras();
+    // "Balluff, device 0", "HIK, device 1 (model MV-CA013)": the cameras still unidentified.
+    QStringList unidentifiedCameras() const;
+    // "Balluff, user ID 3": the camera of a found position.
+    QString cameraName(int position) const;
+    // The reject output's features that the position's camera refused at its last open
+    // ("Line4"); empty when it can eject.
+    QStringList rejectRefused(int position) const;
     // Opens (open = true) or closes the camera of a position; see g_cameras.
     bool SetCameraOpen(int position, bool open);
     void EnableDebugMode();
@@ -78,8 +92,17 @@ private:
         std::unique_ptr<BalluffFunctionInterface> balluffFunctions;
         CaptureWorker *worker = nullptr;
         QThread *thread = nullptr;
+        std::vector<std::string> rejectRefused;
+    };
+    struct Unidentified
+    {
+        int vendor = CameraSlot::None;
+        int index = 0;     // in its vendor's device list
+        std::string model; // may be empty
     };
 
+    // Opens a listed camera just long enough to read its user ID; false when it can't.
+    bool readUserId(int vendor, int index, std::string &id);
     bool open(int position);
     bool close(int position);
     bool openVendor(int position, const CameraSlot &slot);
@@ -90,6 +113,8 @@ private:
     std::vector<HikDeviceInfo> m_hikDevices;
     std::vector<BaslerDeviceInfo> m_baslerDevices;
     Position m_positions[4];
+    std::vector<Unidentified> m_unidentified;
+    int m_userIds[4] = {};
     WorkerFactory m_workerFactory;
 };
 

@@ -102,6 +102,10 @@ CaptureWorker::Ejection CaptureWorker::productAtEjector()
                        : mismatchAct == 0 ? Ejection::Good
                                           : Ejection::None;
         }
+        // A reject output the camera refused is not driven: it ejects nothing, and a
+        // pulse could reach whichever line is selected instead.
+        if (ejection == Ejection::Bad && !m_canEject)
+            ejection = Ejection::None;
         outcome.rejected = ejection == Ejection::Bad;
         m_account->recordOutcome(product, outcome);
     }

@@ -37,6 +37,10 @@ public:
     void requestStop() { m_stop = true; }
     bool stopRequested() const { return m_stop; }
 
+    // False when the camera refused its reject output at set-up: a bad product then gets
+    // no pulse (productAtEjector says None) and is not recorded as rejected.
+    void setCanEject(bool canEject) { m_canEject = canEject; }
+
     // Drops the frames grabbed since the last falling edge (work is about to start).
     void clearPending() { m_pendingFrames.clear(); }
 
@@ -74,6 +78,7 @@ protected:
 
     std::atomic<bool> m_stop;
     std::atomic<bool> m_lost{false};
+    std::atomic<bool> m_canEject{true};
     const int m_index;
     LockedList<cv::Mat> m_pendingFrames{"pending"};
     SyncQueue<FrameRecord> *m_imageQueue = nullptr;

@@ -15,7 +15,8 @@ void report(int result, const char *feature)
 } // namespace
 
 bool HikCameraSetup::configureOnOpen(HikApi &api, HikHandle h, const HikDeviceInfo &info,
-                                     int exposure, int gain, int filter)
+                                     int exposure, int gain, int filter,
+                                     std::vector<std::string> *rejectRefused)
 {
     if (api.openDevice(h, HikApi::kAccessExclusive, 0) != HikApi::kOk) {
         api.closeDevice(h);
@@ -31,10 +32,16 @@ bool HikCameraSetup::configureOnOpen(HikApi &api, HikHandle h, const HikDeviceIn
     }
 
     // Line1: the reject output, a strobe fired by software.
-    report(api.setEnumValue(h, "LineSelector", 1), "LineSelector");
-    report(api.setEnumValue(h, "LineSource", 5), "LineSource");
-    report(api.setBoolValue(h, "StrobeEnable", true), "StrobeEnable");
-    report(api.setIntValueEx(h, "StrobeLineDuration", 10000), "StrobeLineDuration");
+    auto output = [rejectRefused](int result, const char *feature, const char *refusal) {
+        report(result, feature);
+        if (result != HikApi::kOk && rejectRefused)
+            rejectRefused->push_back(refusal);
+    };
+    output(api.setEnumValue(h, "LineSelector", 1), "LineSelector", "Line1");
+    output(api.setEnumValue(h, "LineSource", 5), "LineSource", "Line1 LineSource");
+    output(api.setBoolValue(h, "StrobeEnable", true), "StrobeEnable", "Line1 StrobeEnable");
+    output(api.setIntValueEx(h, "StrobeLineDuration", 10000), "StrobeLineDuration",
+           "Line1 StrobeLineDuration");
 
     // Line0 (product window) and Line2 (frame trigger) are debounced.
     report(api.setEnumValue(h, "LineSelector", 0), "LineSelector");

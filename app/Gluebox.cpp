@@ -166,42 +166,61 @@ void Gluebox::startCameras()
     EnumerateCameras(g_cameras, true, g_sys_conf);
 
     for (int i = 0; i < 4; ++i) {
-        if (!g_cameras[i].found)
-            continue;
-        m_work_threads[i] = std::make_unique<WorkThread>();
-        m_work_threads[i]->init(g_image_queue[i], g_cameras[i].vendor, i);
-        connect(m_work_threads[i].get(), &WorkThread::event_ok, this, &Gluebox::OnOKHub);
-        connect(m_work_threads[i].get(), &WorkThread::event_ng, this, &Gluebox::OnNGHub);
-        m_work_threads[i]->start(QThread::HighestPriority);
-        m_debug_threads[i] = std::make_unique<DebugThread>();
-        m_debug_threads[i]->init(i, g_debug_queue[i]);
-        connectDisplay(i);
-        m_debug_threads[i]->start(QThread::HighestPriority);
-        // A missing or broken cfg or weights file raises OpenCV's exception: the same
-        // failed self-check as a model that finds nothing.
         QString reason;
-        bool loaded = false;
-        try {
-            loaded = g_detector[i].initDetector();
-        } catch (const std::exception &e) {
-            reason = QString::fromLocal8Bit(e.what()).trimmed();
-        } catch (...) {
-            reason = QStringLiteral("unknown error");
-        }
-        if (!loaded)
+        if (g_cameras[i].found && !startPosition(i, &reason))
             failSelfCheck(i, reason);
     }
     if (g_sys_conf.AUTO_OPEN == 1) {
         for (int i = 0; i < 4; ++i)
             if (g_cameras[i].found)
-                SetCameraOpen(i, true);
+                m_control->openCamera(i);
     }
     showCameraStates();
+    m_control->identifyLater();
     DisableDebugMode();
 #ifndef GLUEBOX_VENDOR_SDKS
     m_line_account = new LineAccount(*m_simulation, g_cameras, this);
     m_line_account->start(10000);
 #endif
+}
+
+bool Gluebox::startPosition(int i, QString *reason)
+{
+    m_work_threads[i] = std::make_unique<WorkThread>();
+    m_work_threads[i]->init(g_image_queue[i], g_cameras[i].vendor, i);
+    connect(m_work_threads[i].get(), &WorkThread::event_ok, this, &Gluebox::OnOKHub);
+    connect(m_work_threads[i].get(), &WorkThread::event_ng, this, &Gluebox::OnNGHub);
+    m_work_threads[i]->start(QThread::HighestPriority);
+    m_debug_threads[i] = std::make_unique<DebugThread>();
+    m_debug_threads[i]->init(i, g_debug_queue[i]);
+    connectDisplay(i);
+    m_debug_threads[i]->start(QThread::HighestPriority);
+    // A missing or broken cfg or weights file raises OpenCV's exception: the same
+    // failed self-check as a model that finds nothing.
+    bool loaded = false;
+    try {
+        loaded = g_detector[i].initDetector();
+    } catch (const std::exception &e) {
+        *reason = QString::fromLocal8Bit(e.what()).trimmed();
+    } catch (...) {
+        *reason = QStringLiteral("unknown error");
+    }
+    return loaded;
+}
+
+QList<int> Gluebox::startIdentifiedPositions()
+{
+    QList<int> started;
+    for (int i : CameraRegistry::instance().identifyCameras()) {
+        QString reason;
+        if (!startPosition(i, &reason))
+            failSelfCheck(i, reason); // the same model loaded for no position at start-up
+        // Its detector is warmed up before its first product, as work's start does.
+        if (g_working)
+            batchWarmUp({i});
+        started << i;
+    }
+    return started;
 }
 
 void Gluebox::failSelfCheck(int position, const QString &reason)
@@ -472,13 +491,9 @@ void Gluebox::logWindowsWithoutFrames(int position, qulonglong firstProduct)
 
 void Gluebox::showCameraStates()
 {
-    for (int i = 0; i < 4; ++i) {
-        if (!g_cameras[i].opened)
-            continue;
-        m_cam_work[i]->setStyleSheet(QStringLiteral("background-color: rgb(0, 170, 0);"));
-        m_toolButton_cam[i]->setStyleSheet(
-            QStringLiteral("border-image: url(:/Gluebox/Resources/cam%1_yes.png);").arg(i + 1));
-    }
+    for (int i = 0; i < 4; ++i)
+        if (g_cameras[i].opened)
+            showCamera(i, true);
 }
 
 void Gluebox::OnNotifyHub(int Num, int Cnt, cv::Mat m)
@@ -656,6 +671,7 @@ void Gluebox::shutDown()
     if (m_control) {
         m_control->stopForExit();
         m_control->setLink(nullptr);
+        m_control->stopCameraRetries();
     }
     delete m_cleanup; // cancels and waits for a cleanup still running
     m_cleanup = nullptr;
@@ -689,6 +705,10 @@ void Gluebox::createControl()
     hooks.cameraFound = [](int i) { return g_cameras[i].found; };
     hooks.cameraOpened = [](int i) { return g_cameras[i].found && g_cameras[i].opened; };
     hooks.setCameraOpen = [](int i, bool open) { return SetCameraOpen(i, open); };
+    hooks.cameraName = [](int i) { return CameraRegistry::instance().cameraName(i); };
+    hooks.rejectRefused = [](int i) { return CameraRegistry::instance().rejectRefused(i); };
+    hooks.unidentifiedCameras = [] { return CameraRegistry::instance().unidentifiedCameras(); };
+    hooks.identifyCameras = [this] { return startIdentifiedPositions(); };
     hooks.plcConnected = [this] { connectPlc(); };
     m_control = new StationControl(g_modbus, g_plc_addr, g_sys_conf, *m_session, hooks, this);
     bindControl();
@@ -705,6 +725,7 @@ void Gluebox::bindControl()
     connect(c, &StationControl::debugBoxShown, ui->checkBox_debug, &QCheckBox::setChecked);
     connect(c, &StationControl::unkickBoxShown, ui->checkBox_unkick, &QCheckBox::setChecked);
     connect(c, &StationControl::cameraShown, this, &Gluebox::showCamera);
+    connect(c, &StationControl::cameraTrouble, this, &Gluebox::showCameraTrouble);
     connect(c, &StationControl::clockShown, this, [this](const QString &now, const QString &run) {
         ui->label_cur_time->setText(now);
         ui->label_run_stat->setText(run);
@@ -773,12 +794,23 @@ void Gluebox::showWorking(bool working)
 
 void Gluebox::showCamera(int position, bool opened)
 {
-    m_cam_work[position]->setStyleSheet(opened ? QStringLiteral("background-color: rgb(0, 170, 0);")
-                                               : QStringLiteral("background-color: rgb(255, 255, 0);"));
+    // An open camera that cannot eject is never shown as working: red, and the plain
+    // picture rather than the ticked one.
+    const bool cannotEject = opened && !m_camera_trouble[position].isEmpty();
+    m_cam_work[position]->setStyleSheet(cannotEject ? QStringLiteral("background-color: rgb(255, 0, 0);")
+                                        : opened    ? QStringLiteral("background-color: rgb(0, 170, 0);")
+                                                    : QStringLiteral("background-color: rgb(255, 255, 0);"));
     m_toolButton_cam[position]->setStyleSheet(
-        QStringLiteral("border-image: url(:/Gluebox/Resources/cam%1_%2.png);")
+        QStringLiteral("border-image: url(:/Gluebox/Resources/cam%1%2.png);")
             .arg(position + 1)
-            .arg(opened ? QStringLiteral("yes") : QStringLiteral("no")));
+            .arg(cannotEject ? QString() : opened ? QStringLiteral("_yes") : QStringLiteral("_no")));
+}
+
+void Gluebox::showCameraTrouble(int position, const QString &text)
+{
+    m_camera_trouble[position] = text;
+    m_troubles->cameraTrouble(position, text);
+    showCamera(position, g_cameras[position].opened);
 }
 
 void Gluebox::showCameraLost(int position)

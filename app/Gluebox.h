@@ -131,6 +131,9 @@ private:
     [[noreturn]] void failSelfCheck(int position, const QString &reason);
     void showWorking(bool working);
     void showCamera(int position, bool opened);
+    // A camera's trouble (it cannot eject, or cannot be opened; empty: none): its status
+    // and a line in the trouble band.
+    void showCameraTrouble(int position, const QString &text);
     // A camera that went away while open (CameraRegistry::cameraLost).
     void showCameraLost(int position);
     // Once per run of product windows that closed without a frame.
@@ -152,6 +155,12 @@ private:
     void startLog();
     void stopLog();
     void startCameras();
+    // A found position's inspection: its work and debug threads, their display, its
+    // detector (false, with the reason, when that does not load).
+    bool startPosition(int position, QString *reason);
+    // Cameras identified after start-up (their user ID read late): each position's
+    // inspection started as at start-up.
+    QList<int> startIdentifiedPositions();
     void stopCameras();
     // Before work starts (start button, automatic work): the verdict lists and pending
     // frames of the open positions are emptied and their detectors warmed up.
@@ -203,6 +212,7 @@ private:
     StationControl *m_control = nullptr;
     // The log's and the image store's write troubles, shown above the images' bottom edge.
     WriteTroubles *m_troubles = nullptr;
+    QString m_camera_trouble[4];
     QLCDNumber *m_lcdNumber_kick[4] = {};
     // Installed unless a test has installed its own answers.
     MessageBoxes m_message_boxes;

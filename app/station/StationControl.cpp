@@ -54,6 +54,14 @@ StationHooks withDefaults(StationHooks h)
         h.sleepMs = [](int ms) { QThread::msleep(ms); };
     if (!h.plcConnected)
         h.plcConnected = [] {};
+    if (!h.cameraName)
+        h.cameraName = [](int) { return QString(); };
+    if (!h.rejectRefused)
+        h.rejectRefused = [](int) { return QStringList(); };
+    if (!h.unidentifiedCameras)
+        h.unidentifiedCameras = [] { return QStringList(); };
+    if (!h.identifyCameras)
+        h.identifyCameras = [] { return QList<int>(); };
     return h;
 }
 } // namespace
@@ -72,7 +80,11 @@ StationControl::StationControl(ModbusLink *link, const PlcAddrMap &addr, const S
     for (int i = 0; i < 4; ++i) {
         m_open_cam_timer[i].setSingleShot(true);
         connect(&m_open_cam_timer[i], &QTimer::timeout, this, [this, i] { reopenCamera(i); });
+        m_open_retry[i].setSingleShot(true);
+        connect(&m_open_retry[i], &QTimer::timeout, this, [this, i] { openCamera(i); });
     }
+    m_identify_timer.setSingleShot(true);
+    connect(&m_identify_timer, &QTimer::timeout, this, [this] { identifyCameras(); });
     // Pulsed by a timer rather than a sleep: verdicts must keep reaching the reject outputs.
     m_reset_timer.setSingleShot(true);
     connect(&m_reset_timer, &QTimer::timeout, this, [this] { writeCoil(m_addr.RESET, 0); });
@@ -366,8 +378,10 @@ void StationControl::cameraButton(int position)
     emit log(QStringLiteral("Start %1 camera %2.")
                  .arg(open ? QStringLiteral("open") : QStringLiteral("close"))
                  .arg(position));
-    if (m_hooks.setCameraOpen(position, open))
-        emit cameraShown(position, open);
+    if (open)
+        openCamera(position);
+    else if (m_hooks.setCameraOpen(position, false))
+        emit cameraShown(position, false);
 }
 
 bool StationControl::maySetUp()
@@ -613,7 +627,12 @@ void StationControl::shiftSequence(int32_t total, int shiftIndex)
 
 void StationControl::reconnectCamera(int position)
 {
-    if (position < 0 || position >= 4 || !m_hooks.cameraFound(position))
+    if (position < 0 || position >= 4)
+        return;
+    // Its camera may be one whose user ID could not be read at enumeration.
+    if (!m_hooks.cameraFound(position))
+        identifyCameras(position);
+    if (!m_hooks.cameraFound(position))
         return;
     // A camera that is closed already (its last reopening failed: still unplugged then)
     // is only opened: the PLC's next request must still bring it back.
@@ -627,6 +646,129 @@ void StationControl::reconnectCamera(int position)
 
 void StationControl::reopenCamera(int position)
 {
-    if (position >= 0 && position < 4 && m_hooks.setCameraOpen(position, true))
-        emit cameraShown(position, true);
+    openCamera(position);
+}
+
+namespace {
+int nextRetryMs(int previousMs)
+{
+    return previousMs <= 0 ? StationControl::kFirstCameraRetryMs
+                           : std::min(2 * previousMs, StationControl::kMaxCameraRetryMs);
+}
+} // namespace
+
+QString StationControl::cameraTitle(int position) const
+{
+    const QString name = m_hooks.cameraName(position);
+    return name.isEmpty() ? QStringLiteral("Camera %1#").arg(position + 1)
+                          : QStringLiteral("Camera %1# (%2)").arg(position + 1).arg(name);
+}
+
+bool StationControl::openCamera(int position)
+{
+    if (position < 0 || position >= 4 || !m_hooks.cameraFound(position))
+        return false;
+    if (m_hooks.cameraOpened(position))
+        return true;
+    if (!m_hooks.setCameraOpen(position, true)) {
+        cameraOpenFailed(position);
+        return false;
+    }
+    cameraOpened(position);
+    return true;
+}
+
+void StationControl::cameraOpenFailed(int position)
+{
+    const bool firstOfRun = m_open_retry_ms[position] == 0;
+    ++m_open_failures[position];
+    m_open_retry_ms[position] = nextRetryMs(m_open_retry_ms[position]);
+    m_open_retry[position].start(m_open_retry_ms[position]);
+    emit cameraShown(position, false);
+    if (!firstOfRun)
+        return;
+    const QString line = QStringLiteral("%1 could not be opened; trying again.").arg(cameraTitle(position));
+    say(line);
+    emit log(line);
+    emit cameraTrouble(position, QStringLiteral("%1 cannot be opened.").arg(cameraTitle(position)));
+}
+
+void StationControl::cameraOpened(int position)
+{
+    m_open_retry[position].stop();
+    if (m_open_failures[position] > 0) {
+        const QString line = QStringLiteral("%1 opened after %2 tries.")
+                                 .arg(cameraTitle(position))
+                                 .arg(m_open_failures[position] + 1);
+        say(line);
+        emit log(line);
+    }
+    m_open_failures[position] = 0;
+    m_open_retry_ms[position] = 0;
+    const QStringList refused = m_hooks.rejectRefused(position);
+    if (refused.isEmpty()) {
+        emit cameraTrouble(position, QString());
+    } else {
+        // It still inspects (its counters and images go on); the operator must see that
+        // its bad boxes pass.
+        const QString line = QStringLiteral("Camera %1# cannot eject: its output %2 was refused.")
+                                 .arg(position + 1)
+                                 .arg(refused.join(QStringLiteral(", ")));
+        say(line);
+        emit log(line);
+        emit cameraTrouble(position, line);
+    }
+    emit cameraShown(position, true);
+}
+
+void StationControl::identifyLater()
+{
+    const QStringList names = m_hooks.unidentifiedCameras();
+    if (names.isEmpty())
+        return;
+    for (const QString &name : names) {
+        const QString line = QStringLiteral("Camera %1 could not be opened to read its user ID, so it"
+                                            " has no position yet; trying again.")
+                                 .arg(name);
+        say(line);
+        emit log(line);
+    }
+    m_identify_failures = 1; // enumeration's read
+    m_identify_retry_ms = kFirstCameraRetryMs;
+    m_identify_timer.start(m_identify_retry_ms);
+}
+
+void StationControl::identifyCameras(int reconnecting)
+{
+    if (m_hooks.unidentifiedCameras().isEmpty())
+        return;
+    const QList<int> bound = m_hooks.identifyCameras();
+    for (int p : bound) {
+        const QString line = QStringLiteral("%1 is identified: its user ID could be read now.").arg(cameraTitle(p));
+        say(line);
+        emit log(line);
+        const bool opensNow = p != reconnecting && m_conf.AUTO_OPEN == 1;
+        // Its earlier reads count as tries of the run that its open ends.
+        m_open_failures[p] = (opensNow || p == reconnecting) ? m_identify_failures : 0;
+        if (opensNow)
+            openCamera(p);
+    }
+    if (m_hooks.unidentifiedCameras().isEmpty()) {
+        m_identify_timer.stop();
+        m_identify_failures = 0;
+        m_identify_retry_ms = 0;
+        return;
+    }
+    ++m_identify_failures;
+    m_identify_retry_ms = nextRetryMs(m_identify_retry_ms);
+    m_identify_timer.start(m_identify_retry_ms);
+}
+
+void StationControl::stopCameraRetries()
+{
+    m_identify_timer.stop();
+    for (int i = 0; i < 4; ++i) {
+        m_open_retry[i].stop();
+        m_open_cam_timer[i].stop();
+    }
 }

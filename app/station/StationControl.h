@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdint>
@@ -27,6 +29,16 @@ struct StationHooks
     std::function<bool(int position)> cameraOpened;
     std::function<bool(int position, bool open)> setCameraOpen;
     std::function<void(int ms)> sleepMs;         // the shift change's settling wait
+    // For messages: "Balluff, user ID 3".
+    std::function<QString(int position)> cameraName;
+    // The reject output's features that the camera refused at its last open; empty when
+    // it can eject.
+    std::function<QStringList(int position)> rejectRefused;
+    // Cameras seen at enumeration whose user ID could not be read, by name.
+    std::function<QStringList()> unidentifiedCameras;
+    // Reads their user IDs again; the positions that got their camera now, with their
+    // inspection started.
+    std::function<QList<int>()> identifyCameras;
     // The PLC answers, at start-up or again after it was lost: what the PLC must hold
     // (plc.txt's parameters) is written and what it holds (no-kick) is shown.
     std::function<void()> plcConnected;
@@ -76,6 +88,17 @@ public:
     void tick();                     // once a second
     void reconnectCamera(int position);
     void reopenCamera(int position);
+    // Opens a found position's camera (start-up, the camera button, a reconnect request).
+    // A failure is said once per run of failures and tried again after 2, 4, 8, 16 and
+    // then every 30 s; the camera's return is said with its number of tries. A camera that
+    // refused its reject output is said, once per open, and shown unable to eject.
+    bool openCamera(int position);
+    // After enumeration: the cameras whose user ID could not be read are named, and read
+    // again on the same back-off; each that answers is bound to its position and opened
+    // there (with AUTO_OPEN).
+    void identifyLater();
+    // At exit: nothing may open a camera any more.
+    void stopCameraRetries();
 
     // "运行%1天%2时%3分%4秒" for a run time in seconds.
     static QString runTimeText(qint64 seconds);
@@ -84,8 +107,17 @@ public:
     // 4 and then every kMaxRetryTicks ticks; each try reopens the port.
     static constexpr int kMaxRetryTicks = 8;
 
+    // A camera that failed to open is tried again after 2 s, then twice as long each time
+    // up to 30 s: one that was busy or still starting is back within seconds, while each
+    // try of one that does not answer holds this thread for the SDK's time-out, and 30 s
+    // bounds how long a camera that is back stays unused.
+    static constexpr int kFirstCameraRetryMs = 2000;
+    static constexpr int kMaxCameraRetryMs = 30000;
+
     QTimer timer_shift;              // keeps the shift button disabled for 5 s
     QTimer *openCamTimer(int position) { return &m_open_cam_timer[position]; }
+    QTimer *openRetryTimer(int position) { return &m_open_retry[position]; }
+    QTimer *identifyTimer() { return &m_identify_timer; }
 
 signals:
     void log(const QString &line);
@@ -93,6 +125,9 @@ signals:
     void debugBoxShown(bool checked);
     void unkickBoxShown(bool checked);
     void cameraShown(int position, bool opened);
+    // A camera's line for the trouble band (it cannot eject, or cannot be opened); empty
+    // when it has none.
+    void cameraTrouble(int position, const QString &text);
     void clockShown(const QString &dateTime, const QString &runTime);
     void totalShown(int total);
     void plcShown(const QString &text, const QString &style);
@@ -124,6 +159,13 @@ private:
     void automaticShift(int32_t total, const QDateTime &now);
     int timedShiftIndex(const QDateTime &now) const;
     void shiftSequence(int32_t total, int shiftIndex);
+    // "Camera 2# (Balluff, user ID 3)".
+    QString cameraTitle(int position) const;
+    void cameraOpenFailed(int position);
+    void cameraOpened(int position);
+    // One more read of the unidentified cameras' IDs. The positions bound now are opened
+    // (with AUTO_OPEN), but for `reconnecting`, whose reconnect request opens it.
+    void identifyCameras(int reconnecting = -1);
 
     ModbusLink *m_link;
     const PlcAddrMap &m_addr;
@@ -139,4 +181,10 @@ private:
     bool m_auto_work_pending = false; // start-up's automatic work waits for the PLC
     bool m_held_for_admin = false;
     QDateTime m_previous_tick;       // a timed shift whose second fell between two ticks still fires
+    QTimer m_open_retry[4];
+    int m_open_failures[4] = {};     // failed tries of the current run of failures
+    int m_open_retry_ms[4] = {};     // 0: no run of failures
+    QTimer m_identify_timer;
+    int m_identify_failures = 0;
+    int m_identify_retry_ms = 0;
 };

@@ -19,6 +19,9 @@ QString WriteTroubles::text() const
     for (const QString &t : m_text)
         if (!t.isEmpty())
             lines << t;
+    for (const QString &t : m_camera)
+        if (!t.isEmpty())
+            lines << t;
     lines << m_settings.values();
     return lines.join(QLatin1Char('\n'));
 }
@@ -27,6 +30,9 @@ bool WriteTroubles::failing() const
 {
     for (bool f : m_failing)
         if (f)
+            return true;
+    for (const QString &t : m_camera)
+        if (!t.isEmpty())
             return true;
     return !m_settings.isEmpty();
 }
@@ -53,6 +59,14 @@ void WriteTroubles::settingsTrouble(const QString &what, const QString &text)
         std::fflush(stdout);
         emit log(text);
     }
+    show();
+}
+
+void WriteTroubles::cameraTrouble(int position, const QString &text)
+{
+    if (position < 0 || position >= 4 || m_camera[position] == text)
+        return;
+    m_camera[position] = text;
     show();
 }
 

@@ -29,6 +29,9 @@ public slots:
     // What is wrong with one settings file (or another thing that `what` names), shown in
     // yellow until it comes again empty; a new text is said on standard output and logged.
     void settingsTrouble(const QString &what, const QString &text);
+    // A camera's line (it cannot eject, or cannot be opened), shown until it is replaced
+    // or cleared (empty text). Its sender logs it.
+    void cameraTrouble(int position, const QString &text);
 
 signals:
     // The lines to show (empty: hide) and their colour: yellow while something fails,
@@ -48,4 +51,5 @@ private:
     bool m_failing[kSources] = {};
     QTimer m_recovered[kSources];
     QMap<QString, QString> m_settings;
+    QString m_camera[4];
 };

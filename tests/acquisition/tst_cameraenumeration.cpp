@@ -21,9 +21,11 @@ private:
         QByteArray printed;
     };
 
-    // cameras: "vendor|manufacturer|id" per camera; userIds: USERID1..4.
+    // cameras: "vendor|manufacturer|id" per camera, and "|refusals" where it has them;
+    // userIds: USERID1..4. `later` runs on the registry before it goes.
     static Result enumerate(const QStringList &cameras, const QList<int> &userIds,
-                            bool baslerFails = false)
+                            bool baslerFails = false,
+                            const std::function<void(CameraRegistry &, Result &)> &later = {})
     {
         SimulatedStation::Settings s;
         s.source = "pattern";
@@ -31,7 +33,7 @@ private:
         for (const QString &c : cameras) {
             SimCamera::Config config;
             const bool ok = SimulatedStation::parseCamera(
-                (c + "|GigE|64|48|Mono8|").toStdString(), config);
+                (c.section('|', 0, 2) + "|GigE|64|48|Mono8|" + c.section('|', 3)).toStdString(), config);
             if (!ok)
                 qFatal("bad camera line %s", qPrintable(c));
             s.cameras.push_back(config);
@@ -47,6 +49,8 @@ private:
         StdoutCapture out;
         registry.EnumerateCameras(r.positions, true, conf);
         r.printed = out.text();
+        if (later)
+            later(registry, r);
         return r;
     }
 
@@ -159,6 +163,55 @@ private slots:
         QVERIFY(positions[0].found);
         QCOMPARE(positions[0].userId, 0);
         QVERIFY(!out.text().contains("Hikrobot user ID"));
+    }
+
+    // A camera whose open fails at enumeration has no known user ID: it waits, named, for
+    // a later read to bind it; the cameras listed after it are not lost.
+    void userIdReadLater_data()
+    {
+        QTest::addColumn<QStringList>("cameras");
+        QTest::addColumn<QList<int>>("userIds");
+        QTest::addColumn<QString>("atStart");
+        QTest::addColumn<QStringList>("unidentified");
+        QTest::addColumn<QString>("later");
+        QTest::newRow("Balluff")
+            << QStringList{"BALLUFF|Balluff|3|open-fails-once"} << QList<int>{255, 3}
+            << "- - - -" << QStringList{"Balluff, device 0"} << "- balluff:0/3 - -";
+        QTest::newRow("first of two Basler")
+            << QStringList{"BASLER|Basler|1|open-fails-once", "BASLER|Basler|2"} << QList<int>{1, 2}
+            << "- basler:1/2 - -" << QStringList{"Basler, device 0 (model acA1300-SIM)"}
+            << "basler:0/1 basler:1/2 - -";
+        QTest::newRow("HIK")
+            << QStringList{"HIK|Hikrobot|4|open-fails-once"} << QList<int>{4}
+            << "- - - -" << QStringList{"HIK, device 0 (model MV-CA013-SIM)"} << "hik:0/4 - - -";
+        QTest::newRow("never opens")
+            << QStringList{"BALLUFF|Balluff|3|open-fails-always"} << QList<int>{3}
+            << "- - - -" << QStringList{"Balluff, device 0"} << "- - - -";
+    }
+
+    void userIdReadLater()
+    {
+        QFETCH(QStringList, cameras);
+        QFETCH(QList<int>, userIds);
+        QFETCH(QString, atStart);
+        QFETCH(QStringList, unidentified);
+        QFETCH(QString, later);
+        // Collected while standard output, where QTest reports, is captured.
+        QString boundAtStart, boundLater;
+        QStringList named, left;
+        std::vector<int> bindings;
+        enumerate(cameras, userIds, false, [&](CameraRegistry &registry, Result &r) {
+            boundAtStart = bound(r);
+            named = registry.unidentifiedCameras();
+            bindings = registry.identifyCameras();
+            boundLater = bound(r);
+            left = registry.unidentifiedCameras();
+        });
+        QCOMPARE(boundAtStart, atStart);
+        QCOMPARE(named, unidentified);
+        QCOMPARE(boundLater, later);
+        QCOMPARE(int(bindings.size()), later == atStart ? 0 : 1);
+        QCOMPARE(left, later == atStart ? unidentified : QStringList());
     }
 
     void baslerEnumerationErrorContributesNothing()

@@ -92,7 +92,7 @@ private slots:
     {
         SimCamera::Config c = camera(SimCamera::Vendor::Hik, "1");
         c.transport = SimCamera::Transport::Usb3;
-        c.profile.refusedFeatures = {"LineDebouncerTime", "Gain"};
+        c.profile.refusedFeatures = {"LineDebouncerTime", "Gain", "StrobeEnable"};
         Rig rig({c}, 2000, 0, 0);
         QByteArray printed;
         {
@@ -104,8 +104,10 @@ private slots:
         QCOMPARE(w.front(), std::string("LineSelector=1"));
         QCOMPARE(w.at(5), std::string("LineDebouncerTime=0 (refused)"));
         QVERIFY(std::find(w.begin(), w.end(), "GevSCPSPacketSize=8164") == w.end());
-        QCOMPARE(printed, QByteArray("can not set LineDebouncerTime\ncan not set LineDebouncerTime\n"
-                                     "can not set Gain\n"));
+        QCOMPARE(printed, QByteArray("can not set StrobeEnable\ncan not set LineDebouncerTime\n"
+                                     "can not set LineDebouncerTime\ncan not set Gain\n"));
+        // Its reject output fires no strobe: the camera cannot eject.
+        QCOMPARE(rig.registry.rejectRefused(0), QStringList{"Line1 StrobeEnable"});
         QVERIFY(rig.registry.SetCameraOpen(0, false));
     }
 
@@ -131,6 +133,7 @@ private slots:
         QTest::addColumn<QStringList>("refusals");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QByteArray>("printed");
+        QTest::addColumn<QStringList>("cannotEject"); // the reject output's refused features
         const QStringList tail = {"LineSelector=10", "UserOutputDuration=10000", "LineSource=35",
                                   "UserOutputSelector=1", "UserOutputValue=false",
                                   "ExposureAuto=1", "ExposureMode=1", "ExposureTime=2000",
@@ -145,7 +148,7 @@ private slots:
                             "LineMode=1", "UserOutputDuration=10000", "LineSource=37",
                             "UserOutputSelector=3", "UserOutputValue=false"}
                 + tail)
-            << QByteArray();
+            << QByteArray() << QStringList();
         QTest::newRow("no debouncer")
             << QStringList{"no-LineDebouncerTime"}
             << (QStringList{"LineSelector=9", "LineDebouncerTime=500 (refused)",
@@ -154,7 +157,8 @@ private slots:
                             "LineSelector=12", "LineMode=1", "UserOutputDuration=10000",
                             "LineSource=37", "UserOutputSelector=3", "UserOutputValue=false"}
                 + tail)
-            << QByteArray("can not set LineDebouncerTime\ncan not set LineDebouncerTime\n");
+            << QByteArray("can not set LineDebouncerTime\ncan not set LineDebouncerTime\n")
+            << QStringList();
         QTest::newRow("no input filter at all")
             << QStringList{"no-LineDebouncerTime", "no-BslInputFilterTime", "no-Line4"}
             << (QStringList{"LineSelector=9", "LineDebouncerTime=500 (refused)",
@@ -164,7 +168,8 @@ private slots:
                 + tail)
             << QByteArray("can not set LineDebouncerTime\ncan not set BslInputFilterTime\n"
                           "can not set LineDebouncerTime\ncan not set BslInputFilterTime\n"
-                          "can not set LineSelector_Line4\n");
+                          "can not set LineSelector_Line4\n")
+            << QStringList{"Line4"};
     }
 
     void baslerOpen()
@@ -172,6 +177,7 @@ private slots:
         QFETCH(QStringList, refusals);
         QFETCH(QStringList, expected);
         QFETCH(QByteArray, printed);
+        QFETCH(QStringList, cannotEject);
         SimCamera::Config c = camera(SimCamera::Vendor::Basler, "1");
         const std::string tokens = refusals.join(',').toStdString();
         QVERIFY(SimulatedStation::parseCamera("Basler|Basler|1|GigE|728|544|Mono8|" + tokens, c));
@@ -187,6 +193,7 @@ private slots:
             w << QString::fromStdString(t);
         QCOMPARE(w, expected);
         QCOMPARE(got, printed);
+        QCOMPARE(rig.registry.rejectRefused(0), cannotEject);
         QVERIFY(rig.cam(0)->triggeredMode());
     }
 
@@ -221,22 +228,46 @@ private slots:
         QVERIFY(rig.cam(0)->triggeredMode());
     }
 
-    void balluffRefusalEndsTheOpenAndClosesTheDevice()
+    // A refused write ends the open and closes the device, but for the reject output's:
+    // without it the camera opens, and says that it cannot eject.
+    void balluffRefusals_data()
     {
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QByteArray>("printed");
+        QTest::addColumn<QStringList>("cannotEject");
+        QTest::newRow("input debouncer: the open ends")
+            << "no-mvLineDebounceTimeRisingEdge" << false
+            << QByteArray("mvIMPACT::acquire::EnumPropertyI64<__int64>::write") << QStringList();
+        QTest::newRow("reject output Line0: it opens")
+            << "no-Line0" << true << QByteArray("can not set Line0 (mvIMPACT::acquire::Property::writeS")
+            << QStringList{"Line0"};
+    }
+
+    void balluffRefusals()
+    {
+        QFETCH(QString, refusal);
+        QFETCH(bool, opens);
+        QFETCH(QByteArray, printed);
+        QFETCH(QStringList, cannotEject);
         SimCamera::Config c = camera(SimCamera::Vendor::Balluff, "1");
-        c.profile.refusedFeatures = {"mvLineDebounceTimeRisingEdge"};
+        QVERIFY(SimulatedStation::parseCamera("Balluff|Balluff|1|GigE|728|544|Mono8|" + refusal.toStdString(), c));
         Rig rig({c});
-        QByteArray printed;
+        QByteArray got;
+        bool opened = false;
         {
             StdoutCapture out;
-            QVERIFY(!rig.registry.SetCameraOpen(0, true));
-            printed = out.text();
+            opened = rig.registry.SetCameraOpen(0, true);
+            got = out.text();
         }
-        QVERIFY(printed.contains("mvIMPACT::acquire::EnumPropertyI64<__int64>::write"));
-        QCOMPARE(writes(rig.cam(0)).back(), std::string("mvLineDebounceTimeRisingEdge=500 (refused)"));
-        QVERIFY(!rig.cam(0)->isOpen());
-        QVERIFY(!rig.positions[0].opened);
-        QVERIFY(!rig.registry.balluffFunctions(0));
+        QCOMPARE(opened, opens);
+        QVERIFY2(got.contains(printed), got.constData());
+        QCOMPARE(rig.registry.rejectRefused(0), cannotEject);
+        if (!opens)
+            QCOMPARE(writes(rig.cam(0)).back(), std::string("mvLineDebounceTimeRisingEdge=500 (refused)"));
+        QCOMPARE(rig.cam(0)->isOpen(), opens);
+        QCOMPARE(rig.positions[0].opened, opens);
+        QCOMPARE(bool(rig.registry.balluffFunctions(0)), opens);
     }
 
     void modeSwitchesOnEveryOpenCameraOnly()

@@ -5,6 +5,7 @@
 #include "DebugMode.h"
 #include "LineSimulator.h"
 #include "PatternFrameSource.h"
+#include "ProductAccount.h"
 #include "SimCamera.h"
 #include "SimulatedStation.h"
 #include "StationQueues.h"
@@ -98,6 +99,9 @@ private slots:
         QTest::newRow("Basler colour") << "Basler|Basler|1|USB3|32|24|BGR8|" << 1 << "Line2" << "Line4";
         QTest::newRow("Balluff") << "Balluff|Balluff|1|GigE|32|24|Mono8|" << 1 << "Line1" << "Line0";
         QTest::newRow("Balluff colour") << "Balluff|Balluff|1|GigE|32|24|BGR8|" << 3 << "Line1" << "Line0";
+        // A reject output refused at set-up: bad products pass, and none is recorded ejected.
+        QTest::newRow("Basler without Line4") << "Basler|Basler|1|GigE|32|24|Mono8|no-Line4" << 1 << "Line2" << "";
+        QTest::newRow("Balluff without Line0") << "Balluff|Balluff|1|GigE|32|24|Mono8|no-Line0" << 1 << "Line1" << "";
     }
 
     void verdictOutputs()
@@ -113,6 +117,7 @@ private slots:
         const std::vector<bool> verdicts{true, false, true, true};
         QSignalSpy empty(&rig.registry, &CameraRegistry::windowsWithoutFrames);
         qulonglong lastShot = 0;
+        std::vector<uint64_t> products;
         for (size_t j = 0; j < verdicts.size() + 2; ++j) {
             if (j < verdicts.size()) {
                 rig.product();
@@ -124,6 +129,7 @@ private slots:
                 QCOMPARE(PatternFrameSource::shotNumberOf(record.image.rowRange(24, 48)), 1);
                 g_result_list[0]->push(Verdict{record.product, bool(verdicts[j])});
                 lastShot = record.product;
+                products.push_back(record.product);
             } else {
                 rig.line().beginProduct();
                 rig.line().settle(5000);
@@ -133,8 +139,11 @@ private slots:
         }
         std::vector<std::string> expected;
         for (bool good : verdicts)
-            expected.push_back((good ? goodLine : badLine).toStdString());
+            if (!(good ? goodLine : badLine).isEmpty())
+                expected.push_back((good ? goodLine : badLine).toStdString());
         QCOMPARE(rig.camera()->pulses(), expected);
+        for (size_t j = 0; j < verdicts.size(); ++j)
+            QCOMPARE(g_product_account[0].outcome(products[j]).rejected, !verdicts[j] && !badLine.isEmpty());
         // The two windows without a frame at the end: one run, said once, from its first.
         QTRY_COMPARE(empty.count(), 1);
         QCOMPARE(empty.at(0).at(1).toULongLong(), lastShot + 1);

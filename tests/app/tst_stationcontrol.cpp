@@ -63,6 +63,10 @@ private slots:
     void alarmSequences_data();
     void alarmSequences();
     void reconnectAndCancel();
+    void openCamera_data();
+    void openCamera();
+    void unidentifiedCamera_data();
+    void unidentifiedCamera();
     void stopTriggeredShift();
     void timedShift_data();
     void timedShift();
@@ -87,6 +91,10 @@ private:
     QDateTime m_now;
     bool m_found[4] = {};
     bool m_opened[4] = {};
+    int m_openFailures[4] = {};  // opens that fail before one succeeds
+    QStringList m_refused[4];    // the reject output's features the next opens refuse
+    QStringList m_unidentified;  // cameras whose user ID could not be read
+    int m_readFailures = 0;      // reads of their IDs that fail before 2#'s answers
     QStringList m_calls; // hooks called, in order
     std::unique_ptr<AnsweredMessages> m_messages;
     std::unique_ptr<LoginSession> m_session;
@@ -141,8 +149,14 @@ void TstStationControl::init()
     m_conf.SHIFT_A = m_conf.SHIFT_B = m_conf.SHIFT_C = QTime(0, 0);
     m_conf.AUTO_SHIFT = 0;
     m_conf.TIMING_SHIFT = 0;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         m_found[i] = m_opened[i] = false;
+        m_openFailures[i] = 0;
+        m_refused[i].clear();
+    }
+    m_unidentified.clear();
+    m_readFailures = 0;
+    m_conf.AUTO_OPEN = 1;
     m_calls.clear();
     m_log.clear();
     m_keypads = 0;
@@ -167,8 +181,24 @@ void TstStationControl::makeControl(ModbusLink *link, std::function<void()> plcC
     hooks.cameraOpened = [this](int i) { return m_opened[i]; };
     hooks.setCameraOpen = [this](int i, bool open) {
         m_calls << QStringLiteral("%1 %2").arg(open ? "open" : "close").arg(i);
+        if (open && m_openFailures[i] > 0) {
+            --m_openFailures[i];
+            return false;
+        }
         m_opened[i] = open;
         return true;
+    };
+    hooks.cameraName = [](int i) { return QStringLiteral("Balluff, user ID %1").arg(i + 2); };
+    hooks.rejectRefused = [this](int i) { return m_refused[i]; };
+    hooks.unidentifiedCameras = [this] { return m_unidentified; };
+    hooks.identifyCameras = [this] {
+        if (m_readFailures > 0) {
+            --m_readFailures;
+            return QList<int>();
+        }
+        m_unidentified.clear();
+        m_found[1] = true;
+        return QList<int>{1};
     };
     hooks.sleepMs = [](int) {};
     hooks.plcConnected = std::move(plcConnected);
@@ -528,6 +558,103 @@ void TstStationControl::reconnectAndCancel()
     QCOMPARE(m_sim->alarm(), 0);
     QCOMPARE(g_alarm_history.last().handleTime, m_now.toString("yyyy-MM-dd hh:mm:ss"));
     QCOMPARE(alarm.last().at(0).toString(), QStringLiteral("无报警"));
+}
+
+void TstStationControl::openCamera_data()
+{
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<QStringList>("refused");
+    QTest::addColumn<QList<int>>("retries"); // ms before each retry
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("trouble");     // the band's line once it is open
+
+    const QString camera = QStringLiteral("Camera 2# (Balluff, user ID 3)");
+    const QString cannotEject = QStringLiteral("Camera 2# cannot eject: its output Line4, Line4 LineSource was refused.");
+    QTest::newRow("opens") << 0 << QStringList() << QList<int>() << QStringList() << QString();
+    QTest::newRow("fails six times")
+        << 6 << QStringList() << QList<int>{2000, 4000, 8000, 16000, 30000, 30000}
+        << QStringList{camera + " could not be opened; trying again.", camera + " opened after 7 tries."}
+        << QString();
+    QTest::newRow("refuses its reject output")
+        << 0 << QStringList{"Line4", "Line4 LineSource"} << QList<int>() << QStringList{cannotEject} << cannotEject;
+}
+
+void TstStationControl::openCamera()
+{
+    QFETCH(int, failures);
+    QFETCH(QStringList, refused);
+    QFETCH(QList<int>, retries);
+    QFETCH(QStringList, log);
+    QFETCH(QString, trouble);
+    m_found[1] = true;
+    m_openFailures[1] = failures;
+    m_refused[1] = refused;
+    QSignalSpy troubles(m_control.get(), &StationControl::cameraTrouble);
+    QSignalSpy shown(m_control.get(), &StationControl::cameraShown);
+    QTimer *retry = m_control->openRetryTimer(1);
+    QList<int> intervals;
+    m_control->openCamera(1);
+    while (retry->isActive() && intervals.size() < 10) {
+        intervals << retry->interval();
+        QVERIFY(QMetaObject::invokeMethod(retry, "timeout", Qt::DirectConnection));
+    }
+    QCOMPARE(intervals, retries);
+    QVERIFY(m_opened[1]);
+    QCOMPARE(m_log, log);
+    QCOMPARE(shown.last(), (QVariantList{1, true}));
+    if (failures > 0) {
+        QCOMPARE(shown.first(), (QVariantList{1, false}));
+        QCOMPARE(troubles.first().at(1).toString(), QStringLiteral("Camera 2# (Balluff, user ID 3) cannot be opened."));
+    }
+    QCOMPARE(troubles.last().at(1).toString(), trouble);
+
+    // An open that sets the output up clears the line; said once per open, not again.
+    m_refused[1].clear();
+    m_opened[1] = false;
+    QVERIFY(m_control->openCamera(1));
+    QCOMPARE(troubles.last().at(1).toString(), QString());
+    QCOMPARE(m_log, log);
+}
+
+void TstStationControl::unidentifiedCamera_data()
+{
+    QTest::addColumn<bool>("byRequest");
+    QTest::addColumn<int>("readFailures");
+    QTest::addColumn<QList<int>>("retries"); // ms before each read
+    QTest::addColumn<int>("tries");
+    QTest::newRow("read again on the back-off") << false << 2 << QList<int>{2000, 4000, 8000} << 4;
+    QTest::newRow("read again at alarm 8") << true << 0 << QList<int>{2000} << 2;
+}
+
+void TstStationControl::unidentifiedCamera()
+{
+    QFETCH(bool, byRequest);
+    QFETCH(int, readFailures);
+    QFETCH(QList<int>, retries);
+    QFETCH(int, tries);
+    m_unidentified = QStringList{"Balluff, device 0"};
+    m_readFailures = readFailures;
+    m_control->identifyLater();
+    QCOMPARE(m_log, QStringList{"Camera Balluff, device 0 could not be opened to read its user ID, so it"
+                                " has no position yet; trying again."});
+    QTimer *identify = m_control->identifyTimer();
+    QList<int> intervals;
+    if (byRequest) {
+        intervals << identify->interval();
+        m_sim->setAlarm(8);
+        m_control->tick();
+        QVERIFY(m_calls.isEmpty()); // opened 2 s after the request, as any reconnect
+        QTimer *reopen = m_control->openCamTimer(1);
+        QVERIFY(reopen->isActive());
+        QVERIFY(QMetaObject::invokeMethod(reopen, "timeout", Qt::DirectConnection));
+    }
+    while (identify->isActive() && intervals.size() < 10) {
+        intervals << identify->interval();
+        QVERIFY(QMetaObject::invokeMethod(identify, "timeout", Qt::DirectConnection));
+    }
+    QCOMPARE(intervals, retries);
+    QCOMPARE(m_calls, QStringList{"open 1"});
+    QCOMPARE(m_log.last(), QStringLiteral("Camera 2# (Balluff, user ID 3) opened after %1 tries.").arg(tries));
 }
 
 void TstStationControl::stopTriggeredShift()

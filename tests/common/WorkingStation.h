@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PlcAddrMap.h"
+#include "PlcSimulator.h"
 #include "StdoutCapture.h"
 #include "TempStation.h"
 
@@ -29,6 +31,22 @@ inline bool layOut(TempStation &station)
                                  "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
                                  "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
                                  "RATE=600\nSHOTS=3\nNG_SHARE=0.1\nSOURCE=generated\nSEED=1\nDOTS=5\n");
+}
+
+// The PLC simulator at a real line's pace (9600 baud, its scan included) with plc.txt's
+// parameters, on a new pseudo-terminal that the station's port (GLUEBOX_PLC_PORT) names.
+// Null, with why, where it cannot start (a machine without pseudo-terminals).
+inline std::unique_ptr<PlcSimulator> startPlc(const PlcAddrMap &addr, QString *error)
+{
+    PlcSimulator::Options options;
+    options.boxesPerSecond = 10;
+    options.baud = 9600;
+    auto plc = std::make_unique<PlcSimulator>(
+        addr, PlcSimulator::readParameters(QStringLiteral("../conf/plc.txt")), options);
+    if (!plc->openPseudoTerminal(error) || !plc->start())
+        return nullptr;
+    qputenv("GLUEBOX_PLC_PORT", plc->devicePath().toLocal8Bit());
+    return plc;
 }
 
 template <typename W = QLabel>
