@@ -1,12 +1,13 @@
 // The station's ejections on the real-time simulated line, rate by rate.
 //   bench_line [--station DIR] [--seconds S] [--rates 600,800,...] [--cameras N] [--vendor HIK|Basler|Balluff]
-//            [--flat 1] [--plc-baud N | --plc off]
+//            [--flat 1] [--ng SHARE] [--plc-baud N | --plc off]
 // Two HIK cameras (by default), three shots per product, the shipped model (DIR/model and
 // DIR/bin/alg_jd.jpg, default: the repository's station/), recipe 5|5|5, 5 dots per
-// picture, 10 % bad products, MISMATCHACT 1. Each rate is held for S seconds (default 60)
-// after the start of work (lists cleared, detectors warmed up). Per rate: the line's
-// account, pairing errors, verdict latency, CPU share, peak memory, and where the capture
-// side's time went. Last: the highest rate with no pairing error, no product cut wrongly
+// picture, 10 % bad products (--ng), MISMATCHACT 1. Each rate is held for S seconds
+// (default 60) after the start of work (lists cleared, detectors warmed up). Per rate: the
+// line's account, pairing errors, verdict latency, CPU share (and how much of it went to
+// drawing pictures at idle priority), peak memory, the distinct products shown, and where
+// the capture side's time went. Last: the highest rate with no pairing error, no product cut wrongly
 // and no verdict too late for its product. --flat 1 compares with the station as it was:
 // every thread at the same priority, OpenCV's thread pool on every core (needs root for
 // the inspection threads to get back their priority). As on the station, the main thread,
@@ -15,6 +16,7 @@
 // as a 9600-baud line with a 10 ms scan (--plc-baud N, 0 = instant; --plc off: no poll).
 // Per rate: how many polls ran and how long they took.
 #include "EjectionChain.h"
+#include "GeneratedFrameSource.h"
 #include "GlueDotDetector.h"
 #include "LineSimulator.h"
 #include "LoginSession.h"
@@ -69,6 +71,7 @@ int main(int argc, char *argv[])
     bool flat = false;
     bool plcPolled = true;
     int plcBaud = 9600;
+    double ngShare = 0.1;
     QString vendor = "HIK";
     QList<int> rates{600, 800, 1000, 1200, 1400};
     const QStringList args = app.arguments();
@@ -87,6 +90,8 @@ int main(int argc, char *argv[])
             plcPolled = args[i + 1] != "off";
         else if (args[i] == "--plc-baud")
             plcBaud = args[i + 1].toInt();
+        else if (args[i] == "--ng")
+            ngShare = args[i + 1].toDouble();
         else if (args[i] == "--rates") {
             rates.clear();
             for (const QString &r : args[i + 1].split(','))
@@ -121,7 +126,7 @@ int main(int argc, char *argv[])
     }
     settings.cameras.assign(cameras, camera);
     settings.shots = 3;
-    settings.ngShare = 0.1;
+    settings.ngShare = ngShare;
     settings.dotsPerImage = 5;
     settings.source = "generated";
     if (flat) {
@@ -195,12 +200,16 @@ int main(int argc, char *argv[])
         st.line().clearTimings();
         chain.verdictLatency().clear();
         pollTime.clear();
+        const auto *generated = dynamic_cast<const GeneratedFrameSource *>(&st.source());
+        const GeneratedFrameSource::Tally pictures0 = generated ? generated->tally() : GeneratedFrameSource::Tally();
         const double cpu0 = cpuSeconds();
         const auto wall0 = std::chrono::steady_clock::now();
         const std::vector<EjectionChain::Step> steps = chain.run(rate, seconds * 1000);
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         const double cores = (cpuSeconds() - cpu0) / wall;
+        const GeneratedFrameSource::Tally pictures = generated ? generated->tally() : GeneratedFrameSource::Tally();
+        const double drawingCores = (pictures.drawingCpuSeconds - pictures0.drawingCpuSeconds) / wall;
 
         std::printf("\n%d products/min per camera\n", rate);
         bool clean = true;
@@ -208,9 +217,11 @@ int main(int argc, char *argv[])
             const EjectionChain::Step &s = steps[k];
             std::printf("  %zu#: products %d ng %d | ejected-right %d ng-missed %d good-ejected %d"
                         " | cut-wrongly %d late %d | pairing errors %d | the model's own mistakes:"
-                        " %d missed, %d false alarms\n",
+                        " %d missed, %d false alarms | the line's account: judged-wrong %d"
+                        " paired-wrong %d\n",
                         k + 1, s.products, s.ng, s.ejectedRight, s.ngMissed, s.goodEjected,
-                        s.cutWrongly, s.late, s.pairingErrors, s.modelMisses, s.modelFalseAlarms);
+                        s.cutWrongly, s.late, s.pairingErrors, s.modelMisses, s.modelFalseAlarms,
+                        s.lineJudgedWrong, s.linePairedWrong);
             // Held: every product paired right, cut right and judged in time.
             clean = clean && s.pairingErrors == 0 && s.cutWrongly == 0 && s.unjudged == 0
                     && s.products > 0;
@@ -223,8 +234,16 @@ int main(int argc, char *argv[])
             std::printf("  PLC polls %llu, median %.1f ms, max %.1f ms\n",
                         static_cast<unsigned long long>(pollTime.count()), pollTime.percentileMs(0.5),
                         pollTime.maxMs());
-        std::printf("  cpu %.2f cores (%.0f %% of the machine), peak resident %ld MB\n", cores,
-                    100.0 * cores / sysconf(_SC_NPROCESSORS_ONLN), peakRssMb());
+        std::printf("  cpu %.2f cores (%.0f %% of the machine), of which drawing pictures at idle"
+                    " priority %.2f; peak resident %ld MB\n",
+                    cores, 100.0 * cores / sysconf(_SC_NPROCESSORS_ONLN), drawingCores, peakRssMb());
+        if (generated)
+            std::printf("  pictures: shown %llu, distinct good %llu ng %llu, drawn %llu\n",
+                        static_cast<unsigned long long>(pictures.shown - pictures0.shown),
+                        static_cast<unsigned long long>(pictures.distinct[0] - pictures0.distinct[0]),
+                        static_cast<unsigned long long>(pictures.distinct[1] - pictures0.distinct[1]),
+                        static_cast<unsigned long long>(pictures.drawn[0] + pictures.drawn[1] - pictures0.drawn[0]
+                                                        - pictures0.drawn[1]));
         for (int c = 0; c < st.cameraCount(); ++c) {
             const SimCamera *cam = st.camera(c);
             std::printf("  camera %d: frame waits for the grab loop p99 %.1f max %.1f ms; edge waits"

@@ -49,12 +49,27 @@ cv::Scalar jitter(cv::RNG &rng, cv::Scalar c, double amount)
     return c;
 }
 
-// Smooth random field in [-1, 1] at the given cell size.
+// A thread's working pictures, kept from one picture to the next: allocated anew for each
+// picture, their pages cost a fifth of the drawing time in page faults. What a picture
+// hands out is always its own.
+struct Workspace
+{
+    cv::Mat canvas, field, low, mid, texture, fibres, grey, noise, bgr, keepOut, print, overlap;
+};
+
+Workspace &workspace()
+{
+    thread_local Workspace w;
+    return w;
+}
+
+// Smooth random field in [-1, 1] at the given cell size, in the workspace's field: valid
+// until the next call on the thread.
 cv::Mat smoothField(cv::RNG &rng, cv::Size size, int cellPx)
 {
     cv::Mat small(std::max(2, size.height / cellPx + 2), std::max(2, size.width / cellPx + 2), CV_32F);
     rng.fill(small, cv::RNG::UNIFORM, -1.0, 1.0);
-    cv::Mat big;
+    cv::Mat &big = workspace().field;
     cv::resize(small, big, size, 0, 0, cv::INTER_CUBIC);
     return big;
 }
@@ -75,14 +90,17 @@ std::string randomText(cv::RNG &rng, int minLength = 2, int maxLength = 11)
 void drawPrint(cv::RNG &rng, cv::Mat &canvas, const cv::Rect &face, cv::Scalar paper, const cv::Mat &keepOut,
                bool smallPrint, bool glueLike = false)
 {
-    cv::Mat scratch(canvas.size(), CV_8U);
+    Workspace &w = workspace();
+    w.print.create(canvas.size(), CV_8U);
+    cv::Mat &scratch = w.print;
     // Every element is planned first (all random draws), then drawn once on a scratch mask
     // to test it against the keep-out, so the draws do not depend on what was left out.
     auto place = [&](const std::function<void(cv::Mat &, const cv::Scalar &)> &draw, const cv::Scalar &colour) {
         scratch.setTo(0);
         draw(scratch, cv::Scalar(255, 255, 255));
         cv::dilate(scratch, scratch, cv::Mat(), cv::Point(-1, -1), 2);
-        if (cv::countNonZero(scratch & keepOut) == 0)
+        cv::bitwise_and(scratch, keepOut, w.overlap);
+        if (cv::countNonZero(w.overlap) == 0)
             draw(canvas, colour);
     };
     const bool dark = cv::sum(paper)[0] > 330;
@@ -582,7 +600,9 @@ struct Scene
 void printAround(cv::RNG &rng, Scene &s, const std::vector<DotSpec> &glue, bool smallPrint = false,
                  bool glueLike = false)
 {
-    cv::Mat keepOut(s.canvas.size(), CV_8U, cv::Scalar(0));
+    cv::Mat &keepOut = workspace().keepOut;
+    keepOut.create(s.canvas.size(), CV_8U);
+    keepOut.setTo(0);
     for (const DotSpec &d : glue)
         cv::circle(keepOut, d.centre, int(d.semiMajor * 1.3f + 6), cv::Scalar(255), cv::FILLED);
     drawPrint(rng, s.canvas, s.face, s.paper, keepOut, smallPrint, glueLike);
@@ -634,7 +654,10 @@ Scene carton(cv::RNG &rng, cv::Size size)
         paper = cv::Scalar(uni(rng, 40, 240), uni(rng, 40, 240), uni(rng, 40, 240));
     }
     const cv::Scalar belt = jitter(rng, cv::Scalar(40, 40, 40), 25);
-    s.canvas = cv::Mat(size, CV_32FC3, belt);
+    Workspace &w = workspace();
+    w.canvas.create(size, CV_32FC3);
+    w.canvas.setTo(belt);
+    s.canvas = w.canvas;
     // The face fills the view, or the belt shows around it.
     if (rng.uniform(0, 2)) {
         const int l = rng.uniform(0, 70), r = rng.uniform(0, 70), t = rng.uniform(0, 50), b = rng.uniform(0, 50);
@@ -644,11 +667,14 @@ Scene carton(cv::RNG &rng, cv::Size size)
     }
     s.canvas(s.face).setTo(paper);
     s.paper = paper;
-    cv::Mat low = smoothField(rng, size, rng.uniform(60, 200)) * float(uni(rng, 3, 14));
-    cv::Mat mid = smoothField(rng, size, rng.uniform(6, 20)) * float(uni(rng, 1, 7));
-    cv::Mat texture = low + mid;
+    w.low = smoothField(rng, size, rng.uniform(60, 200)) * float(uni(rng, 3, 14));
+    w.mid = smoothField(rng, size, rng.uniform(6, 20)) * float(uni(rng, 1, 7));
+    cv::Mat &texture = w.texture;
+    texture = w.low + w.mid;
     // Fibres of the board.
-    cv::Mat fibres(size, CV_32F, cv::Scalar(0));
+    cv::Mat &fibres = w.fibres;
+    fibres.create(size, CV_32F);
+    fibres.setTo(0);
     for (int i = 0, n = rng.uniform(0, 900); i < n; ++i) {
         const cv::Point a(rng.uniform(0, size.width), rng.uniform(0, size.height));
         const double ang = uni(rng, 0, CV_PI), len = uni(rng, 3, 18);
@@ -656,39 +682,45 @@ Scene carton(cv::RNG &rng, cv::Size size)
         cv::line(fibres, a, b, cv::Scalar(uni(rng, -12, 12)), 1, cv::LINE_AA);
     }
     texture += fibres;
-    cv::Mat texture3;
-    cv::merge(std::vector<cv::Mat>{texture, texture, texture}, texture3);
-    s.canvas += texture3;
+    for (int y = 0; y < size.height; ++y) {
+        const float *t = texture.ptr<float>(y);
+        float *px = s.canvas.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x, px += 3)
+            for (int k = 0; k < 3; ++k)
+                px[k] += t[x];
+    }
     return s;
 }
 
 void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out, bool varied = false)
 {
     const cv::Size size = s.canvas.size();
+    Workspace &w = workspace();
     // Uneven light: a slope, a vignette and sometimes a bright patch.
-    cv::Mat light(size, CV_32F);
     const double ang = uni(rng, 0, 2 * CV_PI), slope = uni(rng, 0.0, 0.45);
     const double vignette = uni(rng, 0.0, 0.35);
     const cv::Point2d spot(uni(rng, 0, size.width), uni(rng, 0, size.height));
     const double spotGain = rng.uniform(0, 3) == 0 ? uni(rng, 0.08, 0.25) : 0.0;
     const double spotR = uni(rng, 80, 300);
     const double base = uni(rng, 0.75, 1.05);
+    const double cosAng = std::cos(ang), sinAng = std::sin(ang);
     for (int y = 0; y < size.height; ++y) {
-        float *row = light.ptr<float>(y);
-        for (int x = 0; x < size.width; ++x) {
+        float *px = s.canvas.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x, px += 3) {
             const double nx = (x - size.width / 2.0) / size.width, ny = (y - size.height / 2.0) / size.height;
-            double g = base + slope * (nx * std::cos(ang) + ny * std::sin(ang));
+            double g = base + slope * (nx * cosAng + ny * sinAng);
             g *= 1.0 - vignette * (nx * nx + ny * ny) * 2;
-            const double sx = x - spot.x, sy = y - spot.y;
-            g += spotGain * std::exp(-(sx * sx + sy * sy) / (2 * spotR * spotR));
-            row[x] = float(g);
+            if (spotGain != 0) { // adds nothing otherwise, and the exponential is dear
+                const double sx = x - spot.x, sy = y - spot.y;
+                g += spotGain * std::exp(-(sx * sx + sy * sy) / (2 * spotR * spotR));
+            }
+            const float light = float(g);
+            for (int k = 0; k < 3; ++k)
+                px[k] *= light;
         }
     }
-    cv::Mat light3;
-    cv::merge(std::vector<cv::Mat>{light, light, light}, light3);
-    cv::multiply(s.canvas, light3, s.canvas);
     // The exposure is set so that the board does not burn out; only highlights may.
-    cv::Mat grey;
+    cv::Mat &grey = w.grey;
     cv::cvtColor(s.canvas, grey, cv::COLOR_BGR2GRAY);
     std::vector<float> sample;
     for (int y = 0; y < grey.rows; y += 4)
@@ -706,11 +738,15 @@ void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out, bool varied = fal
                                                  : cv::Mat::ones(length, 1, CV_32F) / length;
         cv::filter2D(s.canvas, s.canvas, -1, kernel);
     }
-    cv::Mat noise(size, CV_32FC3);
+    cv::Mat &noise = w.noise;
+    noise.create(size, CV_32FC3);
     const double sigma = uni(rng, 1.5, 7.0);
     rng.fill(noise, cv::RNG::NORMAL, 0.0, sigma);
     s.canvas += noise;
-    cv::Mat bgr;
+    // A grey picture hands out its own grey copy; a colour one this.
+    if (!colour)
+        w.bgr.create(size, CV_8UC3);
+    cv::Mat bgr = colour ? cv::Mat() : w.bgr;
     s.canvas.convertTo(bgr, CV_8UC3);
     if (varied && rng.uniform(0, 5) < 2) { // a camera or a grabber that compresses hard
         std::vector<uchar> jpeg;
@@ -835,15 +871,24 @@ BoxImageGenerator::Picture BoxImageGenerator::picture(int index, const Options &
     return p;
 }
 
-BoxImageGenerator::Product BoxImageGenerator::product(int index, bool colour, int dotsPerImage) const
+BoxImageGenerator::Defect BoxImageGenerator::productDefect(int index, int *defectImage) const
 {
     cv::RNG rng = rngFor(m_seed, index, 1);
-    Product product;
-    const bool good = rng.uniform(0, 2) == 0;
-    if (!good) {
-        product.defect = Defect(rng.uniform(1, 4));
-        product.defectImage = rng.uniform(0, 3);
+    Defect defect = None;
+    int image = -1;
+    if (rng.uniform(0, 2) != 0) {
+        defect = Defect(rng.uniform(1, 4));
+        image = rng.uniform(0, 3);
     }
+    if (defectImage)
+        *defectImage = image;
+    return defect;
+}
+
+BoxImageGenerator::Product BoxImageGenerator::product(int index, bool colour, int dotsPerImage) const
+{
+    Product product;
+    product.defect = productDefect(index, &product.defectImage);
     const cv::Size size(728, 544);
     // The same glue pattern on every box of a line: dots on a jittered grid.
     for (int i = 0; i < 3; ++i) {

@@ -62,6 +62,9 @@ public:
     // A product with three images of `dotsPerImage` dots each (0: drawn at random from 3..10).
     // Half the products are good; the rest carry one defect in one image.
     Product product(int index, bool colour = false, int dotsPerImage = 0) const;
+    // The defect product(index) carries and its image (-1 for a good product), without
+    // drawing it.
+    Defect productDefect(int index, int *defectImage = nullptr) const;
 
     static const char *defectName(Defect d);
     // Darknet label lines ("0 cx cy w h", relative to the image size).

@@ -7,6 +7,9 @@
 
 namespace {
 constexpr size_t kWindowsToEjector = 2; // the ejector sits two product windows downstream
+// Numbers of closed windows kept for their products: a few are between the camera and the
+// ejector; the rest belong to products taken off the line unjudged.
+constexpr size_t kKeptNumbers = 64;
 }
 
 LineSimulator::LineSimulator(std::vector<SimCamera *> cameras, std::shared_ptr<FrameSource> source,
@@ -36,19 +39,77 @@ LineSimulator::~LineSimulator()
         lane.camera->setPulseListener(nullptr);
         lane.camera->setFreeRunProvider(nullptr);
     }
+    // Tasks posted for the station's numbers still point at this line.
+    for (Lane &lane : m_lanes)
+        lane.camera->waitIdle(2000);
 }
 
-void LineSimulator::judge(Lane &lane, const InFlight &p)
+void LineSimulator::judge(size_t index, const InFlight &p)
 {
+    Lane &lane = m_lanes[index];
+    const bool ejected = p.pulses > 0;
     ++lane.counters.judged;
     if (m_keepHistory)
-        lane.history.push_back({p.ng, p.pulses > 0});
-    if (p.ng && p.pulses > 0)
+        lane.history.push_back({p.ng, ejected});
+    if (p.ng && ejected)
         ++lane.counters.correctEjections;
     else if (p.ng)
         ++lane.counters.missedEjections;
-    else if (p.pulses > 0)
+    else if (ejected)
         ++lane.counters.wrongEjections;
+    if (lane.station)
+        lane.camera->post([this, index, p, ejected, station = lane.station] {
+            compareWithStation(index, p, ejected, *station);
+        });
+}
+
+void LineSimulator::watchStation(int camera, StationView view)
+{
+    if (camera < 0 || camera >= static_cast<int>(m_lanes.size()))
+        return;
+    const uint64_t last = view.lastProduct ? view.lastProduct() : 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Lane &lane = m_lanes[camera];
+    lane.station = view.lastProduct && view.outcome ? std::make_shared<const StationView>(std::move(view)) : nullptr;
+    lane.numbers.clear();
+    lane.lastNumber = last;
+}
+
+void LineSimulator::numberClosedWindow(size_t index, uint64_t ordinal, const StationView &station)
+{
+    const uint64_t number = station.lastProduct();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Lane &lane = m_lanes[index];
+    const bool numbered = number > lane.lastNumber;
+    if (numbered)
+        lane.lastNumber = number;
+    lane.numbers.push_back({ordinal, numbered ? number : 0});
+    if (lane.numbers.size() > kKeptNumbers)
+        lane.numbers.pop_front();
+}
+
+void LineSimulator::compareWithStation(size_t index, const InFlight &p, bool ejected, const StationView &station)
+{
+    uint64_t number = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::deque<Numbered> &numbers = m_lanes[index].numbers;
+        while (!numbers.empty() && numbers.front().ordinal < p.ordinal)
+            numbers.pop_front(); // taken off the line unjudged
+        if (!numbers.empty() && numbers.front().ordinal == p.ordinal) {
+            number = numbers.front().number;
+            numbers.pop_front();
+        }
+    }
+    // A product the station never numbered (its window never closed, or the station did
+    // not see it close) has no decision that the ejector could have followed.
+    const StationOutcome o = number ? station.outcome(number) : StationOutcome();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Counters &c = m_lanes[index].counters;
+    if (!o.known || o.rejected != ejected)
+        ++c.pairedWrong;
+    else if (o.judged && !o.cutWrongly && o.good == p.ng)
+        ++c.judgedWrong;
 }
 
 void LineSimulator::onPulse(size_t index, const std::string &line)
@@ -70,14 +131,14 @@ void LineSimulator::beginProduct()
         Lane &lane = m_lanes[i];
         // The product that stood at the ejector during the last window has gone past it.
         while (lane.conveyor.size() > kWindowsToEjector) {
-            judge(lane, lane.conveyor.front());
+            judge(i, lane.conveyor.front());
             lane.conveyor.pop_front();
         }
         const auto t0 = std::chrono::steady_clock::now();
         lane.product = m_source ? m_source->next(static_cast<int>(i), m_shots) : FrameSource::Product();
         m_sourceTime.add(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
         lane.shot = 0;
-        lane.conveyor.push_back({lane.product.ng, 0});
+        lane.conveyor.push_back({lane.product.ng, 0, ++lane.ordinal});
         ++lane.counters.products;
         if (lane.product.ng)
             ++lane.counters.ngProducts;
@@ -106,8 +167,20 @@ void LineSimulator::shoot()
 
 void LineSimulator::endProduct()
 {
-    for (Lane &lane : m_lanes)
+    for (size_t i = 0; i < m_lanes.size(); ++i) {
+        Lane &lane = m_lanes[i];
         lane.camera->windowEdge(false);
+        std::shared_ptr<const StationView> station;
+        uint64_t ordinal = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            station = lane.station;
+            ordinal = lane.ordinal;
+        }
+        // Right after the station's callback has handled the edge, and numbered the window.
+        if (station)
+            lane.camera->post([this, i, ordinal, station] { numberClosedWindow(i, ordinal, *station); });
+    }
 }
 
 void LineSimulator::runProduct()
@@ -129,9 +202,10 @@ bool LineSimulator::settle(int timeoutMs)
 void LineSimulator::finish()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (Lane &lane : m_lanes) {
+    for (size_t i = 0; i < m_lanes.size(); ++i) {
+        Lane &lane = m_lanes[i];
         if (lane.conveyor.size() == kWindowsToEjector + 1) {
-            judge(lane, lane.conveyor.front());
+            judge(i, lane.conveyor.front());
             lane.conveyor.pop_front();
         }
     }

@@ -4,7 +4,9 @@
 #include "FrameSource.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,7 +35,34 @@ public:
         int correctEjections = 0; // NG and ejected
         int missedEjections = 0;  // NG and not ejected
         int wrongEjections = 0;   // good but ejected, or a pulse with no product there
+        // Of the products judged while the station is watched (watchStation):
+        int judgedWrong = 0; // paired right and judged in time, but the verdict differs from the truth
+        int pairedWrong = 0; // ejected, or not, against what the station decided for this product
     };
+
+    // What the station made of one of its numbered products.
+    struct StationOutcome
+    {
+        bool known = false;      // the station reached the product at the ejector
+        bool judged = false;     // by its own verdict, in time
+        bool good = false;       // that verdict
+        bool rejected = false;   // the station fired the reject output for it
+        bool cutWrongly = false; // its frames did not make one product
+    };
+    struct StationView
+    {
+        // The number the station gave the last window it closed. Asked on the camera's
+        // callback thread right after a falling edge has reached the station's callback,
+        // which numbers the window there: an unchanged number means the station did not
+        // number that window.
+        std::function<uint64_t()> lastProduct;
+        std::function<StationOutcome(uint64_t product)> outcome;
+    };
+    // From now on the camera's products carry the station's numbers, and each one that
+    // reaches the ejector counts into judgedWrong or pairedWrong. The comparison runs on the
+    // camera's callback thread after the edges before it, so that the station's outcome for
+    // the product, recorded on that thread, is there. Call before start().
+    void watchStation(int camera, StationView view);
 
     // Cameras are not owned and must outlive the simulator.
     LineSimulator(std::vector<SimCamera *> cameras, std::shared_ptr<FrameSource> source,
@@ -91,6 +120,12 @@ private:
     {
         bool ng = false;
         int pulses = 0;
+        uint64_t ordinal = 0; // the lane's count of products when this one entered
+    };
+    struct Numbered
+    {
+        uint64_t ordinal;
+        uint64_t number; // 0: the station did not number it
     };
     struct Lane
     {
@@ -101,9 +136,18 @@ private:
         std::deque<InFlight> conveyor; // newest at the back, the one at the ejector in front
         Counters counters;
         std::vector<JudgedProduct> history;
+        uint64_t ordinal = 0;
+        // Watching the station: the numbers of the products whose windows closed and that
+        // have not reached the ejector yet (a few), and the station's last number seen.
+        std::shared_ptr<const StationView> station;
+        std::deque<Numbered> numbers;
+        uint64_t lastNumber = 0;
     };
 
-    void judge(Lane &lane, const InFlight &p);
+    void judge(size_t lane, const InFlight &p);
+    // On the camera's callback thread.
+    void numberClosedWindow(size_t lane, uint64_t ordinal, const StationView &station);
+    void compareWithStation(size_t lane, const InFlight &p, bool ejected, const StationView &station);
     void onPulse(size_t lane, const std::string &line);
     void run(double productsPerMinute);
 

@@ -20,4 +20,7 @@ public:
     // The next product seen by camera `camera`, shot `shots` times. Called from the line
     // simulator's thread only.
     virtual Product next(int camera, int shots) = 0;
+    // A line on what the source has handed out so far, for the line's account; empty when
+    // there is nothing to say. Any thread.
+    virtual std::string account() const { return {}; }
 };

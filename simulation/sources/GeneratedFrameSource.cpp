@@ -1,35 +1,72 @@
 #include "GeneratedFrameSource.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
 #ifdef __linux__
 #include <pthread.h>
 #include <sched.h>
 #endif
 
+namespace {
+
+uint64_t threadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return uint64_t(t.tv_sec) * 1000000000ULL + uint64_t(t.tv_nsec);
+}
+
+} // namespace
+
+bool GeneratedFrameSource::Queue::push(DrawnPtr product)
+{
+    const size_t tail = m_tail.load(std::memory_order_relaxed);
+    if (tail - m_head.load(std::memory_order_acquire) >= m_slots.size())
+        return false;
+    m_slots[tail % m_slots.size()] = std::move(product);
+    m_tail.store(tail + 1, std::memory_order_release);
+    return true;
+}
+
+GeneratedFrameSource::DrawnPtr GeneratedFrameSource::Queue::pop()
+{
+    const size_t head = m_head.load(std::memory_order_relaxed);
+    if (head == m_tail.load(std::memory_order_acquire))
+        return nullptr;
+    DrawnPtr product = std::move(m_slots[head % m_slots.size()]);
+    m_head.store(head + 1, std::memory_order_release);
+    return product;
+}
+
 GeneratedFrameSource::GeneratedFrameSource(uint64_t seed, double ngShare, bool colour,
-                                           int dotsPerImage)
+                                           int dotsPerImage, int poolSize, Draw draw)
     : m_generator(seed)
     , m_ngShare(ngShare)
-    , m_colour(colour)
-    , m_dotsPerImage(dotsPerImage)
+    , m_shownSize(size_t(std::max(1, poolSize - poolSize / 2)))
+    , m_draw(std::move(draw))
     , m_rng(static_cast<unsigned>(seed))
+    , m_fresh{Queue(size_t(std::max(1, poolSize / 2))), Queue(size_t(std::max(1, poolSize / 2)))}
+    , m_retired(16)
 {
-    const bool needGood = ngShare < 1.0;
-    const bool needNg = ngShare > 0.0;
-    // Half of the generator's products carry a defect: a few draws find both kinds.
-    for (int tries = 0; tries < 64; ++tries) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if ((!needGood || !m_pool[0].empty()) && (!needNg || !m_pool[1].empty()))
-                break;
-        }
-        drawOne();
-    }
+    for (auto &shown : m_shown)
+        shown.reserve(m_shownSize); // no allocation on the line's thread
+    if (!m_draw)
+        m_draw = [this, colour, dotsPerImage](int index) {
+            return m_generator.product(index, colour, dotsPerImage);
+        };
+    for (int kind = 0; kind < 2; ++kind)
+        if (needed(kind))
+            drawOne(kind);
     m_drawer = std::thread(&GeneratedFrameSource::drawLoop, this);
 }
 
 GeneratedFrameSource::~GeneratedFrameSource()
 {
     m_stop = true;
+    m_wake.notify_all();
 #ifdef __linux__
     // An idle-class thread gets no CPU while anything else wants it: its last product is
     // finished at normal priority, or the join would last as long as the machine is busy.
@@ -39,19 +76,50 @@ GeneratedFrameSource::~GeneratedFrameSource()
     m_drawer.join(); // at most one product's drawing away
 }
 
-bool GeneratedFrameSource::drawOne()
+bool GeneratedFrameSource::needed(int kind) const
 {
-    const BoxImageGenerator::Product product = m_generator.product(m_index++, m_colour, m_dotsPerImage);
-    Drawn d;
+    return kind == 1 ? m_ngShare > 0.0 : m_ngShare < 1.0;
+}
+
+int GeneratedFrameSource::nextIndex(int kind)
+{
+    int &index = m_cursor[kind];
+    while ((m_generator.productDefect(index) != BoxImageGenerator::None) != (kind == 1))
+        ++index;
+    return index++;
+}
+
+void GeneratedFrameSource::drawOne(int kind)
+{
+    const uint64_t cpu0 = threadCpuNs();
+    const BoxImageGenerator::Product product = m_draw(nextIndex(kind));
+    auto d = std::make_shared<Drawn>();
     for (const auto &image : product.images)
-        d.images.push_back(image.image);
-    d.defectImage = product.defect == BoxImageGenerator::None ? -1 : product.defectImage;
-    d.label = BoxImageGenerator::defectName(product.defect);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<Drawn> &pool = m_pool[d.defectImage >= 0];
-    if (pool.size() < kPoolSize)
-        pool.push_back(std::move(d));
-    return m_pool[0].size() < kPoolSize || m_pool[1].size() < kPoolSize;
+        d->images.push_back(image.image);
+    d->defectImage = product.defect == BoxImageGenerator::None ? -1 : product.defectImage;
+    d->label = BoxImageGenerator::defectName(product.defect);
+    m_fresh[kind].push(std::move(d)); // the drawer draws only for a queue with room
+    ++m_drawn[kind];
+    m_drawingCpuNs += threadCpuNs() - cpu0;
+}
+
+int GeneratedFrameSource::kindToDraw() const
+{
+    // Draws follow the NG share, whatever the line happened to show; a kind whose new
+    // products already fill their queue waits for the line to show one.
+    int kind = -1;
+    double least = 0;
+    for (int k = 0; k < 2; ++k) {
+        if (!needed(k) || m_fresh[k].full())
+            continue;
+        const double share = k == 1 ? m_ngShare : 1.0 - m_ngShare;
+        const double drawnPerShare = double(m_drawn[k]) / share;
+        if (kind < 0 || drawnPerShare < least) {
+            kind = k;
+            least = drawnPerShare;
+        }
+    }
+    return kind;
 }
 
 void GeneratedFrameSource::drawLoop()
@@ -61,30 +129,82 @@ void GeneratedFrameSource::drawLoop()
     sched_param idle{};
     sched_setscheduler(0, SCHED_IDLE, &idle);
 #endif
-    while (!m_stop && drawOne()) {
+    while (!m_stop) {
+        while (m_retired.pop()) {
+        }
+        const int kind = kindToDraw();
+        if (kind >= 0) {
+            drawOne(kind);
+            continue;
+        }
+        // The line's thread wakes it without a lock, so a wake may come just before the
+        // wait: the wait is short.
+        std::unique_lock<std::mutex> lock(m_restMutex);
+        m_wake.wait_for(lock, std::chrono::milliseconds(20));
     }
-}
-
-int GeneratedFrameSource::pooled() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(m_pool[0].size() + m_pool[1].size());
 }
 
 FrameSource::Product GeneratedFrameSource::next(int, int shots)
 {
     bool ng = std::uniform_real_distribution<double>(0.0, 1.0)(m_rng) < m_ngShare;
+    if (!needed(ng))
+        ng = !ng;
     Product p;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_pool[ng].empty())
-        ng = !ng; // the constructor found no product of this kind
-    if (m_pool[ng].empty())
-        return p;
-    const Drawn &d = m_pool[ng][m_next[ng]++ % m_pool[ng].size()];
+    std::vector<Shown> &shown = m_shown[ng];
+    DrawnPtr fresh = m_fresh[ng].pop();
+    Shown *show = nullptr;
+    if (fresh) {
+        // It joins the shown ones, in place of the one shown most.
+        if (shown.size() < m_shownSize) {
+            shown.push_back({std::move(fresh), 0});
+            show = &shown.back();
+        } else {
+            show = &*std::max_element(shown.begin(), shown.end(),
+                                      [](const Shown &a, const Shown &b) { return a.times < b.times; });
+            // Freed on the drawing thread, unless that is too far behind.
+            m_retired.push(std::move(show->drawn));
+            *show = {std::move(fresh), 0};
+        }
+        m_wake.notify_one();
+    } else if (!shown.empty()) {
+        show = &*std::min_element(shown.begin(), shown.end(),
+                                  [](const Shown &a, const Shown &b) { return a.times < b.times; });
+    } else {
+        return p; // nothing drawn of this kind yet
+    }
+    const Drawn &d = *show->drawn;
     for (int s = 0; s < shots; ++s)
         p.frames.push_back(d.images[s % d.images.size()]);
     // A defect in an image that this line's shots never show is no defect.
     p.ng = d.defectImage >= 0 && d.defectImage < shots;
     p.label = d.label;
+    ++m_shownCount;
+    if (show->times++ == 0)
+        ++m_distinct[p.ng];
     return p;
+}
+
+GeneratedFrameSource::Tally GeneratedFrameSource::tally() const
+{
+    Tally t;
+    t.shown = m_shownCount;
+    for (int k = 0; k < 2; ++k) {
+        t.distinct[k] = m_distinct[k];
+        t.drawn[k] = m_drawn[k];
+    }
+    t.drawingCpuSeconds = m_drawingCpuNs / 1e9;
+    return t;
+}
+
+std::string GeneratedFrameSource::account() const
+{
+    const Tally t = tally();
+    const uint64_t drawn = t.drawn[0] + t.drawn[1];
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "pictures: shown %llu distinct-good %llu distinct-ng %llu drawn %llu (%.0f ms of CPU each)",
+                  static_cast<unsigned long long>(t.shown), static_cast<unsigned long long>(t.distinct[0]),
+                  static_cast<unsigned long long>(t.distinct[1]), static_cast<unsigned long long>(drawn),
+                  drawn ? 1000.0 * t.drawingCpuSeconds / drawn : 0.0);
+    return line;
 }

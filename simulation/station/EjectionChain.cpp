@@ -1,6 +1,7 @@
 #include "EjectionChain.h"
 
 #include "GlueDotDetector.h"
+#include "LineAccount.h"
 #include "LineSimulator.h"
 #include "ProductAccount.h"
 #include "StationQueues.h"
@@ -54,6 +55,7 @@ bool EjectionChain::open()
         m_workers[p]->start(QThread::HighestPriority);
         if (!m_registry.SetCameraOpen(p, true))
             return false;
+        LineAccount::watch(m_station->line(), cameraOf(p), g_product_account[p]);
     }
     m_registry.DisableDebugMode(); // hardware-triggered
     return !positions().empty();
@@ -131,6 +133,8 @@ std::vector<EjectionChain::Step> EjectionChain::tally() const
         s.ejectedRight = c.correctEjections - b.line.correctEjections;
         s.ngMissed = c.missedEjections - b.line.missedEjections;
         s.goodEjected = c.wrongEjections - b.line.wrongEjections;
+        s.lineJudgedWrong = c.judgedWrong - b.line.judgedWrong;
+        s.linePairedWrong = c.pairedWrong - b.line.pairedWrong;
         s.cutWrongly = int(a.cutWrongly() - b.cut);
         s.late = int(a.notInTime() - b.late);
         s.unjudged = int(a.unjudged() - b.unjudged);

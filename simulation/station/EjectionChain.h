@@ -38,6 +38,10 @@ public:
         int modelMisses = 0;
         int modelFalseAlarms = 0;
         int goodEjectedByRule = 0; // good products ejected by MISMATCHACT: late or cut wrongly
+        // The same two figures as the line counts them for the running station's account
+        // (LineAccount), product by product as each reaches the ejector, without history.
+        int lineJudgedWrong = 0; // modelMisses + modelFalseAlarms
+        int linePairedWrong = 0; // pairingErrors
     };
 
     explicit EjectionChain(SimulatedStation::Settings settings, QObject *parent = nullptr);

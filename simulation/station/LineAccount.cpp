@@ -1,5 +1,6 @@
 #include "LineAccount.h"
 
+#include "FrameSource.h"
 #include "LineSimulator.h"
 #include "ProductAccount.h"
 #include "SimulatedStation.h"
@@ -16,6 +17,28 @@ LineAccount::LineAccount(const SimulatedStation &station, const CameraSlot (&pos
     , m_timer(new QTimer(this))
 {
     connect(m_timer, &QTimer::timeout, this, &LineAccount::print);
+    for (int p = 0; p < 4; ++p) {
+        const int camera = m_positions[p].found ? m_station.cameraIndexOf(m_positions[p]) : -1;
+        if (camera >= 0)
+            watch(m_station.line(), camera, g_product_account[p]);
+    }
+}
+
+void LineAccount::watch(LineSimulator &line, int camera, const ProductAccount &account)
+{
+    LineSimulator::StationView view;
+    view.lastProduct = [&account] { return account.lastProduct(); };
+    view.outcome = [&account](uint64_t product) {
+        const ProductAccount::Outcome o = account.outcome(product);
+        LineSimulator::StationOutcome s;
+        s.known = o.known;
+        s.judged = o.judged;
+        s.good = o.good;
+        s.rejected = o.rejected;
+        s.cutWrongly = o.cutWrongly;
+        return s;
+    };
+    line.watchStation(camera, std::move(view));
 }
 
 QStringList LineAccount::lines() const
@@ -31,7 +54,7 @@ QStringList LineAccount::lines() const
         const LineSimulator::Counters c = m_station.line().counters(camera);
         const ProductAccount &a = g_product_account[p];
         lines << QStringLiteral("line %1#: products %2 ng %3 ejected-right %4 ng-missed %5 "
-                                "good-ejected %6 cut-wrongly %7 late %8")
+                                "good-ejected %6 cut-wrongly %7 late %8 judged-wrong %9 paired-wrong %10")
                      .arg(p + 1)
                      .arg(c.products)
                      .arg(c.ngProducts)
@@ -39,8 +62,13 @@ QStringList LineAccount::lines() const
                      .arg(c.missedEjections)
                      .arg(c.wrongEjections)
                      .arg(a.cutWrongly())
-                     .arg(a.notInTime());
+                     .arg(a.notInTime())
+                     .arg(c.judgedWrong)
+                     .arg(c.pairedWrong);
     }
+    const std::string pictures = m_station.source().account();
+    if (!pictures.empty())
+        lines << QString::fromStdString(pictures);
     return lines;
 }
 

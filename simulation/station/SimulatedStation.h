@@ -61,6 +61,8 @@ public:
     // The index of the camera bound to a position's slot, or -1.
     int cameraIndexOf(const CameraSlot &slot) const;
     LineSimulator &line() const { return *m_line; }
+    // Where the line's pictures come from.
+    const FrameSource &source() const { return *m_source; }
     SimHikApi &hik() const { return *m_hik; }
     SimBaslerTransportLayer &basler() const { return *m_basler; }
     SimBalluffDeviceManager &balluff() const { return *m_balluff; }

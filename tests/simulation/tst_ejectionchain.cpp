@@ -80,6 +80,8 @@ private slots:
             QVERIFY2(s.products >= 295, where);
             QVERIFY2(s.ng >= 10, where);
             QCOMPARE(s.pairingErrors, 0);
+            QCOMPARE(s.linePairedWrong, 0);
+            QCOMPARE(s.lineJudgedWrong, s.modelMisses + s.modelFalseAlarms);
             QCOMPARE(s.ngMissed, s.modelMisses);
             QCOMPARE(s.goodEjected, s.modelFalseAlarms + s.goodEjectedByRule);
             QCOMPARE(s.ejectedRight + s.ngMissed, s.ng);
@@ -91,7 +93,9 @@ private slots:
     }
 
     // Verdicts slower than their deadline: those products get MISMATCHACT, their verdicts
-    // are discarded as late, and every product after them is paired right again.
+    // are discarded as late, and every product after them is paired right again. A few
+    // verdicts in time are wrong on purpose: the line's account counts them, and only them,
+    // as judged wrong.
     void lateVerdictsDoNotShiftThePairing_data()
     {
         QTest::addColumn<int>("mismatchAct");
@@ -112,15 +116,18 @@ private slots:
         // Apart, so that a late one does not hold up the next: 190 ms is late for a verdict
         // due 140 ms after its window, and the product behind it is still in time.
         const std::set<int> slow{5, 12, 20};
+        const std::set<int> wrong{8, 15, 27}; // no dot found: a false alarm on a good product
         chain.setDetector(
             0, [](const cv::Mat &, cv::Mat &, std::vector<Detection> &) { return 0; },
             [&](const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                 std::vector<std::vector<Detection>> &results) {
-                if (slow.count(++calls))
+                const int call = ++calls;
+                if (slow.count(call))
                     std::this_thread::sleep_for(std::chrono::milliseconds(190));
                 for (const cv::Mat &image : images) {
                     drawn.push_back(image);
-                    results.push_back({Detection{0, 1, 1, 4, 4}});
+                    results.push_back(wrong.count(call) ? std::vector<Detection>{}
+                                                        : std::vector<Detection>{Detection{0, 1, 1, 4, 4}});
                 }
             });
         QVERIFY(chain.open());
@@ -130,8 +137,11 @@ private slots:
         QCOMPARE(s.pairingErrors, 0);
         QCOMPARE(s.late, int(slow.size()));
         QCOMPARE(s.unjudged, int(slow.size()));
-        QCOMPARE(s.goodEjected, slowEjected * int(slow.size()));
+        QCOMPARE(s.goodEjected, slowEjected * int(slow.size()) + int(wrong.size()));
         QCOMPARE(s.cutWrongly, 0);
+        QCOMPARE(s.modelFalseAlarms, int(wrong.size()));
+        QCOMPARE(s.lineJudgedWrong, int(wrong.size()));
+        QCOMPARE(s.linePairedWrong, 0);
     }
 
     void cleanupTestCase() { StationQueues::release(); }

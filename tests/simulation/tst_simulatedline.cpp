@@ -17,7 +17,9 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 // The simulated cameras and the line that drives them, through each vendor's face.
@@ -182,25 +184,58 @@ private slots:
         st->hik().destroyHandle(h);
     }
 
+    // The line's counts, and its account of the station: each product carries the number
+    // the station gave its window and at the ejector is compared with the station's
+    // decision for that number. Stand-in station: wrong on products 5, 6 and 9 (the
+    // model's errors), blind to one window (of a product like the one before it, which a
+    // number taken for the wrong product would pass as paired right); the ejector goes
+    // against the station's decision for products 8 and 9 (the pairing broken, which 9's
+    // wrong verdict does not count beside).
     void ejectionBookkeeping()
     {
         auto st = station({"HIK|Hikrobot|1|GigE|32|24|Mono8|"}, 1, 0.5);
         SimCamera *cam = st->camera(0);
         LineSimulator &line = st->line();
-        std::vector<bool> ng;
+        const int products = 40;
+        std::vector<char> ng(products), decidedGood(products);
+        uint64_t lastNumber = 100; // the callback thread's only
+        std::map<uint64_t, int> productOf;
+        int closed = 0, blind = -1;
+        cam->setEdgeListener([&](const std::string &, bool rising) {
+            if (rising)
+                return;
+            const int product = closed++;
+            if (blind < 0 && product >= 15 && ng[product] == ng[product - 1])
+                blind = product;
+            else
+                productOf[++lastNumber] = product;
+        });
+        LineSimulator::StationView view;
+        view.lastProduct = [&] { return lastNumber; };
+        view.outcome = [&](uint64_t number) {
+            LineSimulator::StationOutcome o;
+            const auto it = productOf.find(number);
+            if (it == productOf.end())
+                return o;
+            o.known = o.judged = true;
+            o.good = decidedGood[it->second];
+            o.rejected = !o.good;
+            return o;
+        };
+        line.watchStation(0, view);
         int expectCorrect = 0, expectMissed = 0, expectWrong = 0, ngCount = 0;
         cam->pulseOutput("Line1"); // nothing at the ejector yet
         ++expectWrong;
-        const int products = 40;
         for (int j = 0; j < products; ++j) {
             line.beginProduct();
-            ng.push_back(line.currentProductIsNg(0));
-            ngCount += ng.back();
+            ng[j] = line.currentProductIsNg(0);
+            decidedGood[j] = (j == 5 || j == 6 || j == 9) ? ng[j] : !ng[j];
+            ngCount += ng[j];
             if (j >= 2) {
                 const bool isNg = ng[j - 2];
-                bool eject = isNg;
+                bool eject = !decidedGood[j - 2];
                 if (j == 10 || j == 11)
-                    eject = !eject; // one mistake each way
+                    eject = !eject;
                 if (eject) {
                     cam->pulseOutput("Line1");
                     if (j % 2 == 0)
@@ -215,6 +250,7 @@ private slots:
         }
         QVERIFY(line.settle(5000));
         line.finish();
+        QVERIFY(line.settle(5000)); // the comparisons run on the callback thread
         const LineSimulator::Counters c = line.counters(0);
         QCOMPARE(c.products, products);
         QCOMPARE(c.ngProducts, ngCount);
@@ -223,6 +259,10 @@ private slots:
         QCOMPARE(c.correctEjections, expectCorrect);
         QCOMPARE(c.missedEjections, expectMissed);
         QCOMPARE(c.wrongEjections, expectWrong);
+        QVERIFY(blind >= 15 && blind < products - 2);
+        QCOMPARE(c.judgedWrong, 2);
+        QCOMPARE(c.pairedWrong, 3);
+        cam->setEdgeListener(nullptr);
     }
 
     void baslerFaceEventsAndOutputs()
@@ -436,6 +476,41 @@ private slots:
             ng += p.ng;
         }
         QVERIFY2(ng >= 15 && ng <= 45, qPrintable(QString::number(ng)));
+    }
+
+    // Drawing goes on as the line runs: given time to draw, every product shown is a new
+    // one, far beyond the pool's few, each of the kind the generator made it, and the tally
+    // counts them.
+    void generatedSourceShowsNewProducts()
+    {
+        const BoxImageGenerator generator(11);
+        // A stand-in that draws in no time: the index in a pixel, the generator's own defect.
+        auto draw = [&generator](int index) {
+            BoxImageGenerator::Product p;
+            p.defect = generator.productDefect(index, &p.defectImage);
+            for (auto &image : p.images)
+                image.image = cv::Mat(1, 1, CV_32S, cv::Scalar(index));
+            return p;
+        };
+        GeneratedFrameSource source(11, 0.5, false, 4, 2, draw); // one new and one shown per kind
+        std::set<int> seen;
+        int ng = 0;
+        for (int i = 0; i < 40; ++i) {
+            QTRY_VERIFY([&] {
+                const GeneratedFrameSource::Tally t = source.tally();
+                return t.drawn[0] > t.distinct[0] && t.drawn[1] > t.distinct[1];
+            }());
+            const FrameSource::Product p = source.next(0, 3);
+            const int index = p.frames.at(0).at<int>(0, 0);
+            QVERIFY2(seen.insert(index).second, qPrintable(QString::number(index)));
+            QCOMPARE(p.ng, generator.productDefect(index) != BoxImageGenerator::None);
+            ng += p.ng;
+        }
+        QVERIFY(ng > 5 && ng < 35);
+        const GeneratedFrameSource::Tally t = source.tally();
+        QCOMPARE(t.shown, uint64_t(40));
+        QCOMPARE(t.distinct[0], uint64_t(40 - ng));
+        QCOMPARE(t.distinct[1], uint64_t(ng));
     }
 
 private:
