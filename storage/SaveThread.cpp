@@ -29,7 +29,9 @@ QString absoluteClean(const QString &path)
     return QDir::cleanPath(QDir(path).absolutePath());
 }
 
-int writeImage(const SaveRequest &request)
+} // namespace
+
+int SaveThread::writeImage(const SaveRequest &request)
 {
     // imwrite says only false; the errno its file calls leave behind tells a full volume
     // (the saver checks the free space as well, in case a later call overwrote it).
@@ -44,12 +46,11 @@ int writeImage(const SaveRequest &request)
     }
     return errno != 0 ? errno : EIO;
 }
-} // namespace
 
 SaveThread::SaveThread(SyncQueue<SaveRequest> *queue, QObject *parent)
     : QThread(parent)
     , m_queue(queue ? queue : g_save_queue)
-    , m_writer(&writeImage)
+    , m_writer(&SaveThread::writeImage)
 {
     const auto start = std::chrono::steady_clock::now();
     m_clock = [start] {

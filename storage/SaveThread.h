@@ -49,7 +49,9 @@ public:
     // root and free-space probe are also where and how the saver looks for lack of space;
     // set them before start() (defaults: the station's image store and its volume).
     CleanupRunner &relief() { return m_relief; }
-    // Before start(), for tests: another writer than OpenCV's, another clock.
+    // The default writer: OpenCV's, the format following the extension.
+    static int writeImage(const SaveRequest &request);
+    // Before start(), for tests and benchmarks: another writer, another clock.
     void setWriter(Writer writer);
     void setClock(Clock clock);
 
