@@ -7,7 +7,7 @@
 #include <string>
 
 // Bounded blocking FIFO between two threads. put() waits while the queue is full,
-// take() while it is empty; nothing is ever dropped. A consumer is stopped by its own
+// take() while it is empty; tryPut() refuses instead of waiting, and counts the refusal. A consumer is stopped by its own
 // stop flag plus an element carrying an empty image, delivered after everything queued.
 template <typename T>
 class SyncQueue
@@ -35,12 +35,15 @@ public:
     }
 
     // Appends a copy unless kCapacity items are queued; never waits beyond the mutex. For
-    // producers that must not stall (a camera's event thread).
+    // producers that must not stall (a camera's event thread, an inspection worker's
+    // images for saving).
     bool tryPut(const T &item)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (static_cast<int>(m_items.size()) >= m_capacity)
+        if (static_cast<int>(m_items.size()) >= m_capacity) {
+            ++m_refused;
             return false;
+        }
         m_items.push_back(item);
         noteSize();
         m_notEmpty.notify_one();
@@ -71,14 +74,22 @@ public:
         m_highWater = static_cast<int>(m_items.size());
     }
 
+    // Items tryPut() refused because the queue was full, since construction.
+    unsigned long long refused() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_refused;
+    }
+
 private:
     void noteSize() { m_highWater = std::max(m_highWater, static_cast<int>(m_items.size())); }
 
     const std::string m_name;
-    mutable std::mutex m_mutex; // guards m_items and m_highWater
+    mutable std::mutex m_mutex; // guards m_items, m_highWater and m_refused
     std::condition_variable_any m_notFull;
     std::condition_variable_any m_notEmpty;
     std::list<T> m_items; // oldest first
     const int m_capacity = kCapacity;
     int m_highWater = 0;
+    unsigned long long m_refused = 0;
 };

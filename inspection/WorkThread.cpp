@@ -238,5 +238,7 @@ void WorkThread::save(const cv::Mat &image, const QString &path)
 {
     if (!m_saveQueue || image.empty())
         return;
-    m_saveQueue->put(SaveRequest{path.toStdString(), image.clone()});
+    // A full queue means the disk is behind: the image is dropped (the queue counts it and
+    // the saving thread says so) rather than holding up this product's verdict or the next.
+    m_saveQueue->tryPut(SaveRequest{path.toStdString(), image.clone()});
 }

@@ -23,8 +23,9 @@ class GlueDotDetector;
 // queue, cuts it into its images, rotates them, counts the glue dots, judges the product
 // against the recipe, hands the verdict straight to the position's verdict list (the
 // capture worker's reject output reads it there) and reports by signals (queued to the
-// GUI thread, which may be busy with the PLC: no verdict waits for it). NG images go to
-// the save queue. Stopped by its destructor, after the frames already queued.
+// GUI thread, which may be busy with the PLC: no verdict waits for it). NG images and the
+// sampled whole frames go to the save queue, or are dropped when it is full: no verdict
+// waits for the disk either. Stopped by its destructor, after the frames already queued.
 class WorkThread : public QThread
 {
     Q_OBJECT

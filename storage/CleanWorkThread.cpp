@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QPair>
+#include <QStringList>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -59,24 +61,63 @@ void removeTree(const QString &path, const std::atomic<bool> *cancel)
     }
     QDir().rmdir(path);
 }
+
+// The entries a cleanup may touch: hidden ones too, but no links and nothing read-only or
+// unreadable.
+QFileInfoList removableEntries(const QString &folder)
+{
+    QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Readable
+        | QDir::Writable);
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const QFileInfo &entry) {
+                                     const QString name = entry.fileName();
+                                     return name == QLatin1String(".") || name == QLatin1String("..")
+                                         || entry.isSymLink() || isReadOnly(entry);
+                                 }),
+                  entries.end());
+    return entries;
+}
+
+// Deletes the folders of the given kinds (ALL, ng, ng_result) of every camera of one day.
+// True when something went.
+bool removeKinds(const QString &day, const QStringList &kinds, const std::atomic<bool> *cancel)
+{
+    bool removed = false;
+    for (const QFileInfo &camera : removableEntries(day)) {
+        if (!camera.isDir())
+            continue;
+        for (const QFileInfo &entry : removableEntries(camera.filePath())) {
+            if (isCancelled(cancel))
+                return removed;
+            if (entry.isDir() && kinds.contains(entry.fileName())) {
+                removeTree(entry.filePath(), cancel);
+                removed = true;
+            }
+        }
+    }
+    return removed;
+}
+
+// A day's camera folders and the day's own folder, where nothing is left in them.
+void removeEmptyFolders(const QString &day)
+{
+    for (const QFileInfo &camera : removableEntries(day))
+        if (camera.isDir())
+            QDir().rmdir(camera.filePath());
+    QDir().rmdir(day);
+}
 } // namespace
 
 void removeOldDateFolders(const QString &folder, int keepDays, const QDate &today,
                           const std::atomic<bool> *cancel)
 {
-    QDir dir(folder);
-    if (!dir.exists())
+    if (!QDir(folder).exists())
         return;
-    const QFileInfoList entries
-        = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot
-                            | QDir::NoSymLinks | QDir::Readable | QDir::Writable);
-    for (const QFileInfo &entry : entries) {
+    for (const QFileInfo &entry : removableEntries(folder)) {
         if (isCancelled(cancel))
             return;
         const QString name = entry.fileName();
-        if (name == QLatin1String(".") || name == QLatin1String("..") || entry.isSymLink()
-            || isReadOnly(entry))
-            continue;
         if (entry.isDir()) {
             if (!isDayFolderName(name))
                 removeOldDateFolders(entry.filePath(), keepDays, today, cancel);
@@ -151,47 +192,130 @@ void CleanWorkThread::startWorkAuto()
     doWork();
 }
 
+void CleanWorkThread::startWorkRoom()
+{
+    emit workStartRoom();
+    doWork();
+}
+
 void CleanWorkThread::doWork()
 {
     const QDate today = m_clock();
     if (m_mode == kKeepToday)
         removeOldDateFolders(m_imageRoot, 1, today, m_cancel.get());
+    else if (m_mode == kMakeRoom)
+        makeRoom(today);
     else
         cleanAutomatic(today);
     emit workFinished();
 }
 
-void CleanWorkThread::cleanAutomatic(const QDate &today)
+int CleanWorkThread::keepDays() const
 {
-    int keepDays = 0;
+    int days = 0;
     if (m_saveDays) {
-        keepDays = *m_saveDays;
+        days = *m_saveDays;
     } else {
         QMutexLocker locker(&g_sys_conf.lock);
-        keepDays = g_sys_conf.SAVE_DAYS;
+        days = g_sys_conf.SAVE_DAYS;
     }
     // A setting of 0 or less would take today's folder, which the saver is writing into.
-    keepDays = std::max(keepDays, 1);
-    removeOldDateFolders(m_imageRoot, keepDays, today, m_cancel.get());
+    return std::max(days, 1);
+}
+
+CleanWorkThread::Room CleanWorkThread::measureRoom(VolumeSpace *measured) const
+{
+    const VolumeSpace space = m_probe(m_imageRoot);
+    if (measured)
+        *measured = space;
+    if (space.totalBytes <= 0 || space.freeBytes < 0)
+        return Room::Unknown;
+    return diskFull(space) ? Room::Short : Room::Enough;
+}
+
+void CleanWorkThread::cleanAutomatic(const QDate &today)
+{
+    const int keep = keepDays();
+    removeOldDateFolders(m_imageRoot, keep, today, m_cancel.get());
 
     // Short of space: give up one more day at a time, but never yesterday or today.
-    for (int k = keepDays - 1;; --k) {
+    for (int k = keep - 1;; --k) {
         if (cancelled())
             return;
-        const VolumeSpace space = m_probe(m_imageRoot);
-        if (space.totalBytes <= 0 || space.freeBytes < 0) {
+        const Room room = measureRoom();
+        if (room == Room::Unknown) {
             std::printf("Image cleanup: the size of the volume holding %s can't be read, "
                         "no further days deleted.\n",
                         qPrintable(QDir::toNativeSeparators(m_imageRoot)));
             std::fflush(stdout);
             return;
         }
-        if (k < 2 || !diskFull(space))
+        if (k < 2 || room == Room::Enough)
             return;
         removeOldDateFolders(m_imageRoot, k, today, m_cancel.get());
     }
 }
 
+void CleanWorkThread::makeRoom(const QDate &today)
+{
+    // What the hourly run would delete anyway goes first.
+    removeOldDateFolders(m_imageRoot, keepDays(), today, m_cancel.get());
+    VolumeSpace space;
+    Room room = measureRoom(&space);
+    if (room != Room::Short)
+        return;
+
+    // The layout's day folders, oldest first.
+    QList<QPair<QDate, QString>> days;
+    for (const QFileInfo &entry : removableEntries(m_imageRoot)) {
+        const QDate date = QDate::fromString(entry.fileName(), QStringLiteral("yyyy-MM-dd"));
+        if (entry.isDir() && isDayFolderName(entry.fileName()) && date.isValid())
+            days.append({date, entry.filePath()});
+    }
+    std::sort(days.begin(), days.end());
+
+    // Whole frames are samples: they go first, today's too. NG images are what the
+    // operator looks back at: only older days' go, and only once no whole frame is left.
+    int frameDays = 0;
+    int ngDays = 0;
+    const QStringList frames{QStringLiteral("ALL")};
+    const QStringList ng{QStringLiteral("ng"), QStringLiteral("ng_result")};
+    for (int pass = 0; pass < 2 && room == Room::Short; ++pass) {
+        for (const auto &day : days) {
+            if (room != Room::Short || cancelled())
+                break;
+            if (pass == 1 && day.first >= today)
+                continue;
+            if (!removeKinds(day.second, pass == 0 ? frames : ng, m_cancel.get()))
+                continue;
+            ++(pass == 0 ? frameDays : ngDays);
+            // Emptied folders of past days go too; today's stay for the saver.
+            if (day.first < today)
+                removeEmptyFolders(day.second);
+            room = measureRoom(&space);
+        }
+    }
+
+    // Nothing left to give up is said by the saver's band already; a run every few seconds
+    // must not fill standard output.
+    if (frameDays + ngDays == 0)
+        return;
+    QString text = QStringLiteral("Image store short of space: whole-frame images of %1 day(s) and "
+                                  "NG images of %2 day(s) deleted")
+                       .arg(frameDays)
+                       .arg(ngDays);
+    if (room == Room::Enough)
+        text += QStringLiteral("; %1 % of the volume is free.").arg(space.freeBytes * 100 / space.totalBytes);
+    else if (room == Room::Short)
+        text += QStringLiteral("; still short of space (today's NG images are kept).");
+    else
+        text += QStringLiteral("; the size of the volume can't be read any more.");
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
 void CleanWorkThread::setSelAuto() { m_mode = kKeepSaveDays; }
 
 void CleanWorkThread::setSel() { m_mode = kKeepToday; }
+
+void CleanWorkThread::setSelRoom() { m_mode = kMakeRoom; }

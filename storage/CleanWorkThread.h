@@ -22,12 +22,17 @@ void removeOldDateFolders(const QString &folder, int keepDays,
 // One cleanup of the image store, moved to a thread of its own for each run (see
 // CleanupRunner). Manual mode keeps only today; automatic mode keeps SAVE_DAYS days and,
 // while less than a tenth of the volume is free, fewer days, down to today and yesterday.
+// Making room (after an image could not be written for lack of space) keeps SAVE_DAYS
+// days, then, while less than a tenth is free, deletes whole-frame images (ALL/) day by
+// day, oldest first and today's too, and after them the NG images (ng/, ng_result/) of
+// the days before today, oldest first. Today's NG images are never deleted.
 class CleanWorkThread : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kKeepSaveDays = 1; // automatic cleanup
     static constexpr int kKeepToday = 2;    // manual cleanup
+    static constexpr int kMakeRoom = 3;     // the disk ran full while saving
 
     struct VolumeSpace
     {
@@ -60,20 +65,30 @@ signals:
     void workFinished();
     void workStart();
     void workStartAuto();
+    void workStartRoom();
 
 public slots:
     void startWork();
     void startWorkAuto();
+    void startWorkRoom();
     // Runs on the cleanup thread: the cleanup of the current mode, then workFinished.
     void doWork();
     void setSelAuto();
     void setSel();
+    void setSelRoom();
 
 private:
-    bool cancelled() const { return m_cancel && m_cancel->load(); }
-    void cleanAutomatic(const QDate &today);
+    enum class Room { Enough, Short, Unknown };
 
-    int m_mode = 0; // kKeepSaveDays or kKeepToday; anything else cleans as automatic
+    bool cancelled() const { return m_cancel && m_cancel->load(); }
+    int keepDays() const;
+    // Short while less than a tenth is free; Unknown (said once on standard output) when
+    // the volume's size can't be read.
+    Room measureRoom(VolumeSpace *space = nullptr) const;
+    void cleanAutomatic(const QDate &today);
+    void makeRoom(const QDate &today);
+
+    int m_mode = 0; // kKeepSaveDays, kKeepToday, kMakeRoom; anything else cleans as automatic
     QString m_imageRoot;
     Clock m_clock;
     FreeSpaceProbe m_probe;

@@ -1,5 +1,6 @@
 #include "CleanupRunner.h"
 
+#include "StationPaths.h"
 #include "SysConf.h"
 
 #include <QMutexLocker>
@@ -30,7 +31,31 @@ void CleanupRunner::setFreeSpaceProbe(CleanWorkThread::FreeSpaceProbe probe)
     m_probe = std::move(probe);
 }
 
+QString CleanupRunner::imageRoot() const
+{
+    return m_imageRoot.isEmpty() ? StationPaths::imageRoot() : m_imageRoot;
+}
+
+CleanWorkThread::VolumeSpace CleanupRunner::volumeSpace() const
+{
+    return m_probe ? m_probe(imageRoot()) : CleanWorkThread::volumeSpace(imageRoot());
+}
+
 void CleanupRunner::start(bool automatic)
+{
+    launch(automatic ? Kind::Automatic : Kind::Manual);
+}
+
+bool CleanupRunner::makeRoom()
+{
+    if (m_makingRoom)
+        return false;
+    m_makingRoom = true;
+    launch(Kind::Room);
+    return true;
+}
+
+void CleanupRunner::launch(Kind kind)
 {
     auto *thread = new QThread;
     auto *worker = new CleanWorkThread;
@@ -39,16 +64,19 @@ void CleanupRunner::start(bool automatic)
     worker->setClock(m_clock);
     worker->setFreeSpaceProbe(m_probe);
     worker->setCancelFlag(m_cancel);
-    if (automatic) {
+    if (kind != Kind::Manual) {
         // Read here so the cleanup thread never races the settings dialog.
         QMutexLocker locker(&g_sys_conf.lock);
         worker->setSaveDays(g_sys_conf.SAVE_DAYS);
     }
     worker->moveToThread(thread);
 
-    if (automatic) {
+    if (kind == Kind::Automatic) {
         connect(thread, &QThread::started, worker, &CleanWorkThread::startWorkAuto);
         connect(worker, &CleanWorkThread::workStartAuto, worker, &CleanWorkThread::setSelAuto);
+    } else if (kind == Kind::Room) {
+        connect(thread, &QThread::started, worker, &CleanWorkThread::startWorkRoom);
+        connect(worker, &CleanWorkThread::workStartRoom, worker, &CleanWorkThread::setSelRoom);
     } else {
         connect(thread, &QThread::started, worker, &CleanWorkThread::startWork);
         connect(worker, &CleanWorkThread::workStart, worker, &CleanWorkThread::setSel);
@@ -58,8 +86,14 @@ void CleanupRunner::start(bool automatic)
     // destructor waits on the GUI thread.
     connect(worker, &QObject::destroyed, thread, &QThread::quit, Qt::DirectConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    connect(worker, &CleanWorkThread::workFinished, this,
-            [this, automatic] { emit cleanupFinished(automatic); });
+    connect(worker, &CleanWorkThread::workFinished, this, [this, kind] {
+        if (kind != Kind::Room) {
+            emit cleanupFinished(kind == Kind::Automatic);
+            return;
+        }
+        m_makingRoom = false;
+        emit roomMade();
+    });
 
     m_threads.removeAll(QPointer<QThread>());
     m_threads.append(thread);

@@ -3,10 +3,13 @@
 #include "StationQueues.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -21,22 +24,39 @@ std::string folderOf(const std::string &path)
 
 QString toQString(const std::string &bytes) { return QString::fromStdString(bytes); }
 
-bool writeImage(const SaveRequest &request)
+QString absoluteClean(const QString &path)
 {
+    return QDir::cleanPath(QDir(path).absolutePath());
+}
+
+} // namespace
+
+int SaveThread::writeImage(const SaveRequest &request)
+{
+    // imwrite says only false; the errno its file calls leave behind tells a full volume
+    // (the saver checks the free space as well, in case a later call overwrote it).
+    errno = 0;
     // OpenCV throws for an unknown extension or an unsupported image layout; a bad
     // request must not end the thread.
     try {
-        return cv::imwrite(request.path, request.image);
+        if (cv::imwrite(request.path, request.image))
+            return 0;
     } catch (const std::exception &) {
-        return false;
+        return EINVAL;
     }
+    return errno != 0 ? errno : EIO;
 }
-} // namespace
 
 SaveThread::SaveThread(SyncQueue<SaveRequest> *queue, QObject *parent)
     : QThread(parent)
     , m_queue(queue ? queue : g_save_queue)
+    , m_writer(&SaveThread::writeImage)
 {
+    const auto start = std::chrono::steady_clock::now();
+    m_clock = [start] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    };
 }
 
 SaveThread::~SaveThread()
@@ -51,13 +71,27 @@ SaveThread::~SaveThread()
     m_knownDirs.clear();
 }
 
+void SaveThread::setWriter(Writer writer)
+{
+    if (writer)
+        m_writer = std::move(writer);
+}
+
+void SaveThread::setClock(Clock clock)
+{
+    if (clock)
+        m_clock = std::move(clock);
+}
+
 void SaveThread::run()
 {
     if (!m_queue)
         return;
+    m_dropsSeen = m_queue->refused();
     for (;;) {
         SaveRequest request;
         m_queue->take(request);
+        noteDrops();
         if (request.image.empty()) {
             // Only the marker, queued behind everything else, ends the run, so that
             // every request queued before the stop is written.
@@ -65,27 +99,36 @@ void SaveThread::run()
                 return;
             continue;
         }
-        const bool written = write(request);
-        account(request, written);
-        emit requestHandled(toQString(request.path), written);
+        const int error = write(request);
+        if (error == 0)
+            written(request);
+        else
+            failed(request, error);
+        emit requestHandled(toQString(request.path), error == 0);
     }
 }
 
-bool SaveThread::write(const SaveRequest &request)
+int SaveThread::write(const SaveRequest &request)
 {
     const std::string folder = folderOf(request.path);
     if (m_knownDirs.find(folder) == m_knownDirs.end()) {
         ensureFolder(folder);
         m_knownDirs.insert(folder);
     }
-    if (writeImage(request))
-        return true;
-    // The folder may have been removed while we ran (a day folder deleted by hand):
-    // make it once more rather than losing every later image of that folder.
-    if (folder.empty() || QFileInfo(toQString(folder)).isDir())
-        return false;
-    ensureFolder(folder);
-    return writeImage(request);
+    const QString path = toQString(request.path);
+    const bool existed = QFileInfo::exists(path);
+    int error = m_writer(request);
+    // The folder may have been removed while we ran (a day folder deleted by hand, or by
+    // the clean-up that made room): make it once more rather than losing every later image
+    // of that folder.
+    if (error != 0 && !folder.empty() && !QFileInfo(toQString(folder)).isDir()) {
+        ensureFolder(folder);
+        error = m_writer(request);
+    }
+    // A write that failed half way leaves a broken file that only takes room.
+    if (error != 0 && !existed)
+        QFile::remove(path);
+    return error;
 }
 
 void SaveThread::ensureFolder(const std::string &folder)
@@ -95,27 +138,91 @@ void SaveThread::ensureFolder(const std::string &folder)
         QDir().mkpath(path);
 }
 
-void SaveThread::account(const SaveRequest &request, bool written)
+bool SaveThread::inStore(const std::string &path) const
 {
-    QString text;
-    if (written && m_lost > 0) {
-        text = QStringLiteral("Image saving works again (%1); %2 image(s) were not saved.")
-                   .arg(toQString(request.path))
-                   .arg(m_lost);
-        m_lost = 0;
-    } else if (!written && m_lost++ == 0) {
+    const QString root = absoluteClean(m_relief.imageRoot());
+    return absoluteClean(toQString(path)).startsWith(root + QLatin1Char('/'));
+}
+
+void SaveThread::noteDrops()
+{
+    const unsigned long long drops = m_queue->refused();
+    if (drops == m_dropsSeen)
+        return;
+    const qint64 count = static_cast<qint64>(drops - m_dropsSeen);
+    m_dropsSeen = drops;
+    lose(count, [count] {
+        return QStringLiteral("Images are not being saved: the disk is too slow; the save queue was "
+                              "full and %1 image(s) were dropped so that no verdict waits. Saving "
+                              "resumes by itself when the disk keeps up.")
+            .arg(count);
+    });
+}
+
+void SaveThread::failed(const SaveRequest &request, int error)
+{
+    // Only the store's own volume is measured and relieved: deleting images helps no
+    // other.
+    const bool ours = inStore(request.path);
+    bool noSpace = error == ENOSPC || error == EDQUOT;
+    if (!noSpace && ours) {
+        const CleanWorkThread::VolumeSpace space = m_relief.volumeSpace();
+        const qint64 need = static_cast<qint64>(request.image.total() * request.image.elemSize())
+            + kRoomSlackBytes;
+        noSpace = space.totalBytes > 0 && space.freeBytes >= 0 && space.freeBytes < need;
+    }
+    const qint64 now = m_clock();
+    if (noSpace && ours && (m_roomAskedMs < 0 || now - m_roomAskedMs >= kRoomIntervalMs)) {
+        m_roomAskedMs = now;
+        emit roomWanted();
+        QMetaObject::invokeMethod(&m_relief, [this] { m_relief.makeRoom(); }, Qt::QueuedConnection);
+    }
+    lose(1, [&] {
         const QString folder = toQString(folderOf(request.path));
         const QFileInfo info(folder.isEmpty() ? QStringLiteral(".") : folder);
-        const QString why = !info.isDir() ? QStringLiteral("the folder cannot be made")
+        // A folder that can't be made on a full volume is lack of space too.
+        const QString why = noSpace && ours
+            ? QStringLiteral("no space left on the volume; the oldest whole-frame images are being "
+                             "deleted to make room")
+            : noSpace                     ? QStringLiteral("no space left on the volume")
+            : !info.isDir()               ? QStringLiteral("the folder cannot be made")
             : !info.isWritable()          ? QStringLiteral("the folder is not writable")
                                           : QStringLiteral("the disk may be full, or the image has no such format");
-        text = QStringLiteral("Images are not being saved: cannot write %1 (%2). Saving resumes "
+        return QStringLiteral("Images are not being saved: cannot write %1 (%2). Saving resumes "
                               "by itself when it can write again.")
-                   .arg(toQString(request.path), why);
-    }
-    if (text.isEmpty())
+            .arg(toQString(request.path), why);
+    });
+}
+
+void SaveThread::written(const SaveRequest &request)
+{
+    if (!m_failing)
         return;
+    ++m_writtenSince;
+    if (m_writtenSince < kSteadyImages || m_clock() - m_lastLossMs < kSteadyMs)
+        return;
+    m_failing = false;
+    say(QStringLiteral("Image saving works again (%1); %2 image(s) were not saved.")
+            .arg(toQString(request.path))
+            .arg(m_lost),
+        false);
+    m_lost = 0;
+}
+
+void SaveThread::lose(qint64 count, const std::function<QString()> &text)
+{
+    m_lost += count;
+    m_writtenSince = 0;
+    m_lastLossMs = m_clock();
+    if (m_failing)
+        return;
+    m_failing = true;
+    say(text(), true);
+}
+
+void SaveThread::say(const QString &text, bool failing)
+{
     std::printf("%s\n", qPrintable(text));
     std::fflush(stdout);
-    emit saveTrouble(text, !written);
+    emit saveTrouble(text, failing);
 }

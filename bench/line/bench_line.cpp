@@ -1,6 +1,6 @@
 // The station's ejections on the real-time simulated line, rate by rate.
 //   bench_line [--station DIR] [--seconds S] [--rates 600,800,...] [--cameras N] [--vendor HIK|Basler|Balluff]
-//            [--flat 1] [--ng SHARE] [--plc-baud N | --plc off]
+//            [--flat 1] [--ng SHARE] [--plc-baud N | --plc off] [--save 0|1|2 [--slow-disk MS]]
 // Two HIK cameras (by default), three shots per product, the shipped model (DIR/model and
 // DIR/bin/alg_jd.jpg, default: the repository's station/), recipe 5|5|5, 5 dots per
 // picture, 10 % bad products (--ng), MISMATCHACT 1. Each rate is held for S seconds
@@ -14,7 +14,12 @@
 // which runs the chain's event loop, polls the PLC once a second (StationControl::tick):
 // a PLC simulator with DIR's conf/modbus.txt and plc.txt on a pseudo-terminal, answering
 // as a 9600-baud line with a 10 ms scan (--plc-baud N, 0 = instant; --plc off: no poll).
-// Per rate: how many polls ran and how long they took.
+// Per rate: how many polls ran and how long they took. --save 1 or 2 saves images as the
+// station's SAVE does (NG images; and a sample of whole frames) through its saving thread,
+// into a temporary station folder (the model, conf and warm-up picture linked from DIR)
+// that is removed at the end; per rate: images saved, not written, and dropped because the
+// save queue was full. --slow-disk MS makes every image take MS ms longer to write, as a
+// disk that does not keep up.
 #include "EjectionChain.h"
 #include "GeneratedFrameSource.h"
 #include "GlueDotDetector.h"
@@ -24,9 +29,11 @@
 #include "ModbusLink.h"
 #include "PlcAddrMap.h"
 #include "PlcSimulator.h"
+#include "SaveThread.h"
 #include "SimCamera.h"
 #include "StationControl.h"
 #include "StationPaths.h"
+#include "StationQueues.h"
 #include "SysConf.h"
 
 #include <QCoreApplication>
@@ -34,6 +41,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <opencv2/core/utility.hpp>
@@ -41,6 +49,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -59,6 +68,17 @@ long peakRssMb()
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss / 1024;
 }
+
+// A station folder in work whose images are its own: bin/ with the warm-up picture, the
+// model and conf linked from the given station, data/ empty.
+bool layOutSavingStation(const QString &station, const QTemporaryDir &work)
+{
+    const QString bin = work.filePath("bin");
+    return work.isValid() && QDir().mkpath(bin) && QDir().mkpath(work.filePath("data/image"))
+        && QFile::link(QFileInfo(station + "/model").absoluteFilePath(), work.filePath("model"))
+        && QFile::link(QFileInfo(station + "/conf").absoluteFilePath(), work.filePath("conf"))
+        && QFile::link(QFileInfo(station + "/bin/alg_jd.jpg").absoluteFilePath(), bin + "/alg_jd.jpg");
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -72,6 +92,8 @@ int main(int argc, char *argv[])
     bool plcPolled = true;
     int plcBaud = 9600;
     double ngShare = 0.1;
+    int save = 0;
+    int slowDiskMs = 0;
     QString vendor = "HIK";
     QList<int> rates{600, 800, 1000, 1200, 1400};
     const QStringList args = app.arguments();
@@ -92,6 +114,10 @@ int main(int argc, char *argv[])
             plcBaud = args[i + 1].toInt();
         else if (args[i] == "--ng")
             ngShare = args[i + 1].toDouble();
+        else if (args[i] == "--save")
+            save = args[i + 1].toInt();
+        else if (args[i] == "--slow-disk")
+            slowDiskMs = args[i + 1].toInt();
         else if (args[i] == "--rates") {
             rates.clear();
             for (const QString &r : args[i + 1].split(','))
@@ -103,10 +129,21 @@ int main(int argc, char *argv[])
                      PlcSimulator::kMaxBaud);
         return 1;
     }
-    if (!QDir::setCurrent(station + "/bin")) {
+    if (save < 0 || save > 2) {
+        std::fprintf(stderr, "--save takes 0, 1 or 2\n");
+        return 1;
+    }
+    if (!QFileInfo(station + "/bin").isDir()) {
         std::fprintf(stderr, "no station folder at %s\n", qPrintable(station));
         return 1;
     }
+    // Removed at the end, with every image saved into it.
+    QTemporaryDir work(QDir::tempPath() + "/bench_line-XXXXXX");
+    if (save > 0 && !layOutSavingStation(station, work)) {
+        std::fprintf(stderr, "cannot lay out a station folder in %s\n", qPrintable(work.path()));
+        return 1;
+    }
+    QDir::setCurrent(save > 0 ? work.filePath("bin") : station + "/bin");
 
     for (int p = 0; p < 4; ++p) {
         g_sys_conf.SHOOT[p] = 3;
@@ -114,7 +151,7 @@ int main(int argc, char *argv[])
             g_sys_conf.NO[p][i] = 5;
         g_sys_conf.USERID[p] = 255;
     }
-    g_sys_conf.SAVE = 0;
+    g_sys_conf.SAVE = save;
     g_sys_conf.MISMATCHACT = 1;
 
     SimulatedStation::Settings settings = SimulatedStation::defaults();
@@ -136,6 +173,20 @@ int main(int argc, char *argv[])
         cv::setNumThreads(-1);
     }
     EjectionChain chain(settings);
+    // The station's saving thread on the station's save queue, as the window starts it.
+    std::unique_ptr<SaveThread> saver;
+    std::atomic<long> written{0}, notWritten{0};
+    if (save > 0) {
+        saver = std::make_unique<SaveThread>(g_save_queue);
+        if (slowDiskMs > 0)
+            saver->setWriter([slowDiskMs](const SaveRequest &request) {
+                QThread::msleep(static_cast<unsigned long>(slowDiskMs));
+                return SaveThread::writeImage(request);
+            });
+        QObject::connect(saver.get(), &SaveThread::requestHandled, saver.get(),
+                         [&](const QString &, bool ok) { ++(ok ? written : notWritten); }, Qt::DirectConnection);
+        saver->start(QThread::HighestPriority);
+    }
     if (!chain.open()) {
         std::fprintf(stderr, "the cameras or the model could not be opened\n");
         return 1;
@@ -191,6 +242,10 @@ int main(int argc, char *argv[])
                 qPrintable(vendor), seconds, sysconf(_SC_NPROCESSORS_ONLN),
                 plcPolled ? qPrintable(PlcSimulator::timingText(plcOptions) + QStringLiteral(", polled once a second"))
                           : "not polled");
+    if (save > 0)
+        std::printf("SAVE=%d: images saved under %s, removed at the end%s\n", save,
+                    qPrintable(work.filePath("data/image")),
+                    slowDiskMs > 0 ? qPrintable(QStringLiteral("; each write %1 ms slower").arg(slowDiskMs)) : "");
 
     int held = 0;
     for (int rate : rates) {
@@ -202,6 +257,9 @@ int main(int argc, char *argv[])
         pollTime.clear();
         const auto *generated = dynamic_cast<const GeneratedFrameSource *>(&st.source());
         const GeneratedFrameSource::Tally pictures0 = generated ? generated->tally() : GeneratedFrameSource::Tally();
+        const long written0 = written, notWritten0 = notWritten;
+        const unsigned long long dropped0 = g_save_queue->refused();
+        g_save_queue->resetHighWater();
         const double cpu0 = cpuSeconds();
         const auto wall0 = std::chrono::steady_clock::now();
         const std::vector<EjectionChain::Step> steps = chain.run(rate, seconds * 1000);
@@ -234,6 +292,11 @@ int main(int argc, char *argv[])
             std::printf("  PLC polls %llu, median %.1f ms, max %.1f ms\n",
                         static_cast<unsigned long long>(pollTime.count()), pollTime.percentileMs(0.5),
                         pollTime.maxMs());
+        if (save > 0)
+            std::printf("  images: saved %ld, not written %ld, dropped at a full save queue %llu; save queue"
+                        " high water %d of %d\n",
+                        written - written0, notWritten - notWritten0, g_save_queue->refused() - dropped0,
+                        g_save_queue->highWater(), SyncQueue<SaveRequest>::kCapacity);
         std::printf("  cpu %.2f cores (%.0f %% of the machine), of which drawing pictures at idle"
                     " priority %.2f; peak resident %ld MB\n",
                     cores, 100.0 * cores / sysconf(_SC_NPROCESSORS_ONLN), drawingCores, peakRssMb());
@@ -261,5 +324,6 @@ int main(int argc, char *argv[])
             held = rate;
     }
     std::printf("\nhighest rate held: %d products/min per camera\n", held);
+    saver.reset(); // writes what is queued, before its folder goes
     return 0;
 }

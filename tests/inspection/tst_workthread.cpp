@@ -10,6 +10,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -43,13 +44,24 @@ private:
         }
     };
 
-    // Collects save requests on a thread of its own, as the saving thread would.
+    // Collects save requests on a thread of its own, as the saving thread would; a stalled
+    // sink takes nothing until it is resumed, as a disk that does not keep up.
     struct SaveSink
     {
+        explicit SaveSink(bool stalled = false)
+            : stalled(stalled)
+        {
+        }
         SyncQueue<SaveRequest> queue{"save queue"};
         std::mutex mutex;
+        std::condition_variable resumed;
+        bool stalled;
         std::vector<SaveRequest> requests;
         std::thread thread{[this] {
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                resumed.wait(lock, [this] { return !stalled; });
+            }
             for (;;) {
                 SaveRequest r;
                 queue.take(r);
@@ -61,8 +73,15 @@ private:
         }};
         ~SaveSink()
         {
+            resume();
             queue.put(SaveRequest{});
             thread.join();
+        }
+        void resume()
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stalled = false;
+            resumed.notify_all();
         }
         std::vector<SaveRequest> taken()
         {
@@ -73,8 +92,9 @@ private:
 
     struct Rig
     {
-        explicit Rig(int cam = 1)
-            : imageQueue("image_1")
+        explicit Rig(int cam = 1, bool saveStalled = false)
+            : sink(saveStalled)
+            , imageQueue("image_1")
         {
             worker.init(&imageQueue, 3, cam);
             worker.setSaveQueue(&sink.queue);
@@ -242,6 +262,36 @@ private slots:
         QVERIFY(rig.waitEvents(6 + 2));
         QTest::qWait(50);
         QVERIFY(rig.sink.taken().empty());
+    }
+
+    // A disk that does not keep up never holds a verdict: with the save queue full, the
+    // sampled whole frame and the NG images are dropped and counted.
+    void fullSaveQueueDropsImagesNotVerdicts_data()
+    {
+        QTest::addColumn<int>("save");
+        QTest::addColumn<int>("dropped");
+        QTest::newRow("SAVE 1: the NG image and its drawing") << 1 << 2;
+        QTest::newRow("SAVE 2: and the whole frame") << 2 << 3;
+    }
+
+    void fullSaveQueueDropsImagesNotVerdicts()
+    {
+        QFETCH(int, save);
+        QFETCH(int, dropped);
+        setRecipe(1, 5, 5, 5, 3, save);
+        Rig rig(1, true);
+        for (int i = 0; i < SyncQueue<SaveRequest>::kCapacity; ++i)
+            rig.sink.queue.put(SaveRequest{"queued.jpg", cv::Mat(1, 1, CV_8UC1)});
+        rig.worker.start();
+        rig.put({5, 4, 5});
+        rig.put({5, 5, 5});
+        const bool judgedWhileStalled = rig.waitEvents(12);
+        rig.sink.resume(); // a worker that waits for the disk ends its frames before the rig goes
+        QVERIFY(rig.waitEvents(12));
+        QVERIFY(judgedWhileStalled);
+        QCOMPARE(rig.recorder.events.filter(QRegularExpression("^(ok|ng)")), (QStringList{"ng(1)", "ok(1)"}));
+        QCOMPARE(rig.verdicts.size(), 2);
+        QCOMPARE(rig.sink.queue.refused(), (unsigned long long)dropped);
     }
 
     void mismatchedFrames_data()

@@ -4,6 +4,7 @@
 #include "SysConf.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -242,6 +243,69 @@ private slots:
         QCOMPARE(out.text(), QByteArray());
     }
 
+    // Making room after a write failed for lack of space: whole frames of every day first,
+    // oldest first and today's too, then the NG images of older days; never today's.
+    void makingRoom_data()
+    {
+        QTest::addColumn<int>("saveDays");
+        // The disk is short (5 % free) while more image files than this are left.
+        QTest::addColumn<int>("shortWhileMore");
+        QTest::addColumn<QStringList>("survivors");
+        const QStringList all{"0/ALL", "0/ng", "0/ng_result", "1/ALL", "1/ng", "1/ng_result",
+                              "2/ALL", "2/ng", "2/ng_result"};
+        QTest::newRow("enough room") << 7 << 100 << all;
+        QTest::newRow("beyond SAVE_DAYS first") << 2 << 100 << QStringList(all.mid(0, 6));
+        QTest::newRow("the oldest day's whole frames")
+            << 7 << 8 << (QStringList{"0/ALL", "0/ng", "0/ng_result", "1/ALL", "1/ng", "1/ng_result", "2/ng", "2/ng_result"});
+        QTest::newRow("every day's whole frames, today's too")
+            << 7 << 6 << (QStringList{"0/ng", "0/ng_result", "1/ng", "1/ng_result", "2/ng", "2/ng_result"});
+        QTest::newRow("then the oldest day's NG images")
+            << 7 << 4 << (QStringList{"0/ng", "0/ng_result", "1/ng", "1/ng_result"});
+        QTest::newRow("always short: today's NG images stay") << 7 << 0 << (QStringList{"0/ng", "0/ng_result"});
+    }
+
+    void makingRoom()
+    {
+        QFETCH(int, saveDays);
+        QFETCH(int, shortWhileMore);
+        QFETCH(QStringList, survivors);
+        QTemporaryDir dir;
+        for (int age = 0; age <= 2; ++age)
+            for (const QString kind : {"ALL", "ng/0", "ng_result/0"})
+                makeFile(dir.path() + "/" + day(age) + "/2/" + kind + "/img.jpg");
+
+        CleanWorkThread worker;
+        worker.setImageRoot(dir.path());
+        worker.setClock([this] { return m_today; });
+        worker.setSaveDays(saveDays);
+        const auto images = [&dir] {
+            QStringList found;
+            QDirIterator it(dir.path(), {"*.jpg"}, QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                found << it.next();
+            return found;
+        };
+        worker.setFreeSpaceProbe([&](const QString &) {
+            return CleanWorkThread::VolumeSpace{1000, images().size() > shortWhileMore ? 50 : 500};
+        });
+        connect(&worker, &CleanWorkThread::workStartRoom, &worker, &CleanWorkThread::setSelRoom);
+        StdoutCapture out;
+        worker.startWorkRoom();
+        QStringList left;
+        for (const QString &path : images()) {
+            const QStringList parts = path.mid(dir.path().size() + 1).split('/');
+            left << QString::number(QDate::fromString(parts[0], "yyyy-MM-dd").daysTo(m_today)) + "/" + parts[2];
+        }
+        left.sort();
+        QCOMPARE(left, survivors);
+        // Emptied folders of past days go with their images.
+        QList<int> ages;
+        for (const QString &kept : survivors)
+            if (!ages.contains(kept.section('/', 0, 0).toInt()))
+                ages << kept.section('/', 0, 0).toInt();
+        QCOMPARE(dayAges(dir.path()), ages);
+    }
+
     void volumeOfUnknownSizeStopsTheEscalation_data()
     {
         QTest::addColumn<qint64>("total");
@@ -349,6 +413,14 @@ private slots:
         while (finished.count() < 2)
             QVERIFY(finished.wait());
         QCOMPARE(dayAges(dir.path()), QList<int>{0});
+
+        // Runs that make room go one at a time: asked again while busy, nothing starts.
+        QSignalSpy roomMade(runner.get(), &CleanupRunner::roomMade);
+        QVERIFY(runner->makeRoom());
+        QVERIFY(!runner->makeRoom());
+        QVERIFY(roomMade.wait());
+        QVERIFY(runner->makeRoom());
+        QVERIFY(roomMade.wait());
         g_sys_conf.SAVE_DAYS = savedDays;
 
         // The runner's copy and every worker's copy of the probe hold the token: once the

@@ -1,15 +1,20 @@
 #include "ImageStore.h"
 #include "SaveThread.h"
 #include "StationQueues.h"
+#include "SysConf.h"
 #include "TempStation.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
+
+#include <atomic>
+#include <cerrno>
 
 #include <unistd.h>
 
@@ -23,10 +28,12 @@ public:
     {
         connect(&saver, &SaveThread::requestHandled, this, &Relay::handled);
         connect(&saver, &SaveThread::saveTrouble, this, &Relay::trouble);
+        connect(&saver, &SaveThread::roomWanted, this, &Relay::roomWanted);
     }
 signals:
     void handled(QString path, bool written);
     void trouble(QString text, bool failing);
+    void roomWanted();
 };
 
 // The saving thread: folders made on the way, the stop behind queued requests, and
@@ -167,7 +174,8 @@ private slots:
             QWARN("no /dev/full: the full-disk request was left out");
     }
 
-    // Lost images are reported once in words, not per image; saving resumes by itself.
+    // Lost images are reported once in words, not per image; saving resumes by itself and
+    // is said to work once it has held for a while.
     void lossReportedOnceAndSavingResumes()
     {
         QTemporaryDir dir;
@@ -175,6 +183,8 @@ private slots:
         QVERIFY(TempStation::write(root, "a file where the image folder should be"));
         SyncQueue<SaveRequest> queue("save queue");
         SaveThread saver(&queue);
+        std::atomic<qint64> now{0};
+        saver.setClock([&now] { return now.load(); });
         Relay relay(saver);
         QSignalSpy handled(&relay, &Relay::handled);
         QSignalSpy trouble(&relay, &Relay::trouble);
@@ -183,9 +193,13 @@ private slots:
             queue.put(request(root + QString("/2024-05-01/1/ng/0/%1.jpg").arg(i), grey(i)));
         QVERIFY(waitFor(handled, 3));
         QVERIFY(QFile::remove(root));
-        const QString back = root + "/2024-05-01/1/ng/0/back.jpg";
-        queue.put(request(back, grey(9)));
-        QVERIFY(waitFor(handled, 4));
+        now = SaveThread::kSteadyMs;
+        QString back;
+        for (int i = 0; i < SaveThread::kSteadyImages; ++i) {
+            back = root + QString("/2024-05-01/1/ng/0/back%1.jpg").arg(i);
+            queue.put(request(back, grey(9)));
+        }
+        QVERIFY(waitFor(handled, 3 + SaveThread::kSteadyImages));
         QVERIFY(waitFor(trouble, 2));
         QCOMPARE(trouble.count(), 2);
         QCOMPARE(trouble.at(0).at(0).toString(),
@@ -197,6 +211,138 @@ private slots:
         QCOMPARE(trouble.at(0).at(1).toBool(), true);
         QCOMPARE(trouble.at(1).at(1).toBool(), false);
         QVERIFY(!load(back).empty());
+    }
+
+    // The band must not come and go: writing is said to work again only after
+    // kSteadyImages written in a row and kSteadyMs without a loss.
+    void troubleHoldsUntilWritingHolds_data()
+    {
+        QTest::addColumn<QString>("writes"); // F: failed, o: written; one every stepMs
+        QTest::addColumn<int>("stepMs");
+        QTest::addColumn<QString>("said");   // per write: F failing said, A works again, . nothing
+        QTest::newRow("steady after a failure") << "Fooooo" << 1000 << "F....A";
+        QTest::newRow("the field's flap: failing again 0.8 s later") << "FoFo" << 400 << "F...";
+        QTest::newRow("five images within half a second") << "Fooooo" << 100 << "F.....";
+        QTest::newRow("four images over 40 s") << "Foooo" << 10000 << "F....";
+        QTest::newRow("a failure starts the count over") << "FooooFooooo" << 1000 << "F.........A";
+        QTest::newRow("failing again after it was said over")
+            << "FoooooFooooo" << 1000 << "F....AF....A";
+    }
+
+    void troubleHoldsUntilWritingHolds()
+    {
+        QFETCH(QString, writes);
+        QFETCH(int, stepMs);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        SyncQueue<SaveRequest> queue("save queue");
+        SaveThread saver(&queue);
+        std::atomic<qint64> now{0};
+        saver.setClock([&now] { return now.load(); });
+        saver.setWriter([](const SaveRequest &r) { return r.path.back() == 'F' ? EIO : 0; });
+        Relay relay(saver);
+        QSignalSpy handled(&relay, &Relay::handled);
+        QSignalSpy trouble(&relay, &Relay::trouble);
+        saver.start();
+        QString heard;
+        for (int i = 0; i < writes.size(); ++i) {
+            now = qint64(i) * stepMs;
+            queue.put(request(dir.path() + QString("/%1").arg(i) + writes[i], grey(1)));
+            QVERIFY(waitFor(handled, i + 1));
+            heard += trouble.count() == heard.count('F') + heard.count('A')
+                ? QChar('.')
+                : QChar(trouble.last().at(1).toBool() ? 'F' : 'A');
+        }
+        QCOMPARE(heard, said);
+    }
+
+    // An image of the store that found no room asks for a clean-up at once, and again only
+    // after kRoomIntervalMs; a write that failed with room to spare asks for none.
+    void noSpaceMakesRoomOncePerInterval()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/image";
+        for (const QString file : {"2024-03-08/1/ALL/a.jpg", "2024-03-08/1/ng/0/a.jpg", "2024-03-09/1/ALL/a.jpg"})
+            QVERIFY(QDir().mkpath(QFileInfo(root + "/" + file).path())
+                    && TempStation::write(root + "/" + file, "x"));
+        const int savedDays = g_sys_conf.SAVE_DAYS;
+        g_sys_conf.SAVE_DAYS = 30;
+        SyncQueue<SaveRequest> queue("save queue");
+        SaveThread saver(&queue);
+        std::atomic<qint64> now{0};
+        std::atomic<bool> full{false};
+        saver.setClock([&now] { return now.load(); });
+        saver.setWriter([](const SaveRequest &) { return EIO; });
+        saver.relief().setImageRoot(root);
+        saver.relief().setClock([] { return QDate(2024, 3, 10); });
+        // No room while the oldest whole frames are there, or while the test says so.
+        saver.relief().setFreeSpaceProbe([&](const QString &) {
+            const bool noRoom = full || QFileInfo::exists(root + "/2024-03-08/1/ALL");
+            return CleanWorkThread::VolumeSpace{1000000, noRoom ? 0 : 900000};
+        });
+        Relay relay(saver);
+        QSignalSpy handled(&relay, &Relay::handled);
+        QSignalSpy trouble(&relay, &Relay::trouble);
+        QSignalSpy asked(&relay, &Relay::roomWanted);
+        saver.start();
+        const auto fail = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                queue.put(request(root + QString("/2024-03-10/1/ALL/%1.jpg").arg(handled.count() + i), grey(1)));
+            return waitFor(handled, handled.count() + n);
+        };
+
+        QVERIFY(fail(3));
+        QTRY_VERIFY(!QFileInfo::exists(root + "/2024-03-08/1/ALL"));
+        QVERIFY(QFileInfo::exists(root + "/2024-03-08/1/ng/0/a.jpg"));
+        QVERIFY(QFileInfo::exists(root + "/2024-03-09/1/ALL/a.jpg"));
+        QVERIFY2(trouble.at(0).at(0).toString().contains("(no space left on the volume; the oldest "
+                                                         "whole-frame images are being deleted"),
+                 qPrintable(trouble.at(0).at(0).toString()));
+        full = true;
+        now = SaveThread::kRoomIntervalMs - 1;
+        QVERIFY(fail(2));
+        QCOMPARE(asked.count(), 1);
+        now = SaveThread::kRoomIntervalMs;
+        QVERIFY(fail(1));
+        QTRY_VERIFY(!QFileInfo::exists(root + "/2024-03-09/1/ALL"));
+        full = false;
+        now = 3 * SaveThread::kRoomIntervalMs;
+        QVERIFY(fail(1));
+        QCOMPARE(asked.count(), 2);
+        g_sys_conf.SAVE_DAYS = savedDays;
+    }
+
+    // Images the workers dropped at a full queue are lost images: said once, as a slow disk.
+    void droppedImagesAreSaidAsASlowDisk()
+    {
+        QTemporaryDir dir;
+        SyncQueue<SaveRequest> queue("save queue");
+        SaveThread saver(&queue);
+        std::atomic<qint64> now{0};
+        saver.setClock([&now] { return now.load(); });
+        QSemaphore disk;
+        saver.setWriter([&disk](const SaveRequest &) { disk.acquire(); return 0; });
+        Relay relay(saver);
+        QSignalSpy handled(&relay, &Relay::handled);
+        QSignalSpy trouble(&relay, &Relay::trouble);
+        saver.start();
+        // One image on its way to the disk, a full queue behind it, three refused.
+        const int queued = 1 + SyncQueue<SaveRequest>::kCapacity;
+        for (int i = 0; i < queued; ++i)
+            queue.put(request(dir.path() + QString("/%1.jpg").arg(i), grey(i)));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(!queue.tryPut(request(dir.path() + "/dropped.jpg", grey(1))));
+        disk.release(queued + 1);
+        QVERIFY(waitFor(handled, queued));
+        now = SaveThread::kSteadyMs;
+        queue.put(request(dir.path() + "/last.jpg", grey(1)));
+        QVERIFY(waitFor(trouble, 2));
+        QCOMPARE(trouble.at(0).at(0).toString(),
+                 QString("Images are not being saved: the disk is too slow; the save queue was full and "
+                         "3 image(s) were dropped so that no verdict waits. Saving resumes by itself "
+                         "when the disk keeps up."));
+        QCOMPARE(trouble.at(1).at(0).toString(),
+                 "Image saving works again (" + dir.path() + "/last.jpg); 3 image(s) were not saved.");
     }
 
     void folderRemovedWhileRunningIsMadeAgain()
