@@ -179,7 +179,7 @@ private slots:
                 qInfo("%s", where.constData());
                 QVERIFY2(now.correctEjections > before[c].correctEjections, where);
                 if (fault != PlcFault::TotalRefused || c == 1) // 1# was reopened
-                    QVERIFY2(unjudged <= std::max(2, products / 50), where);
+                    QVERIFY2(unjudged <= std::max(3, products / 25), where);
             }
             window.OnExit();
             QVERIFY(!plc->coil(m_addr.WORK));

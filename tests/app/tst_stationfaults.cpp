@@ -255,7 +255,7 @@ private slots:
                 // No verdict came too late for its box, whatever the PLC did meanwhile (a
                 // loaded machine may miss one now and then).
                 const int unjudged = int(g_product_account[c].unjudged() - unjudgedBefore[c]);
-                QVERIFY2(unjudged <= std::max(2, (now.products - before[c].products) / 50),
+                QVERIFY2(unjudged <= std::max(3, (now.products - before[c].products) / 25),
                          where + " unjudged " + QByteArray::number(unjudged));
             }
             window.OnExit();
