@@ -53,6 +53,7 @@ void CaptureWorker::productWindowClosed()
     if (!FrameStacker::stack(m_pendingFrames, record)) {
         m_account->countNoFrames();
         m_account->markCutWrongly(product);
+        m_account->noteJudged(product); // nothing to inspect: inspection is not behind for it
     } else if (m_imageQueue && !m_imageQueue->tryPut(record)) {
         // Inspection is a whole queue behind: waiting here would delay the next edges and
         // with them every reject pulse.
