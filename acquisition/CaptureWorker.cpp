@@ -57,6 +57,7 @@ void CaptureWorker::productWindowClosed()
         m_account->markCutWrongly(product);
         if (!std::exchange(m_emptyRun, true))
             emit windowsWithoutFrames(m_index, product);
+        m_account->noteJudged(product); // nothing to inspect: inspection is not behind for it
     } else if (m_imageQueue && !m_imageQueue->tryPut(record)) {
         // Inspection is a whole queue behind: waiting here would delay the next edges and
         // with them every reject pulse.

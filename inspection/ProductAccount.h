@@ -21,6 +21,15 @@ public:
         return product;
     }
     uint64_t lastProduct() const { return m_lastProduct; }
+    // The newest product that has its verdict, or that had nothing to inspect: with
+    // lastProduct(), how far inspection is behind the line.
+    void noteJudged(uint64_t product)
+    {
+        uint64_t last = m_lastJudged;
+        while (product > last && !m_lastJudged.compare_exchange_weak(last, product)) {
+        }
+    }
+    uint64_t lastJudged() const { return m_lastJudged; }
 
     // What happened to each of the last kRemembered products at the ejector, and when
     // their windows closed: for the line's account and its benchmarks (an hour at 1,000
@@ -84,6 +93,7 @@ public:
 
 private:
     std::atomic<uint64_t> m_lastProduct{0};
+    std::atomic<uint64_t> m_lastJudged{0};
     std::atomic<uint64_t> m_noFrames{0};
     std::atomic<uint64_t> m_miscounted{0};
     std::atomic<uint64_t> m_unjudged{0};

@@ -60,6 +60,8 @@ void WorkThread::judged(uint64_t product, bool good)
 {
     if (m_verdicts)
         m_verdicts->push(Verdict{product, good});
+    if (m_cam >= 0 && m_cam < 4)
+        g_product_account[m_cam].noteJudged(product);
     if (good)
         emit event_ok(m_cam, product);
     else

@@ -704,10 +704,14 @@ void finish(cv::RNG &rng, Scene &s, bool colour, cv::Mat &out, bool varied = fal
     const double spotR = uni(rng, 80, 300);
     const double base = uni(rng, 0.75, 1.05);
     const double cosAng = std::cos(ang), sinAng = std::sin(ang);
+    std::vector<double> nxOf(size_t(size.width));
+    for (int x = 0; x < size.width; ++x)
+        nxOf[x] = (x - size.width / 2.0) / size.width;
     for (int y = 0; y < size.height; ++y) {
         float *px = s.canvas.ptr<float>(y);
+        const double ny = (y - size.height / 2.0) / size.height;
         for (int x = 0; x < size.width; ++x, px += 3) {
-            const double nx = (x - size.width / 2.0) / size.width, ny = (y - size.height / 2.0) / size.height;
+            const double nx = nxOf[x];
             double g = base + slope * (nx * cosAng + ny * sinAng);
             g *= 1.0 - vignette * (nx * nx + ny * ny) * 2;
             if (spotGain != 0) { // adds nothing otherwise, and the exponential is dear

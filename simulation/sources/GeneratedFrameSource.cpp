@@ -48,19 +48,24 @@ GeneratedFrameSource::GeneratedFrameSource(uint64_t seed, double ngShare, bool c
     , m_shownSize(size_t(std::max(1, poolSize - poolSize / 2)))
     , m_draw(std::move(draw))
     , m_rng(static_cast<unsigned>(seed))
-    , m_fresh{Queue(size_t(std::max(1, poolSize / 2))), Queue(size_t(std::max(1, poolSize / 2)))}
     , m_retired(16)
 {
     for (auto &shown : m_shown)
         shown.reserve(m_shownSize); // no allocation on the line's thread
+    m_cooling.resize(2 * 4); // two replacements per camera, for up to four cameras
     if (!m_draw)
         m_draw = [this, colour, dotsPerImage](int index) {
             return m_generator.product(index, colour, dotsPerImage);
         };
+    const size_t drawers = std::clamp(std::thread::hardware_concurrency(), 1u, kMostDrawers);
+    const size_t waiting = size_t(std::max(1, poolSize / 2)) / drawers; // new ones per kind
+    for (size_t d = 0; d < drawers; ++d)
+        m_drawers.push_back(std::make_unique<Drawer>(std::max<size_t>(1, waiting)));
     for (int kind = 0; kind < 2; ++kind)
         if (needed(kind))
-            drawOne(kind);
-    m_drawer = std::thread(&GeneratedFrameSource::drawLoop, this);
+            drawOne(*m_drawers.front(), kind);
+    for (size_t d = 0; d < drawers; ++d)
+        m_drawers[d]->thread = std::thread(&GeneratedFrameSource::drawLoop, this, d);
 }
 
 GeneratedFrameSource::~GeneratedFrameSource()
@@ -71,9 +76,11 @@ GeneratedFrameSource::~GeneratedFrameSource()
     // An idle-class thread gets no CPU while anything else wants it: its last product is
     // finished at normal priority, or the join would last as long as the machine is busy.
     sched_param normal{};
-    pthread_setschedparam(m_drawer.native_handle(), SCHED_OTHER, &normal);
+    for (auto &drawer : m_drawers)
+        pthread_setschedparam(drawer->thread.native_handle(), SCHED_OTHER, &normal);
 #endif
-    m_drawer.join(); // at most one product's drawing away
+    for (auto &drawer : m_drawers)
+        drawer->thread.join(); // at most one product's drawing away
 }
 
 bool GeneratedFrameSource::needed(int kind) const
@@ -83,13 +90,14 @@ bool GeneratedFrameSource::needed(int kind) const
 
 int GeneratedFrameSource::nextIndex(int kind)
 {
+    std::lock_guard<std::mutex> lock(m_indexMutex);
     int &index = m_cursor[kind];
     while ((m_generator.productDefect(index) != BoxImageGenerator::None) != (kind == 1))
         ++index;
     return index++;
 }
 
-void GeneratedFrameSource::drawOne(int kind)
+void GeneratedFrameSource::drawOne(Drawer &drawer, int kind)
 {
     const uint64_t cpu0 = threadCpuNs();
     const BoxImageGenerator::Product product = m_draw(nextIndex(kind));
@@ -98,19 +106,19 @@ void GeneratedFrameSource::drawOne(int kind)
         d->images.push_back(image.image);
     d->defectImage = product.defect == BoxImageGenerator::None ? -1 : product.defectImage;
     d->label = BoxImageGenerator::defectName(product.defect);
-    m_fresh[kind].push(std::move(d)); // the drawer draws only for a queue with room
+    drawer.fresh[kind].push(std::move(d)); // it draws only for a queue with room
     ++m_drawn[kind];
     m_drawingCpuNs += threadCpuNs() - cpu0;
 }
 
-int GeneratedFrameSource::kindToDraw() const
+int GeneratedFrameSource::kindToDraw(const Drawer &drawer) const
 {
     // Draws follow the NG share, whatever the line happened to show; a kind whose new
     // products already fill their queue waits for the line to show one.
     int kind = -1;
     double least = 0;
     for (int k = 0; k < 2; ++k) {
-        if (!needed(k) || m_fresh[k].full())
+        if (!needed(k) || drawer.fresh[k].full())
             continue;
         const double share = k == 1 ? m_ngShare : 1.0 - m_ngShare;
         const double drawnPerShare = double(m_drawn[k]) / share;
@@ -122,24 +130,26 @@ int GeneratedFrameSource::kindToDraw() const
     return kind;
 }
 
-void GeneratedFrameSource::drawLoop()
+void GeneratedFrameSource::drawLoop(size_t index)
 {
+    Drawer &drawer = *m_drawers[index];
 #ifdef __linux__
     // Only the CPU time that nothing else wants: the station's own threads come first.
     sched_param idle{};
     sched_setscheduler(0, SCHED_IDLE, &idle);
 #endif
     while (!m_stop) {
-        while (m_retired.pop()) {
+        while (index == 0 && m_retired.pop()) {
         }
-        const int kind = kindToDraw();
+        std::unique_lock<std::mutex> lock(m_restMutex);
+        const int kind = m_busy && m_busy() ? -1 : kindToDraw(drawer);
         if (kind >= 0) {
-            drawOne(kind);
+            lock.unlock();
+            drawOne(drawer, kind);
             continue;
         }
         // The line's thread wakes it without a lock, so a wake may come just before the
         // wait: the wait is short.
-        std::unique_lock<std::mutex> lock(m_restMutex);
         m_wake.wait_for(lock, std::chrono::milliseconds(20));
     }
 }
@@ -151,7 +161,12 @@ FrameSource::Product GeneratedFrameSource::next(int, int shots)
         ng = !ng;
     Product p;
     std::vector<Shown> &shown = m_shown[ng];
-    DrawnPtr fresh = m_fresh[ng].pop();
+    DrawnPtr fresh;
+    // A new one takes the place of a shown one, which goes back to be freed: not while the
+    // way back is full.
+    const bool roomBack = shown.size() < m_shownSize || !m_retired.full();
+    for (size_t d = 0; d < m_drawers.size() && !fresh && roomBack; ++d)
+        fresh = m_drawers[m_nextDrawer++ % m_drawers.size()]->fresh[ng].pop();
     Shown *show = nullptr;
     if (fresh) {
         // It joins the shown ones, in place of the one shown most.
@@ -161,11 +176,13 @@ FrameSource::Product GeneratedFrameSource::next(int, int shots)
         } else {
             show = &*std::max_element(shown.begin(), shown.end(),
                                       [](const Shown &a, const Shown &b) { return a.times < b.times; });
-            // Freed on the drawing thread, unless that is too far behind.
-            m_retired.push(std::move(show->drawn));
+            DrawnPtr &cooling = m_cooling[m_nextCooling++ % m_cooling.size()];
+            if (cooling)
+                m_retired.push(std::move(cooling)); // has room: checked above
+            cooling = std::move(show->drawn);
             *show = {std::move(fresh), 0};
         }
-        m_wake.notify_one();
+        m_wake.notify_all();
     } else if (!shown.empty()) {
         show = &*std::min_element(shown.begin(), shown.end(),
                                   [](const Shown &a, const Shown &b) { return a.times < b.times; });
@@ -182,6 +199,12 @@ FrameSource::Product GeneratedFrameSource::next(int, int shots)
     if (show->times++ == 0)
         ++m_distinct[p.ng];
     return p;
+}
+
+void GeneratedFrameSource::restWhile(std::function<bool()> busy)
+{
+    std::lock_guard<std::mutex> lock(m_restMutex);
+    m_busy = std::move(busy);
 }
 
 GeneratedFrameSource::Tally GeneratedFrameSource::tally() const

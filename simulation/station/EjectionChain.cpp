@@ -57,6 +57,10 @@ bool EjectionChain::open()
             return false;
         LineAccount::watch(m_station->line(), cameraOf(p), g_product_account[p]);
     }
+    std::vector<const ProductAccount *> inspected;
+    for (int p : positions())
+        inspected.push_back(&g_product_account[p]);
+    m_station->drawPicturesWhileInspectionKeepsUp(inspected);
     m_registry.DisableDebugMode(); // hardware-triggered
     return !positions().empty();
 }

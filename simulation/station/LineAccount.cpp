@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <vector>
 
 LineAccount::LineAccount(const SimulatedStation &station, const CameraSlot (&positions)[4],
                          QObject *parent)
@@ -17,11 +18,15 @@ LineAccount::LineAccount(const SimulatedStation &station, const CameraSlot (&pos
     , m_timer(new QTimer(this))
 {
     connect(m_timer, &QTimer::timeout, this, &LineAccount::print);
+    std::vector<const ProductAccount *> inspected;
     for (int p = 0; p < 4; ++p) {
         const int camera = m_positions[p].found ? m_station.cameraIndexOf(m_positions[p]) : -1;
-        if (camera >= 0)
-            watch(m_station.line(), camera, g_product_account[p]);
+        if (camera < 0)
+            continue;
+        watch(m_station.line(), camera, g_product_account[p]);
+        inspected.push_back(&g_product_account[p]);
     }
+    m_station.drawPicturesWhileInspectionKeepsUp(inspected);
 }
 
 void LineAccount::watch(LineSimulator &line, int camera, const ProductAccount &account)

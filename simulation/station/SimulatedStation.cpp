@@ -6,6 +6,7 @@
 #include "GeneratedFrameSource.h"
 #include "LineSimulator.h"
 #include "PatternFrameSource.h"
+#include "ProductAccount.h"
 #include "SimBalluffDeviceManager.h"
 #include "SimBaslerTransportLayer.h"
 #include "SimHikApi.h"
@@ -206,8 +207,10 @@ SimulatedStation::SimulatedStation(Settings settings)
         m_source = std::make_shared<PatternFrameSource>(width, height, m_settings.ngShare,
                                                         m_settings.seed);
     } else if (m_settings.source == "generated") {
-        m_source = std::make_shared<GeneratedFrameSource>(m_settings.seed, m_settings.ngShare,
-                                                          false, m_settings.dotsPerImage);
+        auto generated = std::make_shared<GeneratedFrameSource>(m_settings.seed, m_settings.ngShare,
+                                                                false, m_settings.dotsPerImage);
+        m_generated = generated.get();
+        m_source = std::move(generated);
     } else {
         auto folder = std::make_shared<FolderFrameSource>(m_settings.source);
         if (folder->isEmpty()) {
@@ -220,6 +223,18 @@ SimulatedStation::SimulatedStation(Settings settings)
         }
     }
     m_line = std::make_unique<LineSimulator>(all, m_source, m_settings.shots);
+}
+
+void SimulatedStation::drawPicturesWhileInspectionKeepsUp(std::vector<const ProductAccount *> positions) const
+{
+    if (!m_generated)
+        return;
+    m_generated->restWhile([positions] {
+        for (const ProductAccount *a : positions)
+            if (a->lastProduct() > a->lastJudged() + 1)
+                return true;
+        return false;
+    });
 }
 
 SimulatedStation::~SimulatedStation()

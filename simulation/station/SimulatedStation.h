@@ -10,6 +10,8 @@
 #include <vector>
 
 class FrameSource;
+class GeneratedFrameSource;
+class ProductAccount;
 class LineSimulator;
 class SimBalluffDeviceManager;
 class SimBaslerTransportLayer;
@@ -63,6 +65,11 @@ public:
     LineSimulator &line() const { return *m_line; }
     // Where the line's pictures come from.
     const FrameSource &source() const { return *m_source; }
+    // Generated pictures are drawn only while inspection at these positions keeps up
+    // (no more than one closed window without its verdict). Their drawing runs at idle
+    // priority, but on a machine shared with other programs an idle thread still spends
+    // its process's share of the CPU, which inspection then lacks.
+    void drawPicturesWhileInspectionKeepsUp(std::vector<const ProductAccount *> positions) const;
     SimHikApi &hik() const { return *m_hik; }
     SimBaslerTransportLayer &basler() const { return *m_basler; }
     SimBalluffDeviceManager &balluff() const { return *m_balluff; }
@@ -74,6 +81,7 @@ private:
     std::unique_ptr<SimBaslerTransportLayer> m_basler;
     std::unique_ptr<SimBalluffDeviceManager> m_balluff;
     std::shared_ptr<FrameSource> m_source;
+    GeneratedFrameSource *m_generated = nullptr; // m_source, when it is one
     std::unique_ptr<LineSimulator> m_line;
     bool m_installed = false;
 };
