@@ -21,6 +21,7 @@
 #include <cctype>
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 namespace {
 constexpr int kMaxBasler = 2;
@@ -28,6 +29,7 @@ constexpr int kMaxHik = 4;
 constexpr int kMaxBalluff = 4;
 constexpr unsigned kHikLayers = HikDeviceInfo::kGigE | HikDeviceInfo::kUsb3;
 constexpr int kStopWaitMs = 10000;
+constexpr int kWindowsToEjector = 2; // the ejector sits two product windows downstream
 
 // Empties a position's verdict, trigger-wait and shot lists.
 void clearProductLists(int p)
@@ -384,15 +386,21 @@ bool CameraRegistry::open(int p)
         && slot.vendor != CameraSlot::Hik)
         return false;
     qDebug().noquote() << "open for" << vendorName(slot.vendor);
+    Position &pos = m_positions[p];
+    const bool keepBoxes = std::exchange(pos.keepBoxes, false); // said for this try only
     if (!openVendor(p, slot))
         return false;
 
-    // The boxes of the windows numbered before a close (or a lost camera) have passed the
-    // ejector unseen since: their places in the lists must not line up with the boxes
-    // that come now, or a pulse meant for one would hit another.
-    clearProductLists(p);
+    // Unless the line stood still, the boxes of the windows numbered before a close (or a
+    // lost camera) have passed the ejector unseen since: their places in the lists must
+    // not line up with the boxes that come now, or a pulse meant for one would hit
+    // another. The boxes standing between camera and ejector now were never seen.
+    if (!keepBoxes)
+        clearProductLists(p);
     CaptureWorker *worker = m_workerFactory(p, slot.vendor);
-    worker->setCanEject(m_positions[p].rejectRefused.empty());
+    worker->setCanEject(pos.rejectRefused.empty());
+    if (pos.everOpened && !keepBoxes)
+        worker->setUnknownBoxesAhead(kWindowsToEjector);
     worker->setQueues(g_image_queue[p], g_result_list[p], g_result_wait_list[p],
                       g_shooted_list[p], g_debug_queue[p]);
     QThread *thread = new QThread;
@@ -412,6 +420,7 @@ bool CameraRegistry::open(int p)
     }
     qDebug().noquote() << vendorName(slot.vendor) << "pThread OK";
     slot.opened = true;
+    pos.everOpened = true;
     return true;
 }
 
@@ -570,11 +579,15 @@ std::vector<int> CameraRegistry::openedPositions() const
 
 void CameraRegistry::clearForWork()
 {
-    for (int p : openedPositions()) {
-        clearProductLists(p);
+    for (int p : openedPositions())
         if (m_positions[p].worker)
             m_positions[p].worker->clearPending();
-    }
+}
+
+void CameraRegistry::keepBoxesAhead(int position)
+{
+    if (position >= 0 && position < 4)
+        m_positions[position].keepBoxes = true;
 }
 
 void CameraRegistry::setMode(bool freeRun)

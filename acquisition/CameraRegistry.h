@@ -61,10 +61,15 @@ public:
 
     // Positions whose camera is present and open.
     std::vector<int> openedPositions() const;
-    // Before work starts: the verdict, trigger-wait and shot lists and the capture
-    // worker's pending frames of every open position are emptied, so that nothing of an
-    // earlier run reaches a reject output.
+    // Before work starts: the frames of a window that a stop cut short are dropped. The
+    // verdict, trigger-wait and shot lists stay: the line stood still meanwhile, and the
+    // boxes past the camera are still on their way to the ejector.
     void clearForWork();
+    // The line has stood still since the position's camera last saw a window (it was
+    // closed while the station paused): at its next open, the boxes between camera and
+    // ejector keep their numbers and verdicts. Otherwise an open after an earlier one
+    // empties the lists, and MISMATCHACT decides for the unseen boxes at the ejector.
+    void keepBoxesAhead(int position);
 
     // The vendor objects of an open position, for its capture worker.
     HikHandle hikHandle(int position) const;
@@ -93,6 +98,8 @@ private:
         CaptureWorker *worker = nullptr;
         QThread *thread = nullptr;
         std::vector<std::string> rejectRefused;
+        bool everOpened = false;
+        bool keepBoxes = false;
     };
     struct Unidentified
     {

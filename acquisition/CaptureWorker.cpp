@@ -94,14 +94,7 @@ CaptureWorker::Ejection CaptureWorker::productAtEjector()
             ejection = verdict.good ? Ejection::Good : Ejection::Bad;
         } else {
             m_account->countUnjudged();
-            int mismatchAct;
-            {
-                QMutexLocker locker(&g_sys_conf.lock);
-                mismatchAct = g_sys_conf.MISMATCHACT;
-            }
-            ejection = mismatchAct == 1 ? Ejection::Bad
-                       : mismatchAct == 0 ? Ejection::Good
-                                          : Ejection::None;
+            ejection = withoutVerdict();
         }
         // A reject output the camera refused is not driven: it ejects nothing, and a
         // pulse could reach whichever line is selected instead.
@@ -109,9 +102,27 @@ CaptureWorker::Ejection CaptureWorker::productAtEjector()
             ejection = Ejection::None;
         outcome.rejected = ejection == Ejection::Bad;
         m_account->recordOutcome(product, outcome);
+        m_unknownAhead = 0;
+    } else if (m_unknownAhead > 0) {
+        // A box that passed the camera while nothing saw it: no number, no verdict.
+        --m_unknownAhead;
+        m_account->countUnjudged();
+        ejection = withoutVerdict();
+        if (ejection == Ejection::Bad && !m_canEject)
+            ejection = Ejection::None;
     }
     uint64_t shot = 0;
     if (m_shootedList && m_resultWaitList && m_shootedList->pop(shot))
         m_resultWaitList->push(shot);
     return ejection;
+}
+
+CaptureWorker::Ejection CaptureWorker::withoutVerdict()
+{
+    int mismatchAct;
+    {
+        QMutexLocker locker(&g_sys_conf.lock);
+        mismatchAct = g_sys_conf.MISMATCHACT;
+    }
+    return mismatchAct == 1 ? Ejection::Bad : mismatchAct == 0 ? Ejection::Good : Ejection::None;
 }

@@ -44,6 +44,12 @@ public:
     // Drops the frames grabbed since the last falling edge (work is about to start).
     void clearPending() { m_pendingFrames.clear(); }
 
+    // Boxes went past the camera unseen before this worker started (the camera was lost or
+    // closed while the line ran): the next rising edges that find no numbered product,
+    // at most this many and only until a numbered one arrives, have one of those boxes at
+    // the ejector, and MISMATCHACT decides for it. Set before the worker's thread starts.
+    void setUnknownBoxesAhead(int boxes) { m_unknownAhead = boxes; }
+
     // Falling edge: the pending frames, earliest on top, become one numbered product for
     // the image queue, and its number waits for the next rising edge. A window without
     // frames still gets its number, so that it is handled like any product that could not
@@ -75,6 +81,8 @@ protected:
     void frameGrabbed(const cv::Mat &frame);
     // The device is gone: said once (deviceLost) and the grab loop asked to end.
     void lostDevice();
+    // What MISMATCHACT asks for a box that has no verdict.
+    static Ejection withoutVerdict();
 
     std::atomic<bool> m_stop;
     std::atomic<bool> m_lost{false};
@@ -88,4 +96,5 @@ protected:
     SyncQueue<cv::Mat> *m_debugQueue = nullptr;
     ProductAccount *m_account;
     bool m_emptyRun = false; // the SDK's callback thread only
+    int m_unknownAhead = 0;  // the SDK's callback thread only, once started
 };

@@ -710,6 +710,7 @@ void Gluebox::createControl()
     hooks.unidentifiedCameras = [] { return CameraRegistry::instance().unidentifiedCameras(); };
     hooks.identifyCameras = [this] { return startIdentifiedPositions(); };
     hooks.plcConnected = [this] { connectPlc(); };
+    hooks.keepBoxesAhead = [](int i) { CameraRegistry::instance().keepBoxesAhead(i); };
     m_control = new StationControl(g_modbus, g_plc_addr, g_sys_conf, *m_session, hooks, this);
     bindControl();
 }
@@ -819,6 +820,7 @@ void Gluebox::showCameraLost(int position)
         return;
     // Shown as not working, as a closed camera is, until a reopening brings it back.
     showCamera(position, false);
+    m_control->cameraLost(position);
     const QString text = QStringLiteral("Camera %1# is lost: it takes no pictures until it is opened again.")
                              .arg(position + 1);
     std::printf("%s\n", qPrintable(text));

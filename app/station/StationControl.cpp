@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 namespace {
 const QString kGreen = QStringLiteral("background-color: rgb(0, 170, 0);");
@@ -62,6 +63,8 @@ StationHooks withDefaults(StationHooks h)
         h.unidentifiedCameras = [] { return QStringList(); };
     if (!h.identifyCameras)
         h.identifyCameras = [] { return QList<int>(); };
+    if (!h.keepBoxesAhead)
+        h.keepBoxesAhead = [](int) {};
     return h;
 }
 } // namespace
@@ -229,6 +232,12 @@ void StationControl::resumeWork()
 
 bool StationControl::enterWork()
 {
+    // From now on the line runs past every camera that does not see it.
+    for (int p = 0; p < 4; ++p) {
+        m_resume_after_reconnect[p] = false;
+        if (!m_hooks.cameraOpened(p) || m_camera_lost[p])
+            m_unseen_boxes[p] = true;
+    }
     m_hooks.prepareWork();
     // Unconfigured WORK: nothing to tell the PLC. A refused write leaves the station
     // paused, so that the screen never shows work that the machine does not do.
@@ -307,6 +316,9 @@ void StationControl::pause()
         m_session.requestOperatorLogin();
         return;
     }
+    // The operator's pause holds over a reconnect's.
+    for (bool &resume : m_resume_after_reconnect)
+        resume = false;
     if (plcConnected() && g_working)
         leaveWork();
     LoginSession::resetOperatorCountdown();
@@ -378,10 +390,12 @@ void StationControl::cameraButton(int position)
     emit log(QStringLiteral("Start %1 camera %2.")
                  .arg(open ? QStringLiteral("open") : QStringLiteral("close"))
                  .arg(position));
-    if (open)
+    if (open) {
         openCamera(position);
-    else if (m_hooks.setCameraOpen(position, false))
+    } else if (m_hooks.setCameraOpen(position, false)) {
+        noteCameraGone(position);
         emit cameraShown(position, false);
+    }
 }
 
 bool StationControl::maySetUp()
@@ -637,8 +651,17 @@ void StationControl::reconnectCamera(int position)
     // A camera that is closed already (its last reopening failed: still unplugged then)
     // is only opened: the PLC's next request must still bring it back.
     if (m_hooks.cameraOpened(position)) {
-        if (!m_hooks.setCameraOpen(position, false))
+        if (g_working) {
+            emit log(QStringLiteral("Work pauses while camera %1# reconnects, so that no box passes it unseen.")
+                         .arg(position + 1));
+            leaveWork();
+            m_resume_after_reconnect[position] = true;
+        }
+        if (!m_hooks.setCameraOpen(position, false)) {
+            resumeAfterReconnect(position);
             return;
+        }
+        noteCameraGone(position);
         emit cameraShown(position, false);
     }
     m_open_cam_timer[position].start(2000);
@@ -647,6 +670,31 @@ void StationControl::reconnectCamera(int position)
 void StationControl::reopenCamera(int position)
 {
     openCamera(position);
+}
+
+void StationControl::cameraLost(int position)
+{
+    if (position < 0 || position >= 4)
+        return;
+    m_camera_lost[position] = true;
+    noteCameraGone(position);
+}
+
+void StationControl::noteCameraGone(int position)
+{
+    if (g_working)
+        m_unseen_boxes[position] = true;
+}
+
+void StationControl::resumeAfterReconnect(int position)
+{
+    if (!std::exchange(m_resume_after_reconnect[position], false) || g_working)
+        return;
+    for (bool other : m_resume_after_reconnect)
+        if (other)
+            return; // another camera's reconnect still holds the line
+    if (enterWork())
+        emit log(QStringLiteral("Work goes on: camera %1# is back.").arg(position + 1));
 }
 
 namespace {
@@ -670,6 +718,8 @@ bool StationControl::openCamera(int position)
         return false;
     if (m_hooks.cameraOpened(position))
         return true;
+    if (!m_unseen_boxes[position])
+        m_hooks.keepBoxesAhead(position);
     if (!m_hooks.setCameraOpen(position, true)) {
         cameraOpenFailed(position);
         return false;
@@ -705,6 +755,8 @@ void StationControl::cameraOpened(int position)
     }
     m_open_failures[position] = 0;
     m_open_retry_ms[position] = 0;
+    m_unseen_boxes[position] = false;
+    m_camera_lost[position] = false;
     const QStringList refused = m_hooks.rejectRefused(position);
     if (refused.isEmpty()) {
         emit cameraTrouble(position, QString());
@@ -719,6 +771,7 @@ void StationControl::cameraOpened(int position)
         emit cameraTrouble(position, line);
     }
     emit cameraShown(position, true);
+    resumeAfterReconnect(position);
 }
 
 void StationControl::identifyLater()

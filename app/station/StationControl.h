@@ -42,6 +42,9 @@ struct StationHooks
     // The PLC answers, at start-up or again after it was lost: what the PLC must hold
     // (plc.txt's parameters) is written and what it holds (no-kick) is shown.
     std::function<void()> plcConnected;
+    // The line has stood still since the position's camera last saw a window: its next
+    // open keeps the numbers of the boxes between camera and ejector.
+    std::function<void(int position)> keepBoxesAhead;
 };
 
 // The work, debug and no-kick modes, the operator's buttons with their guards, the
@@ -86,8 +89,13 @@ public:
     void changeShift();              // the shift button
     void cancelAlarm();              // double click on the alarm label
     void tick();                     // once a second
+    // The PLC's request (alarm 7/8): the camera is closed and opened again 2 s later. A
+    // working station holds the line meanwhile, so that no box passes a closed camera,
+    // and works again once the camera is back (unless the operator paused or started).
     void reconnectCamera(int position);
     void reopenCamera(int position);
+    // An open camera went away (its capture worker said so).
+    void cameraLost(int position);
     // Opens a found position's camera (start-up, the camera button, a reconnect request).
     // A failure is said once per run of failures and tried again after 2, 4, 8, 16 and
     // then every 30 s; the camera's return is said with its number of tries. A camera that
@@ -163,6 +171,11 @@ private:
     QString cameraTitle(int position) const;
     void cameraOpenFailed(int position);
     void cameraOpened(int position);
+    // Boxes may have passed the position's camera unseen when it is closed or lost now.
+    void noteCameraGone(int position);
+    // The camera of a reconnect that held the line is back (or was never closed): work
+    // goes on when no other reconnect holds it.
+    void resumeAfterReconnect(int position);
     // One more read of the unidentified cameras' IDs. The positions bound now are opened
     // (with AUTO_OPEN), but for `reconnecting`, whose reconnect request opens it.
     void identifyCameras(int reconnecting = -1);
@@ -184,6 +197,11 @@ private:
     QTimer m_open_retry[4];
     int m_open_failures[4] = {};     // failed tries of the current run of failures
     int m_open_retry_ms[4] = {};     // 0: no run of failures
+    // Boxes may have passed the camera unseen since it last saw a window: the line ran
+    // while it was closed or lost.
+    bool m_unseen_boxes[4] = {};
+    bool m_camera_lost[4] = {};
+    bool m_resume_after_reconnect[4] = {}; // work was held for this camera's reconnect
     QTimer m_identify_timer;
     int m_identify_failures = 0;
     int m_identify_retry_ms = 0;

@@ -88,6 +88,7 @@ public:
     void clearConveyor();
 
     void start(double productsPerMinute);
+    // Returns once the product in the window (if any) has been shot and its window closed.
     void stop();
     bool isRunning() const;
 

@@ -15,6 +15,7 @@
 #include "SimulatedStation.h"
 #include "StationControl.h"
 #include "StationFonts.h"
+#include "StationState.h"
 #include "StdoutCapture.h"
 #include "TempStation.h"
 #include "WorkingStation.h"
@@ -32,7 +33,15 @@
 using namespace WorkingStation;
 
 namespace {
-enum class Fault { PlcSilent, CameraUnplugged, CameraStillUnplugged, ImageFolderGone, LogFolderGone };
+enum class Fault {
+    PlcSilent,
+    CameraUnplugged,
+    CameraStillUnplugged,
+    ReconnectRequest,
+    PauseAndStart,
+    ImageFolderGone,
+    LogFolderGone
+};
 } // namespace
 
 Q_DECLARE_METATYPE(Fault)
@@ -58,6 +67,8 @@ private slots:
         QTest::newRow("PLC silent, then answering") << Fault::PlcSilent;
         QTest::newRow("camera 1# unplugged, then alarm 7") << Fault::CameraUnplugged;
         QTest::newRow("camera 1# unplugged, alarm 7 before it is back and after") << Fault::CameraStillUnplugged;
+        QTest::newRow("alarm 7 while camera 1# works") << Fault::ReconnectRequest;
+        QTest::newRow("paused and started: at once, then twice after a second") << Fault::PauseAndStart;
         QTest::newRow("image folder replaced by a file, then back") << Fault::ImageFolderGone;
         QTest::newRow("log folder a file at start, then gone") << Fault::LogFolderGone;
     }
@@ -190,6 +201,29 @@ private slots:
                 QVERIFY(after.missedEjections - reopened.missedEjections <= 2);
                 break;
             }
+            case Fault::ReconnectRequest: {
+                // The line stands while the camera is closed, then runs on: the boxes
+                // between camera and ejector keep their numbers across the reopening.
+                plc.setAlarm(7);
+                QTRY_COMPARE_WITH_TIMEOUT(plc.alarm(), 0, 3000);
+                QVERIFY(!g_cameras[0].opened);
+                QVERIFY(!plc.coil(addr.WORK));
+                QTRY_VERIFY_WITH_TIMEOUT(g_cameras[0].opened && plc.coil(addr.WORK), 6000);
+                break;
+            }
+            case Fault::PauseAndStart: {
+                // As a timed shift does within one tick, and with the line standing a while.
+                g_op_login = true;
+                for (int i = 0; i < 3; ++i) {
+                    window.m_control->pause();
+                    QVERIFY(!plc.coil(addr.WORK));
+                    QTest::qWait(i ? 1000 : 0);
+                    window.m_control->start();
+                    QVERIFY(plc.coil(addr.WORK));
+                    QTest::qWait(2000);
+                }
+                break;
+            }
             case Fault::ImageFolderGone: {
                 const QString away = images + ".away";
                 QTRY_VERIFY_WITH_TIMEOUT(TempStation::filesUnder(images) >= 4, 10000);
@@ -257,6 +291,10 @@ private slots:
                 const int unjudged = int(g_product_account[c].unjudged() - unjudgedBefore[c]);
                 QVERIFY2(unjudged <= std::max(3, (now.products - before[c].products) / 25),
                          where + " unjudged " + QByteArray::number(unjudged));
+                // Every box was ejected, or not, as the station decided for it: none lost
+                // its number on the way (a loaded machine may miss one).
+                QVERIFY2(now.pairedWrong - before[c].pairedWrong <= 1,
+                         where + " paired wrong " + QByteArray::number(now.pairedWrong - before[c].pairedWrong));
             }
             window.OnExit();
             QVERIFY(messages.shown.isEmpty());
@@ -271,6 +309,10 @@ private slots:
         case Fault::CameraUnplugged:
         case Fault::CameraStillUnplugged:
             QCOMPARE(linesWith(log, "Camera 1# is lost: it takes no pictures until it is opened again."), 1);
+            break;
+        case Fault::ReconnectRequest:
+            QCOMPARE(linesWith(log, "Work pauses while camera 1# reconnects, so that no box passes it unseen."), 1);
+            QCOMPARE(linesWith(log, "Work goes on: camera 1# is back."), 1);
             break;
         case Fault::ImageFolderGone:
             QCOMPARE(linesWith(log, "Images are not being saved: cannot write "), 1);
