@@ -153,6 +153,53 @@ private slots:
         QVERIFY(!rig.registry.baslerCamera(0));
     }
 
+    // Two boxes are between camera and ejector when it is closed: a bad one, then a good
+    // one. Across a reopening on a line that stood still they keep their verdicts; after
+    // one that the line ran through unseen, MISMATCHACT (here: pass) decides for both.
+    void reopenWithBoxesAhead_data()
+    {
+        QTest::addColumn<bool>("lineStood");
+        QTest::addColumn<QStringList>("pulses");
+        QTest::addColumn<int>("unjudged");
+        QTest::newRow("line stood") << true << QStringList{"Line4", "Line2"} << 0;
+        QTest::newRow("line ran") << false << QStringList{"Line2", "Line2"} << 2;
+    }
+
+    void reopenWithBoxesAhead()
+    {
+        QFETCH(bool, lineStood);
+        QFETCH(QStringList, pulses);
+        QFETCH(int, unjudged);
+        Rig rig("Basler|Basler|1|GigE|32|24|Mono8|");
+        QVERIFY(rig.open());
+        for (bool good : {false, true}) {
+            rig.product();
+            FrameRecord record;
+            QVERIFY(takeRecord(record));
+            g_result_list[0]->push(Verdict{record.product, good});
+        }
+        QVERIFY(rig.camera()->pulses().empty());
+        QVERIFY(rig.registry.SetCameraOpen(0, false));
+        if (lineStood)
+            rig.registry.keepBoxesAhead(0);
+        const int mismatchAct = g_sys_conf.MISMATCHACT;
+        g_sys_conf.MISMATCHACT = 0;
+        const uint64_t unjudgedBefore = g_product_account[0].unjudged();
+        QVERIFY(rig.open());
+        for (int w = 0; w < 2; ++w) {
+            rig.line().beginProduct();
+            rig.line().settle(5000);
+            rig.line().endProduct();
+            rig.line().settle(5000);
+        }
+        g_sys_conf.MISMATCHACT = mismatchAct;
+        QStringList seen;
+        for (const std::string &line : rig.camera()->pulses())
+            seen << QString::fromStdString(line);
+        QCOMPARE(seen, pulses);
+        QCOMPARE(int(g_product_account[0].unjudged() - unjudgedBefore), unjudged);
+    }
+
     void debugModeAndEmptyWindows_data()
     {
         QTest::addColumn<QString>("camera");

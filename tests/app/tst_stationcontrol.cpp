@@ -63,6 +63,8 @@ private slots:
     void alarmSequences_data();
     void alarmSequences();
     void reconnectAndCancel();
+    void reconnectWhileWorking_data();
+    void reconnectWhileWorking();
     void openCamera_data();
     void openCamera();
     void unidentifiedCamera_data();
@@ -201,6 +203,7 @@ void TstStationControl::makeControl(ModbusLink *link, std::function<void()> plcC
         return QList<int>{1};
     };
     hooks.sleepMs = [](int) {};
+    hooks.keepBoxesAhead = [this](int i) { m_calls << QStringLiteral("keep %1").arg(i); };
     hooks.plcConnected = std::move(plcConnected);
     m_control = std::make_unique<StationControl>(link, m_addr, m_conf, *m_session, hooks);
     connect(m_control.get(), &StationControl::log, this, [this](const QString &l) { m_log << l; });
@@ -540,14 +543,14 @@ void TstStationControl::reconnectAndCancel()
     QVERIFY(reopen->isActive() && reopen->isSingleShot());
     QCOMPARE(reopen->interval(), 2000);
     QVERIFY(QMetaObject::invokeMethod(reopen, "timeout", Qt::DirectConnection));
-    QCOMPARE(m_calls, (QStringList{"close 0", "open 0"}));
+    QCOMPARE(m_calls, (QStringList{"close 0", "keep 0", "open 0"}));
     // A reopening that failed leaves the camera closed; the next request opens it.
     m_opened[0] = false;
     m_sim->setAlarm(7);
     m_control->tick();
     QVERIFY(reopen->isActive());
     QVERIFY(QMetaObject::invokeMethod(reopen, "timeout", Qt::DirectConnection));
-    QCOMPARE(m_calls, (QStringList{"close 0", "open 0", "open 0"}));
+    QCOMPARE(m_calls, (QStringList{"close 0", "keep 0", "open 0", "keep 0", "open 0"}));
 
     // The operator acknowledges an alarm: register cleared, its handling time stamped.
     m_sim->setAlarm(4);
@@ -558,6 +561,66 @@ void TstStationControl::reconnectAndCancel()
     QCOMPARE(m_sim->alarm(), 0);
     QCOMPARE(g_alarm_history.last().handleTime, m_now.toString("yyyy-MM-dd hh:mm:ss"));
     QCOMPARE(alarm.last().at(0).toString(), QStringLiteral("无报警"));
+}
+
+void TstStationControl::reconnectWhileWorking_data()
+{
+    QTest::addColumn<bool>("working");
+    QTest::addColumn<bool>("lostFirst");      // the camera went away while the line ran
+    QTest::addColumn<int>("openFailures");
+    QTest::addColumn<bool>("operatorPauses"); // before the camera is back
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<bool>("workingAfter");
+
+    QTest::newRow("working, back at once")
+        << true << false << 0 << false << QStringList{"stopped", "close 0", "keep 0", "open 0", "prepare"} << true;
+    QTest::newRow("working, back at the second try")
+        << true << false << 1 << false
+        << QStringList{"stopped", "close 0", "keep 0", "open 0", "keep 0", "open 0", "prepare"} << true;
+    QTest::newRow("working, the operator pauses meanwhile")
+        << true << false << 0 << true << QStringList{"stopped", "close 0", "keep 0", "open 0"} << false;
+    QTest::newRow("working, camera lost before")
+        << true << true << 0 << false << QStringList{"stopped", "close 0", "open 0", "prepare"} << true;
+    QTest::newRow("paused") << false << false << 0 << false << QStringList{"close 0", "keep 0", "open 0"} << false;
+    QTest::newRow("paused, camera lost before")
+        << false << true << 0 << false << QStringList{"close 0", "keep 0", "open 0"} << false;
+}
+
+// No box passes a closed camera: a working line stands while its camera reconnects, and
+// the boxes between camera and ejector keep their numbers unless the line ran unseen.
+void TstStationControl::reconnectWhileWorking()
+{
+    QFETCH(bool, working);
+    QFETCH(bool, lostFirst);
+    QFETCH(int, openFailures);
+    QFETCH(bool, operatorPauses);
+    QFETCH(QStringList, calls);
+    QFETCH(bool, workingAfter);
+    m_found[0] = m_opened[0] = true;
+    m_session->operatorAccepted();
+    if (working)
+        m_control->start();
+    QCOMPARE(m_sim->coil(11), working);
+    m_calls.clear();
+    if (lostFirst)
+        m_control->cameraLost(0);
+    m_openFailures[0] = openFailures;
+    m_sim->setAlarm(7);
+    m_control->tick();
+    QVERIFY(!m_sim->coil(11));
+    QVERIFY(!g_working);
+    if (operatorPauses)
+        m_control->pause();
+    QVERIFY(QMetaObject::invokeMethod(m_control->openCamTimer(0), "timeout", Qt::DirectConnection));
+    QVERIFY(!m_sim->coil(11) || !openFailures);
+    QTimer *retry = m_control->openRetryTimer(0);
+    for (int i = 0; retry->isActive() && i < 5; ++i)
+        QVERIFY(QMetaObject::invokeMethod(retry, "timeout", Qt::DirectConnection));
+    QVERIFY(m_opened[0]);
+    QCOMPARE(m_calls, calls);
+    QCOMPARE(m_sim->coil(11), workingAfter);
+    QCOMPARE(g_working, workingAfter);
+    QCOMPARE(m_log.filter("Work goes on: camera 1# is back.").size(), workingAfter ? 1 : 0);
 }
 
 void TstStationControl::openCamera_data()
@@ -653,7 +716,7 @@ void TstStationControl::unidentifiedCamera()
         QVERIFY(QMetaObject::invokeMethod(identify, "timeout", Qt::DirectConnection));
     }
     QCOMPARE(intervals, retries);
-    QCOMPARE(m_calls, QStringList{"open 1"});
+    QCOMPARE(m_calls, (QStringList{"keep 1", "open 1"}));
     QCOMPARE(m_log.last(), QStringLiteral("Camera 2# (Balluff, user ID 3) opened after %1 tries.").arg(tries));
 }
 

@@ -423,6 +423,31 @@ private slots:
         QCOMPARE(line.counters(1).products, products);
     }
 
+    // A stop asked at any moment lets the product in the window be shot and its window
+    // close: none is left half seen, without a number, when the line starts again.
+    void stopFinishesTheWindow()
+    {
+        auto st = station({"HIK|Hikrobot|1|GigE|32|24|Mono8|"}, 2);
+        HikRecorder rec;
+        HikHandle h = openHik(*st, rec);
+        QVERIFY(h);
+        LineSimulator &line = st->line();
+        for (int delayMs : {0, 3, 7, 12, 25, 41}) {
+            line.start(1200); // 50 ms a product, the window open for 30 of them
+            QThread::msleep(100 + delayMs);
+            line.stop();
+        }
+        QVERIFY(line.settle(2000));
+        std::lock_guard<std::mutex> lock(rec.mutex);
+        QCOMPARE(int(rec.events.size()), 2 * line.counters(0).products);
+        for (size_t i = 0; i < rec.events.size(); ++i) {
+            QCOMPARE(rec.events[i], std::string(i % 2 ? "Line0FallingEdge" : "Line0RisingEdge"));
+            if (i % 2) // both shots of the product came before its window closed
+                QCOMPARE(rec.framesAtEvent[i], uint64_t(i + 1));
+        }
+        st->hik().destroyHandle(h);
+    }
+
     void folderSourceCutsStackedProducts()
     {
         QTemporaryDir dir;
