@@ -7,8 +7,9 @@
 #include <string>
 
 // Bounded blocking FIFO between two threads. put() waits while the queue is full,
-// take() while it is empty; tryPut() refuses instead of waiting, and counts the refusal. A consumer is stopped by its own
-// stop flag plus an element carrying an empty image, delivered after everything queued.
+// take() while it is empty; tryPut() refuses instead of waiting, and counts the refusal.
+// A consumer is stopped by its own stop flag plus an element carrying an empty image,
+// delivered after everything queued.
 template <typename T>
 class SyncQueue
 {

@@ -1,6 +1,7 @@
 #include "SaveThread.h"
 
 #include "StationQueues.h"
+#include "WorkThread.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,13 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+static_assert(SaveThread::kSavingNice > WorkThread::kInspectionNice, "saving must yield to inspection");
 
 namespace {
 // The part before the last '/' or '\\'. A bare file name lies in the working directory:
@@ -87,6 +95,10 @@ void SaveThread::run()
 {
     if (!m_queue)
         return;
+#ifdef __linux__
+    // Thread priorities mean nothing to Linux's normal scheduler; a nice value does.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kSavingNice);
+#endif
     m_dropsSeen = m_queue->refused();
     for (;;) {
         SaveRequest request;
@@ -152,9 +164,9 @@ void SaveThread::noteDrops()
     const qint64 count = static_cast<qint64>(drops - m_dropsSeen);
     m_dropsSeen = drops;
     lose(count, [count] {
-        return QStringLiteral("Images are not being saved: the disk is too slow; the save queue was "
-                              "full and %1 image(s) were dropped so that no verdict waits. Saving "
-                              "resumes by itself when the disk keeps up.")
+        return QStringLiteral("Images are not being saved: the disk, or the machine, is too slow; the "
+                              "save queue was full and %1 image(s) were dropped so that no verdict "
+                              "waits. Saving resumes by itself when it keeps up.")
             .arg(count);
     });
 }

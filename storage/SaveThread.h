@@ -37,6 +37,9 @@ public:
     static constexpr qint64 kRoomIntervalMs = 5000;
     // Over an image's raw size: the volume had no room for it when less than that is free.
     static constexpr qint64 kRoomSlackBytes = 64 * 1024;
+    // Encoding yields to inspection (WorkThread::kInspectionNice): an image may wait, or be
+    // dropped at a full queue, a verdict may not.
+    static constexpr int kSavingNice = 10;
 
     // queue: where the requests come from; null means the global save queue, which must
     // then exist already.

@@ -338,9 +338,9 @@ private slots:
         queue.put(request(dir.path() + "/last.jpg", grey(1)));
         QVERIFY(waitFor(trouble, 2));
         QCOMPARE(trouble.at(0).at(0).toString(),
-                 QString("Images are not being saved: the disk is too slow; the save queue was full and "
-                         "3 image(s) were dropped so that no verdict waits. Saving resumes by itself "
-                         "when the disk keeps up."));
+                 QString("Images are not being saved: the disk, or the machine, is too slow; the save "
+                         "queue was full and 3 image(s) were dropped so that no verdict waits. Saving "
+                         "resumes by itself when it keeps up."));
         QCOMPARE(trouble.at(1).at(0).toString(),
                  "Image saving works again (" + dir.path() + "/last.jpg); 3 image(s) were not saved.");
     }
