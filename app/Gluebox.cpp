@@ -129,6 +129,7 @@ Gluebox::Gluebox(QWidget *parent)
 
     m_save_thread = std::make_unique<SaveThread>(g_save_queue);
     connect(m_save_thread.get(), &SaveThread::saveTrouble, m_troubles, &WriteTroubles::saveTrouble);
+    connect(&m_save_thread->relief(), &CleanupRunner::spaceReport, this, &Gluebox::sengMsgToClog);
     m_save_thread->start(QThread::HighestPriority);
 
     g_modbus = new ModbusLink;
@@ -282,6 +283,7 @@ void Gluebox::startTimers()
     connect(timer_status, &QTimer::timeout, this, &Gluebox::handleTimeout);
     timer_status->start(1000);
     m_cleanup = new CleanupRunner(this);
+    connect(m_cleanup, &CleanupRunner::spaceReport, this, &Gluebox::sengMsgToClog);
     timer_clean = new QTimer(this);
     connect(timer_clean, &QTimer::timeout, this, &Gluebox::CleanThreadStartAuto);
     timer_clean->start(3600000);

@@ -312,6 +312,7 @@ void CleanWorkThread::makeRoom(const QDate &today)
         text += QStringLiteral("; the size of the volume can't be read any more.");
     std::printf("%s\n", qPrintable(text));
     std::fflush(stdout);
+    emit spaceReport(text);
 }
 
 void CleanWorkThread::setSelAuto() { m_mode = kKeepSaveDays; }

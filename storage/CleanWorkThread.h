@@ -63,6 +63,8 @@ public:
 
 signals:
     void workFinished();
+    // What a run that had to make room deleted, and how much is free now; for the log.
+    void spaceReport(QString text);
     void workStart();
     void workStartAuto();
     void workStartRoom();

@@ -81,6 +81,7 @@ void CleanupRunner::launch(Kind kind)
         connect(thread, &QThread::started, worker, &CleanWorkThread::startWork);
         connect(worker, &CleanWorkThread::workStart, worker, &CleanWorkThread::setSel);
     }
+    connect(worker, &CleanWorkThread::spaceReport, this, &CleanupRunner::spaceReport);
     connect(worker, &CleanWorkThread::workFinished, worker, &QObject::deleteLater);
     // Direct: quit is thread-safe, and a queued call would never arrive while the
     // destructor waits on the GUI thread.

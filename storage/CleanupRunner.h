@@ -46,6 +46,8 @@ signals:
     // Delivered on the runner's thread once a run's cleanup is done.
     void cleanupFinished(bool automatic);
     void roomMade();
+    // A run deleted images for room (CleanWorkThread::spaceReport), on the runner's thread.
+    void spaceReport(QString text);
 
 private:
     enum class Kind { Manual, Automatic, Room };
