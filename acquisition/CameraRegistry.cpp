@@ -584,6 +584,12 @@ void CameraRegistry::clearForWork()
             m_positions[p].worker->clearPending();
 }
 
+void CameraRegistry::forgetBoxesAhead()
+{
+    for (int p : openedPositions())
+        clearProductLists(p);
+}
+
 void CameraRegistry::keepBoxesAhead(int position)
 {
     if (position >= 0 && position < 4)

@@ -70,6 +70,9 @@ public:
     // ejector keep their numbers and verdicts. Otherwise an open after an earlier one
     // empties the lists, and MISMATCHACT decides for the unseen boxes at the ejector.
     void keepBoxesAhead(int position);
+    // The boxes between the cameras and the ejector were taken off the line: every open
+    // position's verdict, trigger-wait and shot lists are emptied.
+    void forgetBoxesAhead();
 
     // The vendor objects of an open position, for its capture worker.
     HikHandle hikHandle(int position) const;

@@ -90,7 +90,9 @@ std::vector<EjectionChain::Step> EjectionChain::run(double productsPerMinute, in
 void EjectionChain::begin(double productsPerMinute, bool warmUp)
 {
     LineSimulator &line = m_station->line();
+    // Each run starts on an empty line (the last one's end cleared its conveyor).
     m_registry.clearForWork();
+    m_registry.forgetBoxesAhead();
     if (warmUp) {
         std::vector<int> real;
         for (int p : positions())
