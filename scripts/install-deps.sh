@@ -7,6 +7,10 @@ packages=(
     qtbase5-dev          # Qt 5 Core, Gui, Widgets, Test
     libopencv-dev        # core, imgproc, imgcodecs, dnn
     libmodbus-dev        # Modbus RTU master and the PLC simulator's slave
+    libaravis-dev        # GenICam cameras: GigE Vision and USB3 Vision
+    libusb-1.0-0-dev     # named by Aravis's pkg-config file
+    aravis-tools-cli     # arv-tool-0.8: a camera's IP address and user ID
+    iproute2 util-linux  # tests start GigE Vision cameras in a network namespace of their own
     python3              # tools/screenshot.py
     fonts-wqy-microhei   # the screens and the splash are Chinese
 )
