@@ -1,0 +1,62 @@
+#include "ProductGrouper.h"
+
+#include <QtTest>
+
+// Product windows from frame times: a line at 600 products/min shoots three frames 13 ms
+// apart in each 100 ms period.
+class tst_ProductGrouper : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void steps_data()
+    {
+        QTest::addColumn<int>("shots");
+        QTest::addColumn<QString>("events"); // fT a whole frame at T ms, bT a broken one, iT idle at T
+        QTest::addColumn<QString>("steps");  // O open, D deliver, C close; one group per event
+
+        const QString three = "f0 f13 f26 f100 f113 f126 f200 f213 f226 ";
+        QTest::newRow("whole products") << 3 << three << "O - DC O - DC O - DC";
+        QTest::newRow("one shot each") << 1 << "f0 f100 f200" << "ODC ODC ODC";
+        QTest::newRow("a broken frame") << 3 << three + "f300 b313 f326 f400 f413 f426"
+                                        << "O - DC O - DC O - DC O - C O - DC";
+        QTest::newRow("the middle shot lost") << 3 << three + "f300 f326 f400 f413 f426"
+                                              << "O - DC O - DC O - DC O - CO - DC";
+        QTest::newRow("the last shot lost") << 3 << three + "f300 f313 f400 f413 f426"
+                                            << "O - DC O - DC O - DC O - CO - DC";
+        QTest::newRow("the first shot lost") << 3 << three + "f313 f326 f400 f413 f426"
+                                             << "O - DC O - DC O - DC O - CO - DC";
+        QTest::newRow("the line stops after a product cut short")
+            << 3 << three + "f300 f313 i330 i400" << "O - DC O - DC O - DC O - - C";
+        QTest::newRow("idle between whole products") << 3 << "f0 f13 f26 i60 f100 f113 f126"
+                                                     << "O - DC - O - DC";
+        QTest::newRow("a slower line is learnt again")
+            << 2 << "f0 f13 f100 f113 f200 f225 f300 f325 f400 f425 f500 f525"
+            << "O DC O DC O DC O DC O DC O DC";
+    }
+
+    void steps()
+    {
+        QFETCH(int, shots);
+        QFETCH(QString, events);
+        QFETCH(QString, steps);
+        ProductGrouper grouper(shots);
+        QStringList seen;
+        for (const QString &event : events.split(' ', Qt::SkipEmptyParts)) {
+            std::vector<ProductGrouper::Step> out;
+            const uint64_t t = event.mid(1).toULongLong() * 1000000;
+            if (event[0] == 'i')
+                grouper.idle(t, out);
+            else
+                grouper.frame(t, event[0] == 'f', out);
+            QString s;
+            for (ProductGrouper::Step step : out)
+                s += step == ProductGrouper::Step::Open ? 'O' : step == ProductGrouper::Step::Deliver ? 'D' : 'C';
+            seen << (s.isEmpty() ? QStringLiteral("-") : s);
+        }
+        QCOMPARE(seen.join(' '), steps);
+    }
+};
+
+QTEST_MAIN(tst_ProductGrouper)
+#include "tst_productgrouper.moc"
