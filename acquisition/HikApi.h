@@ -78,4 +78,7 @@ public:
     // Waits up to timeoutMs for one frame; non-zero on timeout.
     virtual int getOneFrameTimeout(HikHandle handle, unsigned char *buffer, unsigned bufferSize,
                                    HikFrameInfo &info, unsigned timeoutMs) = 0;
+    // Frames per product on the line trigger, for a back-end that makes the product
+    // window's edges out of the frames (GenICam through Aravis); others need not know.
+    virtual int setShotsPerProduct(HikHandle, int) { return kOk; }
 };

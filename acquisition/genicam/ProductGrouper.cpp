@@ -1,14 +1,10 @@
 #include "ProductGrouper.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
-constexpr size_t kGapsKept = 15;
-// Shots of one product follow each other closely and evenly; the next product's first
-// shot is far later (its window starts a period after the last one's). Three times the
-// usual gap separates the two on any line rate with at least twice the shots' spread in
-// each period.
-constexpr uint64_t kGapFactor = 3;
+constexpr size_t kGapsKept = 32;
 } // namespace
 
 ProductGrouper::ProductGrouper(int shotsPerProduct)
@@ -18,50 +14,45 @@ ProductGrouper::ProductGrouper(int shotsPerProduct)
 
 uint64_t ProductGrouper::gapLimitNs() const
 {
-    if (m_gaps.empty())
+    // The gaps between frames are of two kinds: inside a product (N - 1 of every N, short
+    // and even) and between products (the rest, far longer). A low and a high percentile
+    // of the latest gaps stand for the two, whatever the line's rate, and wherever in a
+    // product the camera began; the limit lies between them.
+    if (m_shots < 2 || m_gaps.size() < size_t(2 * m_shots))
         return 0;
     std::vector<uint64_t> gaps(m_gaps.begin(), m_gaps.end());
-    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-    return kGapFactor * std::max<uint64_t>(gaps[gaps.size() / 2], 1);
+    std::sort(gaps.begin(), gaps.end());
+    const double inside = double(std::max<uint64_t>(gaps[gaps.size() / 4], 1));
+    const double between = double(gaps[gaps.size() * 9 / 10]);
+    if (between < 2 * inside)
+        return 0; // no rhythm to tell products apart by: the line stopped and started
+    return uint64_t(std::sqrt(inside * between));
 }
 
 void ProductGrouper::frame(uint64_t timeNs, bool whole, std::vector<Step> &steps)
 {
-    if (m_open) {
-        const uint64_t gap = timeNs > m_last ? timeNs - m_last : 0;
-        const uint64_t limit = gapLimitNs();
-        if (limit > 0 && gap > limit)
-            close(steps); // frames of this product were lost: the next one has begun
-        else if (m_frames == 1)
-            m_firstGap = gap;
+    if (m_seen) {
+        m_gaps.push_back(timeNs > m_last ? timeNs - m_last : 0);
+        if (m_gaps.size() > kGapsKept)
+            m_gaps.pop_front();
     }
+    const uint64_t limit = gapLimitNs();
+    if (m_open && limit > 0 && timeNs > m_last && timeNs - m_last > limit)
+        close(steps); // frames of this product were lost: the next one has begun
     if (!m_open) {
         m_open = true;
         m_frames = 0;
         m_allWhole = true;
-        m_firstGap = 0;
+        // Until the rhythm is known a product may be cut anywhere: it is not judged.
+        m_trusted = m_shots == 1 || limit > 0;
         steps.push_back(Step::Open);
     }
     ++m_frames;
     m_allWhole = m_allWhole && whole;
-    if (m_frames > 1 && m_allWhole && m_frames == m_shots) {
-        // A product that came whole teaches the usual gap between its shots (its first
-        // gap stands for the others: the shots are evenly spread).
-        m_gaps.push_back(m_firstGap);
-        if (m_gaps.size() > kGapsKept)
-            m_gaps.pop_front();
-    }
     m_last = timeNs;
+    m_seen = true;
     if (m_frames >= m_shots)
         close(steps);
-}
-
-void ProductGrouper::close(std::vector<Step> &steps)
-{
-    if (m_allWhole && m_frames == m_shots)
-        steps.push_back(Step::Deliver);
-    steps.push_back(Step::Close);
-    m_open = false;
 }
 
 void ProductGrouper::idle(uint64_t nowNs, std::vector<Step> &steps)
@@ -69,4 +60,12 @@ void ProductGrouper::idle(uint64_t nowNs, std::vector<Step> &steps)
     const uint64_t limit = gapLimitNs();
     if (m_open && limit > 0 && nowNs > m_last && nowNs - m_last > limit)
         close(steps);
+}
+
+void ProductGrouper::close(std::vector<Step> &steps)
+{
+    if (m_trusted && m_allWhole && m_frames == m_shots)
+        steps.push_back(Step::Deliver);
+    steps.push_back(Step::Close);
+    m_open = false;
 }

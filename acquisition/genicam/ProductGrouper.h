@@ -9,7 +9,9 @@
 // each product is shotsPerProduct frames taken close together, and products lie further
 // apart. A frame that cannot belong to the open product (one too many, or after a gap
 // much longer than the product's own) opens the next one. A product whose frames did not
-// all come whole is closed without them, so that it is never judged on part of itself.
+// all come whole is closed without them, so that it is never judged on part of itself;
+// so is one that began before the line's rhythm was known (a camera may start in the
+// middle of a product).
 class ProductGrouper
 {
 public:
@@ -31,9 +33,9 @@ public:
     // gap limit lost its last frames, and is closed.
     void idle(uint64_t nowNs, std::vector<Step> &steps);
 
-    // The longest gap between two frames of one product still taken as such: a few times
-    // the usual gap inside a product, once products with every frame have shown it; until
-    // then 0 (only the count of frames ends a product).
+    // The longest gap between two frames of one product still taken as such, learnt
+    // from the latest gaps between frames; 0 while the line's rhythm is not known yet
+    // (then only the count of frames ends a product, and no product is delivered).
     uint64_t gapLimitNs() const;
 
 private:
@@ -41,9 +43,10 @@ private:
 
     const int m_shots;
     bool m_open = false;
-    int m_frames = 0;      // of the open product, whole or not
+    int m_frames = 0;        // of the open product, whole or not
     bool m_allWhole = true;
-    uint64_t m_last = 0;   // time of the last frame
-    uint64_t m_firstGap = 0; // inside the open product, the gap before its second frame
-    std::deque<uint64_t> m_gaps; // inside products that came whole, the latest few
+    bool m_trusted = false;  // the open product began once the rhythm was known
+    bool m_seen = false;     // a frame came before
+    uint64_t m_last = 0;     // time of the last frame
+    std::deque<uint64_t> m_gaps; // between consecutive frames, the latest few
 };
