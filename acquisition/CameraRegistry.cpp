@@ -444,6 +444,8 @@ bool CameraRegistry::openVendor(int p, const CameraSlot &slot)
             backends.hik->destroyHandle(handle);
             return false;
         }
+        // A back-end that makes product windows out of frames needs their number.
+        backends.hik->setShotsPerProduct(handle, std::max(1, conf.SHOOT[p]));
         pos.hik = handle;
         return true;
     }

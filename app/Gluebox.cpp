@@ -15,6 +15,8 @@
 #include "UserMessages.h"
 #include "WriteTroubles.h"
 #include "CameraRegistry.h"
+#include "AravisHikApi.h"
+#include "CameraBackends.h"
 #include "CleanupRunner.h"
 #include "ImageStore.h"
 #include "DebugMode.h"
@@ -158,9 +160,21 @@ void Gluebox::startCameras()
     // Before the simulated line's threads draw pictures with OpenCV.
     GlueDotDetector::chooseBackend();
 #ifndef GLUEBOX_VENDOR_SDKS
-    m_simulation = std::make_unique<SimulatedStation>(
-        SimulatedStation::read(StationPaths::cameraSimFile()));
-    m_simulation->install();
+    // conf/camsim.txt asks for the simulated line; without it the cameras are real ones,
+    // reached through GenICam, and nothing is simulated.
+    bool simulated = false;
+    SimulatedStation::Settings settings = SimulatedStation::read(StationPaths::cameraSimFile(), &simulated);
+    if (simulated) {
+        m_simulation = std::make_unique<SimulatedStation>(std::move(settings));
+        m_simulation->install();
+    } else {
+        m_genicam = std::make_unique<AravisHikApi>();
+        cameraBackends() = CameraBackends();
+        cameraBackends().hik = m_genicam.get();
+        std::printf("No %s: looking for GenICam cameras (GigE Vision, USB3 Vision).\n",
+                    qPrintable(StationPaths::cameraSimFile()));
+        std::fflush(stdout);
+    }
 #endif
     std::printf(" Enumerate Cameras...\n");
     std::fflush(stdout);
@@ -180,8 +194,10 @@ void Gluebox::startCameras()
     m_control->identifyLater();
     DisableDebugMode();
 #ifndef GLUEBOX_VENDOR_SDKS
-    m_line_account = new LineAccount(*m_simulation, g_cameras, this);
-    m_line_account->start(10000);
+    if (m_simulation) {
+        m_line_account = new LineAccount(*m_simulation, g_cameras, this);
+        m_line_account->start(10000);
+    }
 #endif
 }
 
@@ -322,7 +338,7 @@ void Gluebox::prepareWork()
     batchWarmUp(CameraRegistry::instance().openedPositions());
 #ifndef GLUEBOX_VENDOR_SDKS
     // The packing machine starts once the station is ready: no frame before the warm-up.
-    if (!m_simulation->line().isRunning())
+    if (m_simulation && !m_simulation->line().isRunning())
         m_simulation->line().start(m_simulation->settings().productsPerMinute);
 #endif
 }
@@ -346,6 +362,10 @@ void Gluebox::stopCameras()
     }
 #ifndef GLUEBOX_VENDOR_SDKS
     m_simulation.reset();
+    if (m_genicam) {
+        cameraBackends().hik = nullptr;
+        m_genicam.reset();
+    }
 #endif
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 
 class AlarmDialog;
+class AravisHikApi;
 class CLog;
 class CleanupRunner;
 class DialogSetup;
@@ -203,6 +204,8 @@ private:
     std::unique_ptr<SaveThread> m_save_thread;
     // The Linux build's cameras and packing line, and the line's account of the ejections.
     std::unique_ptr<SimulatedStation> m_simulation;
+    // Without conf/camsim.txt: the real cameras' back-end, through GenICam.
+    std::unique_ptr<AravisHikApi> m_genicam;
     LineAccount *m_line_account = nullptr;
     CleanupRunner *m_cleanup = nullptr;
     QTimer *timer_clean = nullptr;
