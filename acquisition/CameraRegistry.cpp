@@ -173,12 +173,13 @@ void CameraRegistry::EnumerateCameras(CameraSlot (&positions)[4], bool verbose, 
             if (verbose)
                 std::printf("Camera:%d,vendor = %s\n", i, info.manufacturerName.c_str());
             const std::string name = upper(info.manufacturerName);
-            if (!startsWith(name, "HIK") && !startsWith(name, "U3V"))
+            const bool hikrobot = startsWith(name, "HIK") || startsWith(name, "U3V");
+            if (!hikrobot && !hik->takesAnyMaker())
                 continue;
             std::string id;
             if (readUserId(CameraSlot::Hik, i, id)) {
                 if (verbose)
-                    std::printf("Hikrobot user ID = %s\n", id.c_str());
+                    std::printf("%s user ID = %s\n", hikrobot ? "Hikrobot" : info.manufacturerName.c_str(), id.c_str());
             } else {
                 // Its ID counts as 0; unless a position takes it so, it is read again later.
                 m_unidentified.push_back({CameraSlot::Hik, i, info.modelName});

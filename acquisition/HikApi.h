@@ -81,4 +81,7 @@ public:
     // Frames per product on the line trigger, for a back-end that makes the product
     // window's edges out of the frames (GenICam through Aravis); others need not know.
     virtual int setShotsPerProduct(HikHandle, int) { return kOk; }
+    // True for a back-end that drives cameras of any maker through these operations; the
+    // registry then binds them all as it binds HIK's.
+    virtual bool takesAnyMaker() const { return false; }
 };

@@ -117,10 +117,13 @@ bool AravisCamera::isGigE() const
 
 namespace {
 template <typename F>
-bool attempt(std::mutex &mutex, std::string &error, F f)
+bool attempt(std::recursive_mutex &features, std::mutex &mutex, std::string &error, F f)
 {
     GError *e = nullptr;
-    f(&e);
+    {
+        std::lock_guard<std::recursive_mutex> lock(features);
+        f(&e);
+    }
     std::lock_guard<std::mutex> lock(mutex);
     if (e) {
         error = e->message;
@@ -133,32 +136,32 @@ bool attempt(std::mutex &mutex, std::string &error, F f)
 
 bool AravisCamera::setInteger(const char *name, int64_t value)
 {
-    return attempt(m_errorMutex, m_error, [&](GError **e) { arv_device_set_integer_feature_value(dev(m_camera), name, value, e); });
+    return attempt(m_featureMutex, m_errorMutex, m_error, [&](GError **e) { arv_device_set_integer_feature_value(dev(m_camera), name, value, e); });
 }
 
 bool AravisCamera::getInteger(const char *name, int64_t &value)
 {
-    return attempt(m_errorMutex, m_error, [&](GError **e) { value = arv_device_get_integer_feature_value(dev(m_camera), name, e); });
+    return attempt(m_featureMutex, m_errorMutex, m_error, [&](GError **e) { value = arv_device_get_integer_feature_value(dev(m_camera), name, e); });
 }
 
 bool AravisCamera::setFloat(const char *name, double value)
 {
-    return attempt(m_errorMutex, m_error, [&](GError **e) { arv_device_set_float_feature_value(dev(m_camera), name, value, e); });
+    return attempt(m_featureMutex, m_errorMutex, m_error, [&](GError **e) { arv_device_set_float_feature_value(dev(m_camera), name, value, e); });
 }
 
 bool AravisCamera::setBoolean(const char *name, bool value)
 {
-    return attempt(m_errorMutex, m_error, [&](GError **e) { arv_device_set_boolean_feature_value(dev(m_camera), name, value, e); });
+    return attempt(m_featureMutex, m_errorMutex, m_error, [&](GError **e) { arv_device_set_boolean_feature_value(dev(m_camera), name, value, e); });
 }
 
 bool AravisCamera::setString(const char *name, const char *value)
 {
-    return attempt(m_errorMutex, m_error, [&](GError **e) { arv_device_set_string_feature_value(dev(m_camera), name, value, e); });
+    return attempt(m_featureMutex, m_errorMutex, m_error, [&](GError **e) { arv_device_set_string_feature_value(dev(m_camera), name, value, e); });
 }
 
 bool AravisCamera::getString(const char *name, std::string &value)
 {
-    return attempt(m_errorMutex, m_error, [&](GError **e) {
+    return attempt(m_featureMutex, m_errorMutex, m_error, [&](GError **e) {
         const char *s = arv_device_get_string_feature_value(dev(m_camera), name, e);
         value = s ? s : "";
     });
@@ -166,12 +169,13 @@ bool AravisCamera::getString(const char *name, std::string &value)
 
 bool AravisCamera::execute(const char *command)
 {
-    return attempt(m_errorMutex, m_error, [&](GError **e) { arv_device_execute_command(dev(m_camera), command, e); });
+    return attempt(m_featureMutex, m_errorMutex, m_error, [&](GError **e) { arv_device_execute_command(dev(m_camera), command, e); });
 }
 
 bool AravisCamera::isAvailable(const char *name)
 {
     GError *e = nullptr;
+    std::lock_guard<std::recursive_mutex> lock(m_featureMutex);
     const bool available = arv_device_is_feature_available(dev(m_camera), name, &e);
     g_clear_error(&e);
     return available;

@@ -79,6 +79,9 @@ public:
     bool execute(const char *command);
     bool isAvailable(const char *name);
     std::string lastError() const;
+    // Held for a selector and the value it selects, written from threads that may
+    // interleave (a reject pulse and its clearing); each call above holds it too.
+    std::unique_lock<std::recursive_mutex> lockFeatures() { return std::unique_lock<std::recursive_mutex>(m_featureMutex); }
 
     // GigE: finds the largest packet the path carries and sets it; 0 when it can't.
     int autoPacketSize();
@@ -106,6 +109,7 @@ private:
     Info m_info;
     void *m_camera = nullptr; // ArvCamera
     void *m_stream = nullptr; // ArvStream
+    std::recursive_mutex m_featureMutex; // Aravis's feature tree is not for two threads at once
     mutable std::mutex m_errorMutex;
     std::string m_error;
 

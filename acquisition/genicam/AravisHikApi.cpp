@@ -1,6 +1,9 @@
 #include "AravisHikApi.h"
 
+#include "PlainSfncWay.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +12,7 @@ struct AravisHikApi::Device
 {
     AravisCamera::Info info;
     std::unique_ptr<AravisCamera> camera;
+    std::unique_ptr<PlainSfncWay> way; // null for a Hikrobot camera: its features pass as they are
     std::mutex mutex; // guards the callbacks
     HikEventCallback rising = nullptr;
     void *risingUser = nullptr;
@@ -96,6 +100,20 @@ AravisCamera *AravisHikApi::camera(HikHandle handle) const
     return d ? d->camera.get() : nullptr;
 }
 
+PlainSfncWay *AravisHikApi::way(HikHandle handle) const
+{
+    Device *d = device(handle);
+    return d ? d->way.get() : nullptr;
+}
+
+bool AravisHikApi::isHikrobot(const std::string &maker)
+{
+    std::string m;
+    for (char ch : maker)
+        m += char(std::toupper(static_cast<unsigned char>(ch)));
+    return m.rfind("HIK", 0) == 0;
+}
+
 int AravisHikApi::result(HikHandle, bool ok, const char *) const
 {
     return ok ? kOk : kError;
@@ -116,6 +134,8 @@ int AravisHikApi::openDevice(HikHandle handle, unsigned, unsigned short)
         std::fflush(stdout);
         return kError;
     }
+    if (!isHikrobot(d->info.vendor))
+        d->way = std::make_unique<PlainSfncWay>(*d->camera, d->info.vendor);
     d->camera->setEdgeCallback([d](bool rising, uint64_t timeNs) {
         HikEventCallback callback;
         void *user;
@@ -150,6 +170,7 @@ int AravisHikApi::closeDevice(HikHandle handle)
     Device *d = device(handle);
     if (!d || !d->camera)
         return kError;
+    d->way.reset();
     d->camera.reset();
     return kOk;
 }
@@ -175,6 +196,8 @@ int AravisHikApi::setIntValue(HikHandle handle, const char *key, unsigned value)
 int AravisHikApi::setIntValueEx(HikHandle handle, const char *key, int64_t value)
 {
     AravisCamera *c = camera(handle);
+    if (PlainSfncWay *w = way(handle))
+        return result(handle, w->setInt(key, value), key);
     return result(handle, c && c->setInteger(key, value), key);
 }
 
@@ -187,7 +210,8 @@ int AravisHikApi::getIntValueEx(HikHandle handle, const char *key, int64_t &valu
 int AravisHikApi::setEnumValue(HikHandle handle, const char *key, unsigned value)
 {
     AravisCamera *c = camera(handle);
-    const int r = result(handle, c && c->setInteger(key, value), key);
+    PlainSfncWay *w = way(handle);
+    const int r = result(handle, w ? w->setEnum(key, value) : c && c->setInteger(key, value), key);
     if (r == kOk && std::strcmp(key, "TriggerMode") == 0) {
         // Free run (debug mode) has no products: every frame stands alone.
         Device *d = device(handle);
@@ -200,12 +224,19 @@ int AravisHikApi::setEnumValue(HikHandle handle, const char *key, unsigned value
 int AravisHikApi::setEnumValueByString(HikHandle handle, const char *key, const char *value)
 {
     AravisCamera *c = camera(handle);
+    // The line events are made from the frames: a camera without GigE Vision events (or
+    // whose events Aravis would not pass on) has them all the same.
+    if (c && (std::strcmp(key, "EventSelector") == 0 || std::strcmp(key, "EventNotification") == 0)
+        && !c->isAvailable(key))
+        return kOk;
     return result(handle, c && c->setString(key, value), key);
 }
 
 int AravisHikApi::setBoolValue(HikHandle handle, const char *key, bool value)
 {
     AravisCamera *c = camera(handle);
+    if (PlainSfncWay *w = way(handle))
+        return result(handle, w->setBool(key, value), key);
     return result(handle, c && c->setBoolean(key, value), key);
 }
 
@@ -223,6 +254,8 @@ int AravisHikApi::setFrameRate(HikHandle handle, float framesPerSecond)
 int AravisHikApi::setCommandValue(HikHandle handle, const char *key)
 {
     AravisCamera *c = camera(handle);
+    if (PlainSfncWay *w = way(handle))
+        return result(handle, w->execute(key), key);
     return result(handle, c && c->execute(key), key);
 }
 

@@ -4,6 +4,7 @@
 #include "HikApi.h"
 
 #include <map>
+#include <string>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -15,6 +16,8 @@
 // (AravisCamera's product windows): "Line0RisingEdge" when a product's first frame
 // comes, "Line0FallingEdge" once its frames were grabbed. A lost control channel is the
 // device exception.
+class PlainSfncWay;
+
 class AravisHikApi : public HikApi
 {
 public:
@@ -45,6 +48,10 @@ public:
     int getOneFrameTimeout(HikHandle handle, unsigned char *buffer, unsigned bufferSize, HikFrameInfo &info,
                            unsigned timeoutMs) override;
     int setShotsPerProduct(HikHandle handle, int shots) override;
+    // Every maker's GenICam camera comes through here: Hikrobot's features pass as they
+    // are, the others' are translated (PlainSfncWay).
+    bool takesAnyMaker() const override { return true; }
+    static bool isHikrobot(const std::string &maker);
 
     // Frames and products of an open handle, for the line account.
     AravisCamera::Counters counters(HikHandle handle) const;
@@ -57,6 +64,7 @@ private:
     struct Device;
     Device *device(HikHandle handle) const;
     AravisCamera *camera(HikHandle handle) const;
+    PlainSfncWay *way(HikHandle handle) const;
     int result(HikHandle handle, bool ok, const char *key) const;
 
     mutable std::mutex m_mutex;
