@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -97,6 +100,24 @@ int bayerChannel(uint32_t format, int y, int x)
     case ARV_PIXEL_FORMAT_BAYER_GB_8: return gb[cell];
     default: return bg[cell];
     }
+}
+
+// The line's clock, the register poll and the fake camera's frame thread keep time with
+// the line: on a loaded machine a late frame thread merges two triggers into one frame, as
+// an overrun camera would. They take the real-time scheduler where permitted, as the
+// station's capture threads do (same switch: GLUEBOX_REALTIME=0 leaves them as they are).
+void raiseCurrentThread()
+{
+    thread_local bool done = false;
+    if (done)
+        return;
+    done = true;
+    const char *wanted = std::getenv("GLUEBOX_REALTIME");
+    if (wanted && std::strcmp(wanted, "0") == 0)
+        return;
+    sched_param param{};
+    param.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // not permitted: stays as it is
 }
 
 } // namespace
@@ -270,6 +291,7 @@ void GigeSimCamera::fillPattern(_ArvBuffer *buffer, void *self, uint32_t exposur
 
 void GigeSimCamera::fill(_ArvBuffer *buffer, uint32_t, uint32_t pixelFormat)
 {
+    raiseCurrentThread(); // the fake camera's own thread, from its first frame on
     cv::Mat picture;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -302,13 +324,15 @@ void GigeSimCamera::fill(_ArvBuffer *buffer, uint32_t, uint32_t pixelFormat)
 
 void GigeSimCamera::writePicture(_ArvBuffer *buffer, const cv::Mat &picture, uint32_t pixelFormat)
 {
-    size_t size = 0;
-    auto *data = static_cast<uint8_t *>(const_cast<void *>(arv_buffer_get_data(buffer, &size)));
+    size_t received = 0; // not set yet when the fake camera calls us
+    auto *data = static_cast<uint8_t *>(const_cast<void *>(arv_buffer_get_data(buffer, &received)));
+    // The fake camera has checked that the buffer holds a frame of this size.
     const int width = arv_buffer_get_image_width(buffer);
     const int height = arv_buffer_get_image_height(buffer);
     const int bytesPerPixel = std::max(1, int(ARV_PIXEL_FORMAT_BIT_PER_PIXEL(pixelFormat)) / 8);
     if (!data || width <= 0 || height <= 0)
         return;
+    const size_t size = size_t(width) * size_t(height) * size_t(bytesPerPixel);
     std::memset(data, 0, size);
     // The picture's top left corner, cut to the frame: a pattern's code stays in place.
     const bool colour = !picture.empty() && picture.channels() == 3;
@@ -362,6 +386,7 @@ void GigeSimCamera::runLine()
         std::chrono::duration<double>(60.0 / m_options.productsPerMinute));
     const auto window = period * 6 / 10;
     const int shots = m_options.shotsPerProduct;
+    raiseCurrentThread();
     auto t0 = Clock::now();
     for (;;) {
         beginProduct();
@@ -466,6 +491,7 @@ void GigeSimCamera::writeWord(uint32_t address, uint32_t value)
 
 void GigeSimCamera::runIo()
 {
+    raiseCurrentThread();
     auto next = Clock::now();
     while (!m_ioStop) {
         pollOnce();
