@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
@@ -28,6 +29,8 @@ constexpr uint32_t kFakeTriggerMode = 0x300;
 constexpr uint32_t kFakeTriggerSource = 0x304; // 1: software, the only trigger it answers
 constexpr uint32_t kFakeTriggerActivation = 0x308;
 constexpr uint32_t kFakeTriggerSoftware = 0x30c;
+constexpr uint32_t kAcquisition = 0x124; // 1 while acquiring
+constexpr auto kArming = std::chrono::milliseconds(120); // after an acquisition start
 constexpr uint32_t kWidth = 0x100;
 constexpr uint32_t kHeight = 0x104;
 constexpr uint32_t kPixelFormat = 0x128;
@@ -464,12 +467,17 @@ void GigeSimCamera::shoot(int s)
 
 void GigeSimCamera::fire(const Shot &shot)
 {
-    // A trigger left standing while the camera does not stream would give a stale frame
-    // as soon as it starts.
-    if (!arv_fake_camera_get_acquisition_status(m_camera))
+    // Not acquiring, a trigger left standing would give a stale frame as soon as the
+    // camera starts; just after the start, the fake camera's thread still sleeps its idle
+    // period and would merge the triggers of that time into one frame.
+    if (nowNs() < m_armedAtNs)
         return;
+    guint32 standing = 0;
+    arv_fake_camera_read_register(m_camera, kFakeTriggerSoftware, &standing);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (standing)
+            ++m_counters.triggerOverruns; // the last trigger has not given its frame yet
         m_pending = shot;
     }
     arv_fake_camera_write_register(m_camera, kFakeTriggerSoftware, 1);
@@ -505,6 +513,14 @@ void GigeSimCamera::runIo()
 
 void GigeSimCamera::pollOnce()
 {
+    // The fake camera's thread notices an acquisition start within its idle period (100 ms).
+    uint32_t acquisition = 0;
+    readBlock(kAcquisition, &acquisition, 1);
+    if (!acquisition)
+        m_armedAtNs = std::numeric_limits<int64_t>::max();
+    else if (m_armedAtNs == std::numeric_limits<int64_t>::max())
+        m_armedAtNs = nowNs() + std::chrono::duration_cast<std::chrono::nanoseconds>(kArming).count();
+
     uint32_t analog[2];
     readBlock(kExposureTime, analog, 2);
     m_exposureUs = bitsFloat(analog[0]);

@@ -89,6 +89,7 @@ public:
         uint64_t shots = 0;            // Line0 pulses
         uint64_t frames = 0;           // frames sent
         uint64_t softwareTriggers = 0; // TriggerSoftware commands that fired a frame
+        uint64_t triggerOverruns = 0;  // triggers raised before the last one gave its frame
     };
 
     explicit GigeSimCamera(Options options);
@@ -156,6 +157,7 @@ private:
     std::atomic<bool> m_line0High{false};     // the line's trigger pulse
     std::atomic<float> m_exposureUs{0};       // ExposureTime
     std::atomic<int64_t> m_exposureEndNs{0};  // steady clock: ExposureActive until then
+    std::atomic<int64_t> m_armedAtNs{INT64_MAX}; // steady clock: triggers fire from then on
     bool m_outputLevel[kLines] = {};          // the I/O thread's
     uint32_t m_lineStatus[kLines] = {};       // the I/O thread's: what LineStatus shows
     uint32_t m_fakeTrigger[3] = {};           // the I/O thread's: written to 0x300..0x308

@@ -191,8 +191,10 @@ private slots:
                 for (int64_t p = first; p <= last; ++p)
                     for (int s = 0; s < shots; ++s, ++i)
                         QVERIFY2(i < frames.size() && frames[i] == std::make_pair(p, s),
-                                 qPrintable(QString("product %1 shot %2 missing; the camera sent %3 of its frames")
-                                                .arg(p).arg(s).arg(judged[p].frames)));
+                                 qPrintable(QString("product %1 shot %2 missing; the camera sent %3 of its frames"
+                                                    " (trigger overruns: %4)")
+                                                .arg(p).arg(s).arg(judged[p].frames)
+                                                .arg(sim.counters().triggerOverruns)));
             } else {
                 QVERIFY2(incomplete > 0, "no frame lost a packet");
                 for (size_t i = 1; i < frames.size(); ++i) {

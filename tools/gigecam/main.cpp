@@ -53,7 +53,7 @@ const char kUsage[] =
     "  line <unix time> Line<n> <0|1> at-ejector=<product|->\n"
     "  product <n> ng=<0|1> shots=<n> frames=<n> pulses=<n> ejected=<0|1> <correct|missed|wrong|good>\n"
     "  summary products=.. ng=.. judged=.. correct=.. missed=.. wrong=.. stray-pulses=.. reject-pulses=..\n"
-    "          shots=.. frames=.. software-triggers=..\n";
+    "          shots=.. frames=.. software-triggers=.. trigger-overruns=..\n";
 
 double unixSeconds(std::chrono::system_clock::time_point t)
 {
@@ -198,13 +198,15 @@ int main(int argc, char **argv)
     const GigeSimCamera::Counters c = camera.counters();
     std::fprintf(report,
                  "summary products=%llu ng=%llu judged=%llu correct=%llu missed=%llu wrong=%llu "
-                 "stray-pulses=%llu reject-pulses=%llu shots=%llu frames=%llu software-triggers=%llu\n",
+                 "stray-pulses=%llu reject-pulses=%llu shots=%llu frames=%llu software-triggers=%llu "
+                 "trigger-overruns=%llu\n",
                  static_cast<unsigned long long>(c.products), static_cast<unsigned long long>(c.ngProducts),
                  static_cast<unsigned long long>(c.judged), static_cast<unsigned long long>(c.correctEjections),
                  static_cast<unsigned long long>(c.missedEjections), static_cast<unsigned long long>(c.wrongEjections),
                  static_cast<unsigned long long>(c.strayPulses), static_cast<unsigned long long>(c.rejectPulses),
                  static_cast<unsigned long long>(c.shots), static_cast<unsigned long long>(c.frames),
-                 static_cast<unsigned long long>(c.softwareTriggers));
+                 static_cast<unsigned long long>(c.softwareTriggers),
+                 static_cast<unsigned long long>(c.triggerOverruns));
     if (report != stdout)
         std::fclose(report);
     return 0;
