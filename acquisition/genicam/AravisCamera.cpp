@@ -22,6 +22,7 @@ constexpr guint64 kPopTimeoutUs = 50000;
 // over and its window closed only once it has them, or after this long.
 constexpr int kTakeWaitMs = 100;
 constexpr size_t kMaxReady = 64; // a grab loop that stopped asking: the oldest frames go
+constexpr unsigned kFrameRetentionUs = 20000;
 
 uint64_t nowNs()
 {
@@ -239,8 +240,10 @@ bool AravisCamera::startGrabbing()
     const guint payload = arv_camera_get_payload(cam(m_camera), &e);
     g_clear_error(&e);
     if (ARV_IS_GV_STREAM(stream)) {
+        // A frame waits for its missing packets (asked again) at most kFrameRetentionUs: the
+        // product's window, and with it a reject pulse, must not wait longer for it.
         g_object_set(stream, "packet-resend", ARV_GV_STREAM_PACKET_RESEND_ALWAYS, "socket-buffer",
-                     ARV_GV_STREAM_SOCKET_BUFFER_AUTO, nullptr);
+                     ARV_GV_STREAM_SOCKET_BUFFER_AUTO, "frame-retention", guint(kFrameRetentionUs), nullptr);
         warnSmallSocketBuffer(payload);
     }
     for (int i = 0; i < kBuffers; ++i)
@@ -249,6 +252,7 @@ bool AravisCamera::startGrabbing()
     m_grouper.reset();
     m_grouperShots = 0;
     m_held.clear();
+    m_lastFed = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_ready.clear();
@@ -310,17 +314,24 @@ void AravisCamera::streamLoop()
         ArvBuffer *buffer = arv_stream_timeout_pop_buffer(stream, kPopTimeoutUs);
         steps.clear();
         if (!buffer) {
-            if (m_grouper)
-                m_grouper->idle(nowNs(), steps);
-            handleSteps(steps, nowNs());
+            // The frames' clock, carried on by the host's since the last frame came.
+            const uint64_t now = m_lastFed + (nowNs() - m_lastArrival);
+            if (m_grouper && m_lastFed != 0)
+                m_grouper->idle(now, steps);
+            handleSteps(steps, now);
             continue;
         }
         const bool whole = arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS
                            && arv_buffer_get_payload_type(buffer) == ARV_BUFFER_PAYLOAD_TYPE_IMAGE;
-        // The host's clock, as for idle(): the device's may start anywhere and, on some
-        // cameras, run in other units.
-        uint64_t t = arv_buffer_get_system_timestamp(buffer);
+        // The camera's own time of the frame (nanoseconds in both GigE Vision, as Aravis
+        // gives it, and USB3 Vision): products part by the gaps between shots, which the
+        // host's time of arrival blurs by the stream's and the scheduler's delays. The
+        // host's when the camera gives none.
+        uint64_t t = arv_buffer_get_timestamp(buffer);
         if (t == 0)
+            t = arv_buffer_get_system_timestamp(buffer);
+        const bool timed = t != 0;
+        if (!timed)
             t = nowNs();
         Frame frame;
         if (whole) {
@@ -344,6 +355,13 @@ void AravisCamera::streamLoop()
             }
             continue;
         }
+        // A broken frame without its first packet has no time of its own, and one finished
+        // late (its missing packets waited for) comes after later frames: neither can say
+        // where products part. It is left out; its product, a frame short, is cut short.
+        if (!whole && (!timed || t < m_lastFed))
+            continue;
+        m_lastFed = t;
+        m_lastArrival = nowNs();
         // Steps caused by this frame before it joins its product (a product cut short is
         // closed first), then the frame, then the steps it completes.
         m_grouper->frame(t, whole, steps);
@@ -369,9 +387,11 @@ void AravisCamera::handleSteps(const std::vector<ProductGrouper::Step> &steps, u
             while (m_ready.size() > kMaxReady)
                 m_ready.pop_front();
             m_frameReady.notify_all();
-            if (m_grouper) // the window closes once the grab loop has the product's frames
+            // The window closes once the grab loop has put the product's frames with the
+            // product: it has taken the last one and come back for the next.
+            if (m_grouper)
                 m_frameTaken.wait_for(lock, std::chrono::milliseconds(kTakeWaitMs),
-                                      [this] { return m_ready.empty() || m_stop; });
+                                      [this] { return (m_ready.empty() && m_consumerWaiting) || m_stop; });
             break;
         }
         case ProductGrouper::Step::Open:
@@ -403,12 +423,14 @@ void AravisCamera::handleSteps(const std::vector<ProductGrouper::Step> &steps, u
 bool AravisCamera::nextFrame(Frame &frame, int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_frameReady.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !m_ready.empty(); }))
+    m_consumerWaiting = true;
+    m_frameTaken.notify_all();
+    const bool got = m_frameReady.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !m_ready.empty(); });
+    m_consumerWaiting = false;
+    if (!got)
         return false;
     frame = std::move(m_ready.front());
     m_ready.pop_front();
-    if (m_ready.empty())
-        m_frameTaken.notify_all();
     return true;
 }
 

@@ -126,6 +126,8 @@ private:
     std::vector<Frame> m_held;
     std::unique_ptr<ProductGrouper> m_grouper; // null: frames stand alone
     bool m_delivered = false; // the open product's frames went
+    uint64_t m_lastFed = 0;     // time of the last frame given to the grouper
+    uint64_t m_lastArrival = 0; // the host's time when it came
     std::atomic<int> m_shots{0};
     int m_grouperShots = 0; // what m_grouper was made for (stream thread)
 
@@ -133,5 +135,6 @@ private:
     std::condition_variable m_frameReady;
     std::condition_variable m_frameTaken;
     std::deque<Frame> m_ready; // handed over, not yet taken by nextFrame()
+    bool m_consumerWaiting = false; // the grab loop is in nextFrame(), done with the last frame
     Counters m_counters;
 };

@@ -37,7 +37,15 @@ void ProductGrouper::frame(uint64_t timeNs, bool whole, std::vector<Step> &steps
             m_gaps.pop_front();
     }
     const uint64_t limit = gapLimitNs();
-    if (m_open && limit > 0 && timeNs > m_last && timeNs - m_last > limit)
+    const uint64_t gap = m_seen && timeNs > m_last ? timeNs - m_last : 0;
+    if (!m_open && m_closedIdle && limit > 0 && gap <= limit) {
+        // A frame of the product that idle() gave up on came late after all: it must not
+        // open a product of its own, or every product after would be counted one off.
+        m_last = timeNs;
+        return;
+    }
+    m_closedIdle = false;
+    if (m_open && limit > 0 && gap > limit)
         close(steps); // frames of this product were lost: the next one has begun
     if (!m_open) {
         m_open = true;
@@ -57,9 +65,12 @@ void ProductGrouper::frame(uint64_t timeNs, bool whole, std::vector<Step> &steps
 
 void ProductGrouper::idle(uint64_t nowNs, std::vector<Step> &steps)
 {
+    // Twice the limit: the frames' arrival can lag their time by the stream's own delays.
     const uint64_t limit = gapLimitNs();
-    if (m_open && limit > 0 && nowNs > m_last && nowNs - m_last > limit)
+    if (m_open && limit > 0 && nowNs > m_last && nowNs - m_last > 2 * limit) {
         close(steps);
+        m_closedIdle = true;
+    }
 }
 
 void ProductGrouper::close(std::vector<Step> &steps)

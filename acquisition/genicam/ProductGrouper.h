@@ -29,8 +29,9 @@ public:
     // steps it causes, in order, are appended to steps.
     void frame(uint64_t timeNs, bool whole, std::vector<Step> &steps);
 
-    // No frame came until nowNs (the frames' clock): a product left open longer than the
-    // gap limit lost its last frames, and is closed.
+    // No frame came until nowNs (the frames' clock): a product left open for twice the
+    // gap limit lost its last frames, and is closed. Should one of them come after all,
+    // it is dropped.
     void idle(uint64_t nowNs, std::vector<Step> &steps);
 
     // The longest gap between two frames of one product still taken as such, learnt
@@ -47,6 +48,7 @@ private:
     bool m_allWhole = true;
     bool m_trusted = false;  // the open product began once the rhythm was known
     bool m_seen = false;     // a frame came before
+    bool m_closedIdle = false; // the last product was closed by idle(), frames missing
     uint64_t m_last = 0;     // time of the last frame
     std::deque<uint64_t> m_gaps; // between consecutive frames, the latest few
 };

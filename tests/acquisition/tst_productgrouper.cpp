@@ -26,6 +26,8 @@ private slots:
         QTest::newRow("the first shot lost") << 3 << three + "f313 f326 f400 f413 f426" << learnt + " O - CO - DC";
         QTest::newRow("the line stops after a product cut short")
             << 3 << three + "f300 f313 i330 i400" << learnt + " O - - C";
+        QTest::newRow("its last frame comes after idle gave up")
+            << 3 << three + "f300 f313 i380 f326 f400 f413 f426" << learnt + " O - C - O - DC";
         QTest::newRow("started in the middle of a product")
             << 3 << "f20 f33 f100 f113 f126 f200 f213 f226 f300 f313 f326" << "O - C O - C O - CO - DC";
         QTest::newRow("idle before the rhythm is known") << 3 << "f0 f13 f26 i60 f100 f113 f126"
