@@ -16,7 +16,6 @@
 #include "WriteTroubles.h"
 #include "CameraRegistry.h"
 #include "AravisHikApi.h"
-#include "CameraBackends.h"
 #include "CleanupRunner.h"
 #include "ImageStore.h"
 #include "DebugMode.h"
@@ -197,7 +196,30 @@ void Gluebox::startCameras()
     if (m_simulation) {
         m_line_account = new LineAccount(*m_simulation, g_cameras, this);
         m_line_account->start(10000);
+    } else if (m_genicam) {
+        m_genicam_account = new QTimer(this);
+        connect(m_genicam_account, &QTimer::timeout, this, &Gluebox::printGenicamAccount);
+        m_genicam_account->start(10000);
     }
+#endif
+}
+
+void Gluebox::printGenicamAccount()
+{
+#ifndef GLUEBOX_VENDOR_SDKS
+    // What the line account is for the simulated line: frames that came broken never
+    // reach a product, and a product without all its frames whole is not judged.
+    for (int p = 0; p < 4; ++p) {
+        HikHandle handle = CameraRegistry::instance().hikHandle(p);
+        if (!m_genicam || !g_cameras[p].opened || !handle)
+            continue;
+        const AravisCamera::Counters c = m_genicam->counters(handle);
+        std::printf("camera %d#: frames %llu whole, %llu incomplete; products %llu, %llu not judged "
+                    "(a frame missing or broken, or before the line's rhythm was known)\n",
+                    p + 1, static_cast<unsigned long long>(c.frames), static_cast<unsigned long long>(c.incomplete),
+                    static_cast<unsigned long long>(c.products), static_cast<unsigned long long>(c.cutShort));
+    }
+    std::fflush(stdout);
 #endif
 }
 
@@ -348,6 +370,10 @@ void Gluebox::stopCameras()
 #ifndef GLUEBOX_VENDOR_SDKS
     if (m_simulation)
         m_simulation->line().stop();
+    if (m_genicam_account) {
+        m_genicam_account->stop();
+        printGenicamAccount(); // the run's final account
+    }
     if (m_line_account) {
         m_line_account->stop();
         m_line_account->print(); // the run's final account

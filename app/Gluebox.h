@@ -139,6 +139,9 @@ private:
     void showCameraLost(int position);
     // Once per run of product windows that closed without a frame.
     void logWindowsWithoutFrames(int position, qulonglong firstProduct);
+    // Real cameras: each open camera's frames (whole, incomplete) and products (all, not
+    // judged), every 10 s and at the end, on standard output.
+    void printGenicamAccount();
     void showAdmin(bool admin);
     void clearCounters();
     // A found camera whose recipe is 0|0|0 finds no box NG: said in the band. True when
@@ -206,6 +209,7 @@ private:
     std::unique_ptr<SimulatedStation> m_simulation;
     // Without conf/camsim.txt: the real cameras' back-end, through GenICam.
     std::unique_ptr<AravisHikApi> m_genicam;
+    QTimer *m_genicam_account = nullptr;
     LineAccount *m_line_account = nullptr;
     CleanupRunner *m_cleanup = nullptr;
     QTimer *timer_clean = nullptr;
