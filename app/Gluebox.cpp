@@ -59,8 +59,6 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
-#include <vector>
 #include <unistd.h>
 
 Gluebox::Gluebox(QWidget *parent)
@@ -241,7 +239,6 @@ bool Gluebox::startPosition(int i, QString *reason)
     bool loaded = false;
     try {
         loaded = g_detector[i].initDetector();
-        m_warmed[i] = false;
     } catch (const std::exception &e) {
         *reason = QString::fromLocal8Bit(e.what()).trimmed();
     } catch (...) {
@@ -360,14 +357,7 @@ void Gluebox::startWorkAutomatically()
 void Gluebox::prepareWork()
 {
     CameraRegistry::instance().clearForWork();
-    // Once per detector: a start after a pause (a shift change does both in one tick)
-    // finds it warm, and a warm-up on this thread would hold the window for a second or
-    // more while inspection goes on.
-    std::vector<int> cold;
-    for (int i : CameraRegistry::instance().openedPositions())
-        if (!std::exchange(m_warmed[i], true))
-            cold.push_back(i);
-    batchWarmUp(cold);
+    batchWarmUp(CameraRegistry::instance().openedPositions());
 #ifndef GLUEBOX_VENDOR_SDKS
     // The packing machine starts once the station is ready: no frame before the warm-up.
     if (m_simulation && !m_simulation->line().isRunning())

@@ -209,7 +209,6 @@ private:
     std::unique_ptr<SimulatedStation> m_simulation;
     // Without conf/camsim.txt: the real cameras' back-end, through GenICam.
     std::unique_ptr<AravisHikApi> m_genicam;
-    bool m_warmed[4] = {}; // the position's detector has been warmed up for work
     QTimer *m_genicam_account = nullptr;
     LineAccount *m_line_account = nullptr;
     CleanupRunner *m_cleanup = nullptr;
