@@ -114,7 +114,7 @@ bool AravisHikApi::isHikrobot(const std::string &maker)
     return m.rfind("HIK", 0) == 0;
 }
 
-int AravisHikApi::result(HikHandle, bool ok, const char *) const
+int AravisHikApi::result(bool ok)
 {
     return ok ? kOk : kError;
 }
@@ -197,21 +197,21 @@ int AravisHikApi::setIntValueEx(HikHandle handle, const char *key, int64_t value
 {
     AravisCamera *c = camera(handle);
     if (PlainSfncWay *w = way(handle))
-        return result(handle, w->setInt(key, value), key);
-    return result(handle, c && c->setInteger(key, value), key);
+        return result(w->setInt(key, value));
+    return result(c && c->setInteger(key, value));
 }
 
 int AravisHikApi::getIntValueEx(HikHandle handle, const char *key, int64_t &value)
 {
     AravisCamera *c = camera(handle);
-    return result(handle, c && c->getInteger(key, value), key);
+    return result(c && c->getInteger(key, value));
 }
 
 int AravisHikApi::setEnumValue(HikHandle handle, const char *key, unsigned value)
 {
     AravisCamera *c = camera(handle);
     PlainSfncWay *w = way(handle);
-    const int r = result(handle, w ? w->setEnum(key, value) : c && c->setInteger(key, value), key);
+    const int r = result(w ? w->setEnum(key, value) : c && c->setInteger(key, value));
     if (r == kOk && std::strcmp(key, "TriggerMode") == 0) {
         // Free run (debug mode) has no products: every frame stands alone.
         Device *d = device(handle);
@@ -229,21 +229,21 @@ int AravisHikApi::setEnumValueByString(HikHandle handle, const char *key, const 
     if (c && (std::strcmp(key, "EventSelector") == 0 || std::strcmp(key, "EventNotification") == 0)
         && !c->isAvailable(key))
         return kOk;
-    return result(handle, c && c->setString(key, value), key);
+    return result(c && c->setString(key, value));
 }
 
 int AravisHikApi::setBoolValue(HikHandle handle, const char *key, bool value)
 {
     AravisCamera *c = camera(handle);
     if (PlainSfncWay *w = way(handle))
-        return result(handle, w->setBool(key, value), key);
-    return result(handle, c && c->setBoolean(key, value), key);
+        return result(w->setBool(key, value));
+    return result(c && c->setBoolean(key, value));
 }
 
 int AravisHikApi::setFloatValue(HikHandle handle, const char *key, float value)
 {
     AravisCamera *c = camera(handle);
-    return result(handle, c && c->setFloat(key, value), key);
+    return result(c && c->setFloat(key, value));
 }
 
 int AravisHikApi::setFrameRate(HikHandle handle, float framesPerSecond)
@@ -255,8 +255,8 @@ int AravisHikApi::setCommandValue(HikHandle handle, const char *key)
 {
     AravisCamera *c = camera(handle);
     if (PlainSfncWay *w = way(handle))
-        return result(handle, w->execute(key), key);
-    return result(handle, c && c->execute(key), key);
+        return result(w->execute(key));
+    return result(c && c->execute(key));
 }
 
 int AravisHikApi::registerEventCallback(HikHandle handle, const char *eventName, HikEventCallback callback,
@@ -303,7 +303,7 @@ int AravisHikApi::setShotsPerProduct(HikHandle handle, int shots)
 int AravisHikApi::startGrabbing(HikHandle handle)
 {
     AravisCamera *c = camera(handle);
-    return result(handle, c && c->startGrabbing(), "StartGrabbing");
+    return result(c && c->startGrabbing());
 }
 
 int AravisHikApi::stopGrabbing(HikHandle handle)

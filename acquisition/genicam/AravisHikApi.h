@@ -65,7 +65,7 @@ private:
     Device *device(HikHandle handle) const;
     AravisCamera *camera(HikHandle handle) const;
     PlainSfncWay *way(HikHandle handle) const;
-    int result(HikHandle handle, bool ok, const char *key) const;
+    static int result(bool ok);
 
     mutable std::mutex m_mutex;
     std::vector<AravisCamera::Info> m_listed;     // the last enumeration
