@@ -31,6 +31,7 @@ constexpr uint32_t kFakeTriggerActivation = 0x308;
 constexpr uint32_t kFakeTriggerSoftware = 0x30c;
 constexpr uint32_t kAcquisition = 0x124; // 1 while acquiring
 constexpr auto kArming = std::chrono::milliseconds(120); // after an acquisition start
+constexpr size_t kTriggerQueue = 16; // triggers a camera holds before its frames are out
 constexpr uint32_t kWidth = 0x100;
 constexpr uint32_t kHeight = 0x104;
 constexpr uint32_t kPixelFormat = 0x128;
@@ -296,14 +297,19 @@ void GigeSimCamera::fill(_ArvBuffer *buffer, uint32_t, uint32_t pixelFormat)
 {
     raiseCurrentThread(); // the fake camera's own thread, from its first frame on
     cv::Mat picture;
+    uint64_t triggeredNs = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         Shot shot;
-        if (m_triggered && m_pending.valid) {
-            shot = m_pending;
-            m_pending = Shot();
+        if (m_triggered && !m_pending.empty()) {
+            shot = m_pending.front();
+            m_pending.pop_front();
+            if (!m_pending.empty())
+                writeWord(kFakeTriggerSoftware, 1); // the next one, at the thread's next tick
+        }
+        if (shot.valid) {
         } else if (m_triggered && m_lastShot.valid) {
-            shot = m_lastShot; // two triggers in one tick of the camera: one frame
+            shot = m_lastShot;
         } else if (!m_conveyor.empty()) {
             // Free running: whatever product stands in front of the camera.
             const InFlight &current = m_conveyor.back();
@@ -320,9 +326,12 @@ void GigeSimCamera::fill(_ArvBuffer *buffer, uint32_t, uint32_t pixelFormat)
                 }
         ++m_counters.frames;
         picture = shot.picture;
+        triggeredNs = shot.triggeredNs;
     }
     m_exposureEndNs = nowNs() + int64_t(double(m_exposureUs) * 1000.0);
     writePicture(buffer, picture, pixelFormat);
+    if (triggeredNs)
+        arv_buffer_set_timestamp(buffer, triggeredNs);
 }
 
 void GigeSimCamera::writePicture(_ArvBuffer *buffer, const cv::Mat &picture, uint32_t pixelFormat)
@@ -390,14 +399,16 @@ void GigeSimCamera::runLine()
     const auto window = period * 6 / 10;
     const int shots = m_options.shotsPerProduct;
     raiseCurrentThread();
+    FrameSource::Product next = makeProduct();
     auto t0 = Clock::now();
     for (;;) {
-        beginProduct();
+        beginProduct(std::move(next));
         for (int s = 0; s < shots; ++s) {
             if (!waitUntil(t0 + window * (2 * s + 1) / (3 * shots)))
                 return;
             shoot(s);
         }
+        next = makeProduct(); // between windows: drawing the pictures must not delay a shot
         t0 += period;
         if (t0 < Clock::now())
             t0 = Clock::now(); // fell behind: no burst to catch up
@@ -406,7 +417,7 @@ void GigeSimCamera::runLine()
     }
 }
 
-void GigeSimCamera::beginProduct()
+FrameSource::Product GigeSimCamera::makeProduct()
 {
     const int shots = m_options.shotsPerProduct;
     FrameSource::Product product;
@@ -414,6 +425,11 @@ void GigeSimCamera::beginProduct()
         product = m_options.source->next(0, shots);
     if (product.frames.empty())
         product.frames.assign(size_t(shots), cv::Mat(m_options.height, m_options.width, CV_8UC1, cv::Scalar(128)));
+    return product;
+}
+
+void GigeSimCamera::beginProduct(FrameSource::Product product)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     // The product that stood at the ejector during the last period has gone past it.
     while (m_conveyor.size() > kWindowsToEjector) {
@@ -472,15 +488,18 @@ void GigeSimCamera::fire(const Shot &shot)
     // period and would merge the triggers of that time into one frame.
     if (nowNs() < m_armedAtNs)
         return;
-    guint32 standing = 0;
-    arv_fake_camera_read_register(m_camera, kFakeTriggerSoftware, &standing);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (standing)
-            ++m_counters.triggerOverruns; // the last trigger has not given its frame yet
-        m_pending = shot;
-    }
-    arv_fake_camera_write_register(m_camera, kFakeTriggerSoftware, 1);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_pending.empty())
+        ++m_counters.triggerOverruns; // the last trigger has not given its frame yet
+    if (m_pending.size() >= kTriggerQueue)
+        return; // the camera's trigger memory is full: this one is lost
+    m_pending.push_back(shot);
+    m_pending.back().triggeredNs = uint64_t(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+    // Under the lock: the register stands exactly while a shot waits, so no trigger of an
+    // empty queue gives a stray frame.
+    writeWord(kFakeTriggerSoftware, 1);
 }
 
 // --- Registers (the I/O thread) ----------------------------------------------------------

@@ -121,6 +121,7 @@ private:
         int shot = 0;
         cv::Mat picture;
         bool valid = false;
+        uint64_t triggeredNs = 0; // wall clock: the frame's timestamp, as a camera stamps its exposure
     };
     struct InFlight
     {
@@ -133,7 +134,8 @@ private:
     void writePicture(_ArvBuffer *buffer, const cv::Mat &picture, uint32_t pixelFormat);
 
     void runLine();
-    void beginProduct();
+    FrameSource::Product makeProduct();
+    void beginProduct(FrameSource::Product product);
     void shoot(int shot);
     void fire(const Shot &shot);
     bool waitUntil(std::chrono::steady_clock::time_point t); // false: stopping
@@ -162,10 +164,15 @@ private:
     uint32_t m_lineStatus[kLines] = {};       // the I/O thread's: what LineStatus shows
     uint32_t m_fakeTrigger[3] = {};           // the I/O thread's: written to 0x300..0x308
 
-    mutable std::mutex m_mutex; // guards everything below; never held while calling into Aravis
+    // Guards everything below. Held into Aravis only for the software trigger register, which
+    // follows m_pending (the fake camera's register writes are plain memory).
+    mutable std::mutex m_mutex;
     std::deque<InFlight> m_conveyor; // newest at the back, the one at the ejector in front when full
     uint64_t m_nextProduct = 0;
-    Shot m_pending;  // raised, waiting for the fake camera's frame
+    // Raised, waiting for the fake camera's frames. The fake camera answers one software
+    // trigger per tick of its thread; a camera keeps its triggers in hardware, so a late
+    // thread here delays frames instead of losing them.
+    std::deque<Shot> m_pending;
     Shot m_lastShot; // the latest Line0 shot (a software trigger shows its picture)
     Counters m_counters;
     std::deque<ProductRecord> m_judged;
