@@ -26,6 +26,7 @@
 #include "Passwords.h"
 #include "PlcAddrMap.h"
 #include "PlcState.h"
+#include "ProductAccount.h"
 #include "Rotation.h"
 #include "ShiftStatistics.h"
 #include "SimulatedStation.h"
@@ -214,10 +215,14 @@ void Gluebox::printGenicamAccount()
         if (!m_genicam || !g_cameras[p].opened || !handle)
             continue;
         const AravisCamera::Counters c = m_genicam->counters(handle);
+        const ProductAccount &a = g_product_account[p];
         std::printf("camera %d#: frames %llu whole, %llu incomplete; products %llu, %llu not judged "
-                    "(a frame missing or broken, or before the line's rhythm was known)\n",
+                    "(a frame missing or broken, or before the line's rhythm was known); verdicts late %llu, "
+                    "not queued %llu; %llu at the ejector without a verdict (MISMATCHACT)\n",
                     p + 1, static_cast<unsigned long long>(c.frames), static_cast<unsigned long long>(c.incomplete),
-                    static_cast<unsigned long long>(c.products), static_cast<unsigned long long>(c.cutShort));
+                    static_cast<unsigned long long>(c.products), static_cast<unsigned long long>(c.cutShort),
+                    static_cast<unsigned long long>(a.late()), static_cast<unsigned long long>(a.notQueued()),
+                    static_cast<unsigned long long>(a.unjudged()));
     }
     std::fflush(stdout);
 #endif

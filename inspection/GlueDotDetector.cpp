@@ -136,14 +136,18 @@ bool GlueDotDetector::initDetector()
         lines.push_back(line);
     classNames = std::move(lines);
 
-    m_net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
-                                        StationPaths::modelWeights().toStdString());
+    cv::dnn::Net net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
+                                                   StationPaths::modelWeights().toStdString());
     if (chooseBackend()) {
-        m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_CUDA);
-        m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CUDA);
+        net.setPreferableBackend(cv::dnn::DNN_BACKEND_CUDA);
+        net.setPreferableTarget(cv::dnn::DNN_TARGET_CUDA);
     } else {
-        m_net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
-        m_net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+        net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+        net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_inUse);
+        m_net = std::move(net);
     }
 
     const cv::Mat warmUp = cv::imread(StationPaths::warmUpImage().toStdString(), cv::IMREAD_COLOR);
@@ -171,14 +175,35 @@ std::vector<cv::Mat> GlueDotDetector::forward(const cv::Mat &blob)
 int GlueDotDetector::detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &detections)
 {
     cv::Mat frame = image.clone();
-    makeBlob({frame}, m_blob);
-    const std::vector<cv::Mat> outs = forward(m_blob);
+    std::vector<cv::Mat> outs;
+    {
+        std::lock_guard<std::mutex> lock(m_inUse);
+        makeBlob({frame}, m_blob);
+        outs = forward(m_blob);
+    }
     drawAll(GlueDotDecoding::decode(outs, frame.size()), frame, detections);
     drawn = eightBit(frame);
     return int(detections.size());
 }
 
 void GlueDotDetector::detectBatch(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
+                                  std::vector<std::vector<Detection>> &results)
+{
+    std::unique_lock<std::mutex> lock(m_inUse);
+    batchLocked(images, drawn, results);
+}
+
+bool GlueDotDetector::detectBatchIfIdle(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
+                                        std::vector<std::vector<Detection>> &results)
+{
+    std::unique_lock<std::mutex> lock(m_inUse, std::try_to_lock);
+    if (!lock.owns_lock())
+        return false;
+    batchLocked(images, drawn, results);
+    return true;
+}
+
+void GlueDotDetector::batchLocked(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                                   std::vector<std::vector<Detection>> &results)
 {
     makeBlob(images, m_blob);
@@ -232,14 +257,17 @@ void GlueDotDetector::drawDetection(int classId, float confidence, int left, int
 
 void batchWarmUp(const std::vector<int> &positions)
 {
+    // A detector found busy is inspecting a real product: it is warm, and the warm-up must
+    // not keep the products behind that one waiting.
+    bool busy[4] = {};
     for (int pass = 0; pass < 10; ++pass) {
         for (int position : positions) {
-            if (position < 0 || position > 3)
+            if (position < 0 || position > 3 || busy[position])
                 continue;
             const std::vector<cv::Mat> black(3, cv::Mat::zeros(544, 728, CV_8UC3));
             std::vector<cv::Mat> drawn;
             std::vector<std::vector<Detection>> results;
-            g_detector[position].detectBatch(black, drawn, results);
+            busy[position] = !g_detector[position].detectBatchIfIdle(black, drawn, results);
         }
     }
 }

@@ -4,12 +4,14 @@
 
 #include <opencv2/dnn.hpp>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
 // The glue-dot network of one camera position (module alg_jd). Each position has its own
-// network so that the work threads can infer at the same time; one detector is used by one
-// thread at a time (its work thread, or the GUI thread while warming up).
+// network so that the work threads can infer at the same time. Its work thread and the GUI
+// thread's warm-up both use it, and a real camera's frames may come during a warm-up: a
+// forward holds the detector (OpenCV's network is not for two threads at once).
 class GlueDotDetector
 {
 public:
@@ -34,6 +36,9 @@ public:
     // drawn copy and one list of detections per image, each scaled to that image's size.
     void detectBatch(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                      std::vector<std::vector<Detection>> &results);
+    // The same, unless another thread is using the detector: then false at once.
+    bool detectBatchIfIdle(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
+                           std::vector<std::vector<Detection>> &results);
 
     // Draws one detection: box, and "name: 87.34%" above it, never above the image's top.
     // A class id outside classNames raises cv::Exception.
@@ -50,7 +55,10 @@ public:
 
 private:
     std::vector<cv::Mat> forward(const cv::Mat &blob);
+    void batchLocked(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
+                     std::vector<std::vector<Detection>> &results);
 
+    std::mutex m_inUse; // held for a blob and its forward
     cv::dnn::Net m_net;
     cv::Mat m_blob; // the last input, its memory reused
 };
@@ -59,6 +67,6 @@ private:
 extern GlueDotDetector g_detector[4];
 
 // Ten passes of three black 544 × 728 images through the detectors of `positions`, so that
-// the first real product does not pay for the backend's lazy start. GUI thread, while no
-// frames flow.
+// the first real product does not pay for the backend's lazy start. GUI thread. A detector
+// found inspecting real frames is left alone from then on.
 void batchWarmUp(const std::vector<int> &positions);

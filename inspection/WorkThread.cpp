@@ -138,6 +138,12 @@ void WorkThread::judgeUninspected(const Settings &s, const FrameRecord &record, 
 void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDateTime &now,
                          unsigned &showCounter)
 {
+    // A product that reached the ejector while waiting here was decided there without its
+    // verdict (MISMATCHACT): inspecting it would only make the ones behind it late too.
+    if (record.product != 0 && g_product_account[m_cam].outcome(record.product).known) {
+        judgeUninspected(s, record, "passed the ejector before its inspection, image count");
+        return;
+    }
     const cv::Mat &img = record.image;
     const int n = record.shots;
     if (n != s.shoot) {

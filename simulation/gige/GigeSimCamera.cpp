@@ -11,7 +11,10 @@
 #include <cstring>
 #include <limits>
 #include <pthread.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -20,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kWindowsToEjector = 2; // the ejector sits two product windows downstream
 constexpr size_t kKeptRecords = 100000;
-constexpr auto kPollPeriod = std::chrono::microseconds(500);
+constexpr auto kPollPeriod = std::chrono::milliseconds(1);
 constexpr auto kLinePulse = std::chrono::milliseconds(1); // Line0's trigger pulse
 
 // The fake camera's own registers (its description's TriggerMode etc. now point at ours,
@@ -224,6 +227,17 @@ bool GigeSimCamera::start(std::string *error)
     writeWord(kFakeTriggerSource, m_fakeTrigger[1]);
     writeWord(kFakeTriggerActivation, m_fakeTrigger[2]);
     arv_fake_camera_set_fill_pattern(m_camera, &GigeSimCamera::fillPattern, this);
+    m_wakeSocket = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_wakeSocket >= 0) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(3956); // GVCP
+        if (inet_pton(AF_INET, o.address.c_str(), &to.sin_addr) != 1
+            || connect(m_wakeSocket, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+            close(m_wakeSocket);
+            m_wakeSocket = -1;
+        }
+    }
 
     {
         std::lock_guard<std::mutex> lock(m_stopMutex);
@@ -248,6 +262,10 @@ void GigeSimCamera::stop()
     m_ioStop = true;
     if (m_io.joinable())
         m_io.join();
+    if (m_wakeSocket >= 0) {
+        close(m_wakeSocket);
+        m_wakeSocket = -1;
+    }
     if (m_fake) {
         // Joins the camera's thread, the last caller of fill().
         g_object_unref(m_fake);
@@ -500,6 +518,18 @@ void GigeSimCamera::fire(const Shot &shot)
     // Under the lock: the register stands exactly while a shot waits, so no trigger of an
     // empty queue gives a stray frame.
     writeWord(kFakeTriggerSoftware, 1);
+    wakeCamera();
+}
+
+void GigeSimCamera::wakeCamera()
+{
+    // The fake camera's thread now and then sleeps its whole idle period (100 ms) in its
+    // wait for control packets while a trigger stands: a packet ends that wait, and its
+    // next look at the clock sends the frame. A register read changes nothing; its answer
+    // is never read (the socket's queue fills and the rest are dropped).
+    static const uint8_t readRegister[12] = {0x42, 0x00, 0x00, 0x80, 0x00, 0x04, 0x00, 0x01, 0, 0, 0, 0};
+    if (m_wakeSocket >= 0)
+        send(m_wakeSocket, readRegister, sizeof readRegister, MSG_DONTWAIT);
 }
 
 // --- Registers (the I/O thread) ----------------------------------------------------------

@@ -26,7 +26,7 @@ struct _ArvGvFakeCamera;
 //
 // Threads: Aravis's camera thread (control packets, frames: it calls fill()), the line's
 // thread (product clock, Line0 pulses) and the I/O thread (polls the registers the
-// station writes every 0.5 ms: trigger settings, software triggers, output lines).
+// station writes every millisecond: trigger settings, software triggers, output lines).
 // Only ever start it inside scripts/in-netns.sh: GigE Vision discovery answers broadcasts.
 class GigeSimCamera
 {
@@ -140,6 +140,7 @@ private:
     void fire(const Shot &shot);
     bool waitUntil(std::chrono::steady_clock::time_point t); // false: stopping
 
+    void wakeCamera();
     void runIo();
     void pollOnce();
     void readBlock(uint32_t address, uint32_t *words, int count);
@@ -184,4 +185,5 @@ private:
     std::atomic<bool> m_ioStop{false};
     std::thread m_line;
     std::thread m_io;
+    int m_wakeSocket = -1; // sends the fake camera's control port a read request
 };

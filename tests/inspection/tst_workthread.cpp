@@ -4,6 +4,7 @@
 #include "Rotation.h"
 #include "StationPaths.h"
 #include "SysConf.h"
+#include "ProductAccount.h"
 #include "WorkThread.h"
 
 #include <QtTest>
@@ -131,12 +132,13 @@ private:
             sizes.push_back(image.size());
             channels.push_back(image.channels());
         }
-        void put(const std::vector<int> &counts, int shots = -1, int width = 40, int height = 30)
+        void put(const std::vector<int> &counts, int shots = -1, int width = 40, int height = 30,
+                 uint64_t product = 0)
         {
             cv::Mat frame(height * int(counts.size()), width, CV_8UC1);
             for (size_t i = 0; i < counts.size(); ++i)
                 frame.rowRange(int(i) * height, int(i + 1) * height).setTo(counts[i]);
-            imageQueue.put(FrameRecord{shots < 0 ? int(counts.size()) : shots, frame});
+            imageQueue.put(FrameRecord{shots < 0 ? int(counts.size()) : shots, frame, product});
         }
         bool waitEvents(int count)
         {
@@ -299,9 +301,14 @@ private slots:
         QTest::addColumn<int>("mismatchAct");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("listed"); // the verdict list afterwards: g, b or nothing
-        QTest::newRow("NG") << 1 << QStringList{"ng(1)", "total(1,1)"} << "b";
-        QTest::newRow("OK") << 0 << QStringList{"ok(1)", "total(1,1)"} << "g";
-        QTest::newRow("no verdict") << 2 << QStringList{"total(1,1)"} << "";
+        QTest::addColumn<bool>("passedEjector"); // else: two images where three are expected
+        QTest::newRow("NG") << 1 << QStringList{"ng(1)", "total(1,1)"} << "b" << false;
+        QTest::newRow("OK") << 0 << QStringList{"ok(1)", "total(1,1)"} << "g" << false;
+        QTest::newRow("no verdict") << 2 << QStringList{"total(1,1)"} << "" << false;
+        // Inspection behind the line: a product decided at the ejector without its verdict
+        // is not inspected any more, so that the ones after it catch up.
+        QTest::newRow("past the ejector, NG") << 1 << QStringList{"ng(1)", "total(1,1)"} << "b" << true;
+        QTest::newRow("past the ejector, no verdict") << 2 << QStringList{"total(1,1)"} << "" << true;
     }
 
     void mismatchedFrames()
@@ -309,10 +316,17 @@ private slots:
         QFETCH(int, mismatchAct);
         QFETCH(QStringList, expected);
         QFETCH(QString, listed);
+        QFETCH(bool, passedEjector);
         setRecipe(1, 1, 1, 1, 3, 1, mismatchAct);
         Rig rig;
         rig.worker.start();
-        rig.put({0, 0}); // two images where three are expected
+        if (passedEjector) {
+            const uint64_t product = g_product_account[1].newProduct();
+            g_product_account[1].recordOutcome(product, ProductAccount::Outcome{});
+            rig.put({1, 1, 1}, -1, 40, 30, product);
+        } else {
+            rig.put({0, 0});
+        }
         rig.put({1, 1, 1}); // then a good product
         expected << "jd_no(1,1,1,1)" << "ok(1)" << "total(1,2)";
         listed += "g";

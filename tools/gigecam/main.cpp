@@ -43,6 +43,7 @@ const char kUsage[] =
     "  --source S         pattern (default), generated, or a folder of box images\n"
     "  --ng-share X       share of NG products (0.05)\n"
     "  --seed N           seed of the products (1)\n"
+    "  --dots N           dots per picture of the generated source (0: 3 to 10 at random)\n"
     "  --reject-line L    the ejector's output, Line1..Line4 (Line1)\n"
     "  --loss X           share of stream packets lost (0)\n"
     "  --tick-hz F        the camera's frame clock in triggered mode (100)\n"
@@ -96,8 +97,9 @@ int main(int argc, char **argv)
     std::string reportPath;
     double ngShare = 0.05;
     double seed = 1;
+    double dots = 0;
     enum { Address = 256, Serial, Vendor, Model, UserId, Width, Height, PixelFormat, Ppm, Shots, Source,
-           NgShare, Seed, RejectLine, Loss, TickHz, GenicamXml, Report, Help };
+           NgShare, Seed, Dots, RejectLine, Loss, TickHz, GenicamXml, Report, Help };
     static const option longOptions[] = {
         {"address", required_argument, nullptr, Address},   {"serial", required_argument, nullptr, Serial},
         {"vendor", required_argument, nullptr, Vendor},     {"model", required_argument, nullptr, Model},
@@ -105,7 +107,8 @@ int main(int argc, char **argv)
         {"height", required_argument, nullptr, Height},     {"pixel-format", required_argument, nullptr, PixelFormat},
         {"ppm", required_argument, nullptr, Ppm},           {"shots", required_argument, nullptr, Shots},
         {"source", required_argument, nullptr, Source},     {"ng-share", required_argument, nullptr, NgShare},
-        {"seed", required_argument, nullptr, Seed},         {"reject-line", required_argument, nullptr, RejectLine},
+        {"seed", required_argument, nullptr, Seed},         {"dots", required_argument, nullptr, Dots},
+                {"reject-line", required_argument, nullptr, RejectLine},
         {"loss", required_argument, nullptr, Loss},         {"tick-hz", required_argument, nullptr, TickHz},
         {"genicam-xml", required_argument, nullptr, GenicamXml}, {"report", required_argument, nullptr, Report},
         {"help", no_argument, nullptr, Help},               {nullptr, 0, nullptr, 0}};
@@ -136,6 +139,7 @@ int main(int argc, char **argv)
         case Source: sourceName = optarg; break;
         case NgShare: ngShare = needNumber(); break;
         case Seed: seed = needNumber(); break;
+        case Dots: dots = needNumber(); break;
         case RejectLine: o.rejectLine = optarg; break;
         case Loss: o.packetLossRatio = needNumber(); break;
         case TickHz: o.triggerTickHz = needNumber(); break;
@@ -154,7 +158,7 @@ int main(int argc, char **argv)
         o.source = std::make_shared<PatternFrameSource>(o.width, o.height, ngShare, unsigned(seed));
     } else if (sourceName == "generated") {
         o.source = std::make_shared<GeneratedFrameSource>(uint64_t(seed), ngShare, o.pixelFormat == "RGB8"
-                                                          || o.pixelFormat.rfind("Bayer", 0) == 0, 0);
+                                                          || o.pixelFormat.rfind("Bayer", 0) == 0, int(dots));
     } else {
         auto folder = std::make_shared<FolderFrameSource>(sourceName);
         if (folder->isEmpty()) {
