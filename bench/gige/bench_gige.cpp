@@ -105,6 +105,9 @@ public:
                                 "--user-id", QString::number(11 + c),
                                 "--ppm", QString::number(o.ppm), "--shots", QString::number(o.shots),
                                 "--seed", QString::number(7 + c),
+                                // A frame per 5 ms tick at most: shots 12 ms apart at 1,000
+                                // products/min need more than the default 100 Hz.
+                                "--tick-hz", "200",
                                 "--report", reportDir + QStringLiteral("/camera%1.txt").arg(c + 1)};
             p->start(kBin + "gigecam", args + extra);
             m_processes.push_back(std::move(p));
