@@ -326,8 +326,9 @@ void GigeSimCamera::fill(_ArvBuffer *buffer, uint32_t, uint32_t pixelFormat)
                 writeWord(kFakeTriggerSoftware, 1); // the next one, at the thread's next tick
         }
         if (shot.valid) {
+            // a queued shot
         } else if (m_triggered && m_lastShot.valid) {
-            shot = m_lastShot;
+            shot = m_lastShot; // a software trigger before any shot of its own
         } else if (!m_conveyor.empty()) {
             // Free running: whatever product stands in front of the camera.
             const InFlight &current = m_conveyor.back();
@@ -565,9 +566,13 @@ void GigeSimCamera::pollOnce()
     // The fake camera's thread notices an acquisition start within its idle period (100 ms).
     uint32_t acquisition = 0;
     readBlock(kAcquisition, &acquisition, 1);
-    if (!acquisition)
+    if (!acquisition && m_armedAtNs != std::numeric_limits<int64_t>::max()) {
         m_armedAtNs = std::numeric_limits<int64_t>::max();
-    else if (m_armedAtNs == std::numeric_limits<int64_t>::max())
+        // Stopped: triggers still waiting would come out as stale frames at the next start.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.clear();
+        writeWord(kFakeTriggerSoftware, 0);
+    } else if (m_armedAtNs == std::numeric_limits<int64_t>::max())
         m_armedAtNs = nowNs() + std::chrono::duration_cast<std::chrono::nanoseconds>(kArming).count();
 
     uint32_t analog[2];
