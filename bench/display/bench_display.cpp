@@ -7,6 +7,7 @@
 // 2. The station program on the simulated line, two cameras at 1,000 products/min each:
 //    the GUI thread's share of one core, and the whole process's, over SECONDS (default
 //    30; 0 skips it) after a 20 s start. Needs the built gluebox of the same build.
+#include "CpuTime.h"
 #include "Gluebox.h"
 
 #include "MatMetaType.h"
@@ -92,21 +93,6 @@ std::unique_ptr<QTemporaryDir> makeStation(const std::function<QByteArray(QByteA
         || !rewrite(dir->filePath("conf/camsim.txt"), [&](QByteArray) { return camsim; }))
         return nullptr;
     return dir;
-}
-
-// User time plus system time of a thread or process, in seconds.
-double cpuSeconds(const QString &statPath)
-{
-    QFile f(statPath);
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    // Fields after the command name, which is in parentheses and may hold spaces.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    const double ticks = fields[11].toDouble() + fields[12].toDouble(); // utime, stime
-    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 void benchNotify(int rounds)
@@ -204,11 +190,11 @@ void benchLine(int seconds)
     const QString processStat = "/proc/" + pid + "/stat";
 
     QThread::sleep(20); // start-up, model loading and the first products
-    const double gui0 = cpuSeconds(guiStat), all0 = cpuSeconds(processStat);
+    const double gui0 = statCpuSeconds(guiStat), all0 = statCpuSeconds(processStat);
     QElapsedTimer clock;
     clock.start();
     QThread::sleep(static_cast<unsigned long>(seconds));
-    const double gui1 = cpuSeconds(guiStat), all1 = cpuSeconds(processStat);
+    const double gui1 = statCpuSeconds(guiStat), all1 = statCpuSeconds(processStat);
     const double wall = clock.elapsed() / 1000.0;
 
     gluebox.terminate(); // SIGTERM: the station's orderly shutdown

@@ -18,20 +18,19 @@
 // products not judged, verdicts late or not queued, decided by MISMATCHACT) beside what
 // each camera's ejector saw (bad boxes ejected, missed, good ones ejected, stray pulses).
 #include "AravisCamera.h"
+#include "CpuTime.h"
+#include "DelayStats.h"
 #include "LoopbackOnly.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QThread>
 
 #include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,40 +45,11 @@ namespace {
 
 const QString kBin = QStringLiteral(GLUEBOX_BINARY_DIR "/bin/");
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// User and system time of another process, from /proc.
-double cpuSecondsOf(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QString line = QString::fromLatin1(stat.readAll());
-    // After the command's name in parentheses: state is field 3, utime 14, stime 15.
-    const QStringList f = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (f.size() < 13)
-        return 0;
-    return (f[11].toDouble() + f[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
-
 uint64_t wallNs()
 {
     return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count());
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
 struct Options
@@ -125,7 +95,7 @@ public:
     {
         double s = 0;
         for (const auto &p : m_processes)
-            s += cpuSecondsOf(p->processId());
+            s += statCpuSeconds(QStringLiteral("/proc/%1/stat").arg(p->processId()));
         return s;
     }
     void stop()
@@ -196,8 +166,7 @@ int benchLink(const Options &o)
         std::thread thread;
         std::atomic<bool> measuring{false};
         std::atomic<bool> stop{false};
-        std::vector<double> frameMs, productMs; // the receiver thread's, read after it ends
-        uint64_t frames = 0;
+        DelayStats frameMs, productMs; // trigger to handed over
     };
     std::vector<std::unique_ptr<Receiver>> receivers;
     for (const AravisCamera::Info &info : infos) {
@@ -233,10 +202,9 @@ int benchLink(const Options &o)
                 inProduct = (inProduct + 1) % shots;
                 if (!raw->measuring)
                     continue;
-                ++raw->frames;
-                raw->frameMs.push_back(ms);
+                raw->frameMs.add(ms);
                 if (inProduct == 0)
-                    raw->productMs.push_back(ms);
+                    raw->productMs.add(ms);
             }
         });
         receivers.push_back(std::move(r));
@@ -249,9 +217,9 @@ int benchLink(const Options &o)
         before.push_back(r->camera->counters());
         r->measuring = true;
     }
-    const double cpu0 = cpuSeconds(), simCpu0 = sims.cpuSeconds();
+    const double cpu0 = processCpuSeconds(), simCpu0 = sims.cpuSeconds();
     QThread::msleep(unsigned(o.seconds) * 1000);
-    const double cpu = cpuSeconds() - cpu0, simCpu = sims.cpuSeconds() - simCpu0;
+    const double cpu = processCpuSeconds() - cpu0, simCpu = sims.cpuSeconds() - simCpu0;
     std::vector<AravisCamera::Counters> after;
     for (auto &r : receivers) {
         r->measuring = false;
@@ -279,9 +247,9 @@ int benchLink(const Options &o)
                     infos[c].serial.c_str(), (unsigned long long)(after[c].frames - before[c].frames),
                     (unsigned long long)(after[c].incomplete - before[c].incomplete),
                     (unsigned long long)(after[c].products - before[c].products),
-                    (unsigned long long)(after[c].cutShort - before[c].cutShort), percentile(r.frameMs, 0.5),
-                    percentile(r.frameMs, 0.99), percentile(r.frameMs, 1.0), percentile(r.productMs, 0.5),
-                    percentile(r.productMs, 0.99), percentile(r.productMs, 1.0));
+                    (unsigned long long)(after[c].cutShort - before[c].cutShort), r.frameMs.percentileMs(0.5),
+                    r.frameMs.percentileMs(0.99), r.frameMs.maxMs(), r.productMs.percentileMs(0.5),
+                    r.productMs.percentileMs(0.99), r.productMs.maxMs());
     }
     for (int c = 0; c < o.cameras; ++c) {
         const auto s = summaryOf(reports.filePath(QStringLiteral("camera%1.txt").arg(c + 1)));
@@ -372,12 +340,13 @@ int benchStation(const Options &o)
         return output.contains(text);
     };
     const bool working = readUntil("camera 1#:", 60000); // its first account, 10 s after the cameras opened
-    const double cpu0 = cpuSecondsOf(gluebox.processId());
+    const QString stationStat = QStringLiteral("/proc/%1/stat").arg(gluebox.processId());
+    const double cpu0 = statCpuSeconds(stationStat);
     const double simCpu0 = sims.cpuSeconds();
     for (int waited = 0; waited < o.seconds * 1000; waited += 100)
         if (gluebox.waitForReadyRead(100))
             output += gluebox.readAll();
-    const double cpu = cpuSecondsOf(gluebox.processId()) - cpu0, simCpu = sims.cpuSeconds() - simCpu0;
+    const double cpu = statCpuSeconds(stationStat) - cpu0, simCpu = sims.cpuSeconds() - simCpu0;
     ::kill(pid_t(gluebox.processId()), SIGINT); // as Ctrl+C: the station ends in order
     if (!gluebox.waitForFinished(30000))
         gluebox.kill();

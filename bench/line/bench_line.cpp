@@ -20,6 +20,7 @@
 // that is removed at the end; per rate: images saved, not written, and dropped because the
 // save queue was full. --slow-disk MS makes every image take MS ms longer to write, as a
 // disk that does not keep up.
+#include "CpuTime.h"
 #include "EjectionChain.h"
 #include "GeneratedFrameSource.h"
 #include "GlueDotDetector.h"
@@ -55,13 +56,6 @@
 #include <memory>
 
 namespace {
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 long peakRssMb()
 {
     rusage u{};
@@ -260,12 +254,12 @@ int main(int argc, char *argv[])
         const long written0 = written, notWritten0 = notWritten;
         const unsigned long long dropped0 = g_save_queue->refused();
         g_save_queue->resetHighWater();
-        const double cpu0 = cpuSeconds();
+        const double cpu0 = processCpuSeconds();
         const auto wall0 = std::chrono::steady_clock::now();
         const std::vector<EjectionChain::Step> steps = chain.run(rate, seconds * 1000);
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-        const double cores = (cpuSeconds() - cpu0) / wall;
+        const double cores = (processCpuSeconds() - cpu0) / wall;
         const GeneratedFrameSource::Tally pictures = generated ? generated->tally() : GeneratedFrameSource::Tally();
         const double drawingCores = (pictures.drawingCpuSeconds - pictures0.drawingCpuSeconds) / wall;
 

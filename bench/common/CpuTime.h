@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QString>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+// CPU time for the benchmarks' figures, in seconds of user plus system time.
+
+// This process's, all its threads'.
+inline double processCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// A thread's or a process's, from its /proc stat file ("/proc/PID/stat",
+// "/proc/self/task/TID/stat"); -1 when it cannot be read.
+inline double statCpuSeconds(const QString &statPath)
+{
+    QFile f(statPath);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = fields[11].toDouble() + fields[12].toDouble(); // utime, stime
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
