@@ -239,7 +239,7 @@ bool Gluebox::startPosition(int i, QString *reason)
     m_debug_threads[i]->init(i, g_debug_queue[i]);
     connectDisplay(i);
     m_debug_threads[i]->start(QThread::HighestPriority);
-    // A missing or broken cfg or weights file raises OpenCV's exception: the same
+    // A missing or broken cfg or weights file raises an exception with its reason: the same
     // failed self-check as a model that finds nothing.
     bool loaded = false;
     try {

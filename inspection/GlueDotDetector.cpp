@@ -8,9 +8,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <utility>
 
 std::vector<std::string> GlueDotDetector::classNames;
@@ -19,38 +22,37 @@ GlueDotDetector g_detector[4];
 
 namespace {
 
-const cv::Size kInputSize(416, 416);
 constexpr double kPixelScale = 1.0 / 255.0;
 
 } // namespace
 
-// The blob blobFromImages(images, 1/255, 416 × 416, mean 0, swapRB, no crop, CV_32F) makes:
+// The blob blobFromImages(images, 1/255, input, mean 0, swapRB, no crop, CV_32F) makes:
 // each image stretched by a bilinear resize of its 8-bit pixels, then scaled into planes
 // R, G, B. OpenCV goes over the float image four times for that (convert, mean, scale,
 // split); here it is one pass per image, and the images of a batch share the cores.
 // Anything but 8-bit three-channel images takes OpenCV's own path. `blob` keeps its
 // memory from call to call when the batch size stays, instead of a fresh 6 MB allocation
 // per product.
-void GlueDotDetector::makeBlob(const std::vector<cv::Mat> &images, cv::Mat &blob)
+void GlueDotDetector::makeBlob(const std::vector<cv::Mat> &images, cv::Size input, cv::Mat &blob)
 {
     const bool plain = !images.empty() && std::all_of(images.begin(), images.end(), [](const cv::Mat &m) {
         return m.type() == CV_8UC3 && !m.empty();
     });
     if (!plain) {
-        blob = cv::dnn::blobFromImages(images, kPixelScale, kInputSize, cv::Scalar(0, 0, 0), true, false, CV_32F);
+        blob = cv::dnn::blobFromImages(images, kPixelScale, input, cv::Scalar(0, 0, 0), true, false, CV_32F);
         return;
     }
 
-    const int shape[] = {int(images.size()), 3, kInputSize.height, kInputSize.width};
+    const int shape[] = {int(images.size()), 3, input.height, input.width};
     blob.create(4, shape, CV_32F);
     const float scale = float(kPixelScale);
     cv::parallel_for_(cv::Range(0, int(images.size())), [&](const cv::Range &range) {
         for (int i = range.start; i < range.end; ++i) {
             cv::Mat resized;
-            if (images[i].size() == kInputSize)
+            if (images[i].size() == input)
                 resized = images[i];
             else
-                cv::resize(images[i], resized, kInputSize, 0, 0, cv::INTER_LINEAR);
+                cv::resize(images[i], resized, input, 0, 0, cv::INTER_LINEAR);
             float *r = blob.ptr<float>(i, 0), *g = blob.ptr<float>(i, 1), *b = blob.ptr<float>(i, 2);
             for (int y = 0; y < resized.rows; ++y) {
                 const uchar *px = resized.ptr<uchar>(y);
@@ -126,6 +128,49 @@ bool GlueDotDetector::chooseBackend()
     return cuda;
 }
 
+cv::Size GlueDotDetector::readInputSize(const std::string &cfgPath)
+{
+    std::ifstream cfg(cfgPath);
+    if (!cfg.is_open())
+        throw std::runtime_error(cfgPath + ": cannot be read");
+    std::string line, section;
+    int width = 0, height = 0;
+    bool hasWidth = false, hasHeight = false;
+    auto fail = [&](const std::string &why) { throw std::runtime_error(cfgPath + ": " + why); };
+    while (std::getline(cfg, line)) {
+        line.erase(std::remove_if(line.begin(), line.end(), [](unsigned char c) { return std::isspace(c); }),
+                   line.end());
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        if (line[0] == '[') {
+            if (!section.empty())
+                break; // [net] comes first; its keys end with it
+            section = line;
+            if (section != "[net]" && section != "[network]")
+                fail("the first section is " + section + ", not [net]");
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (section.empty() || eq == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (key != "width" && key != "height")
+            continue;
+        char *end = nullptr;
+        const long v = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || v <= 0 || v > 8192 || v % 32 != 0)
+            fail("[net] " + key + "=" + value + ": the input must be a positive multiple of 32 wide and high");
+        (key == "width" ? width : height) = int(v);
+        (key == "width" ? hasWidth : hasHeight) = true;
+    }
+    if (section.empty())
+        fail("no [net] section");
+    if (!hasWidth || !hasHeight)
+        fail(std::string("[net] gives no ") + (hasWidth ? "height" : hasHeight ? "width" : "width and height")
+             + ": the network's input size must be stated");
+    return cv::Size(width, height);
+}
+
 bool GlueDotDetector::initDetector()
 {
     std::ifstream names(StationPaths::modelNames().toStdString());
@@ -136,6 +181,9 @@ bool GlueDotDetector::initDetector()
         lines.push_back(line);
     classNames = std::move(lines);
 
+    // Ahead of OpenCV's reader, which asserts on some bad sizes and lets others through to
+    // fail at the first forward.
+    const cv::Size input = readInputSize(StationPaths::modelConfig().toStdString());
     cv::dnn::Net net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
                                                    StationPaths::modelWeights().toStdString());
     if (chooseBackend()) {
@@ -148,6 +196,7 @@ bool GlueDotDetector::initDetector()
     {
         std::lock_guard<std::mutex> lock(m_inUse);
         m_net = std::move(net);
+        m_inputSize = input;
     }
 
     const cv::Mat warmUp = cv::imread(StationPaths::warmUpImage().toStdString(), cv::IMREAD_COLOR);
@@ -178,7 +227,7 @@ int GlueDotDetector::detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector
     std::vector<cv::Mat> outs;
     {
         std::lock_guard<std::mutex> lock(m_inUse);
-        makeBlob({frame}, m_blob);
+        makeBlob({frame}, m_inputSize, m_blob);
         outs = forward(m_blob);
     }
     drawAll(GlueDotDecoding::decode(outs, frame.size()), frame, detections);
@@ -206,7 +255,7 @@ bool GlueDotDetector::detectBatchIfIdle(const std::vector<cv::Mat> &images, std:
 void GlueDotDetector::batchLocked(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                                   std::vector<std::vector<Detection>> &results)
 {
-    makeBlob(images, m_blob);
+    makeBlob(images, m_inputSize, m_blob);
     const std::vector<cv::Mat> outs = forward(m_blob);
     // Each image's copy, decoding and drawing is its own, so the images share the cores.
     const int n = int(images.size());

@@ -17,9 +17,16 @@ class GlueDotDetector
 public:
     // Loads "../model/jd.names", "../model/jd.cfg" and "../model/jd.weights", picks CUDA or
     // the CPU, and checks the model on "alg_jd.jpg". False if the names file cannot be
-    // opened, the warm-up image cannot be read, or nothing is found on it. A missing or
-    // broken cfg or weights file raises OpenCV's exception.
+    // opened, the warm-up image cannot be read, or nothing is found on it. A missing cfg, or
+    // one without a usable input size, raises std::runtime_error saying why; a broken cfg or
+    // weights file raises OpenCV's exception.
     bool initDetector();
+
+    // The network's input, from the [net] section of the cfg at `cfgPath`: width and height,
+    // each a positive multiple of 32 (the network halves it five times). Raises
+    // std::runtime_error naming the file and what is wrong.
+    static cv::Size readInputSize(const std::string &cfgPath);
+    cv::Size inputSize() const { return m_inputSize; }
 
     // Whether inference runs on CUDA, said once on standard output; on the CPU, OpenCV's
     // pool is set to one thread. The first call decides, for the whole process: OpenCV's
@@ -46,8 +53,8 @@ public:
                               cv::Mat &image);
 
     // The network's input for `images`: exactly what blobFromImages makes with the
-    // detector's settings (416 × 416 stretched, 1/255, R and B swapped, no crop), faster.
-    static void makeBlob(const std::vector<cv::Mat> &images, cv::Mat &blob);
+    // detector's settings (stretched to `input`, 1/255, R and B swapped, no crop), faster.
+    static void makeBlob(const std::vector<cv::Mat> &images, cv::Size input, cv::Mat &blob);
 
     // Shared by all detectors; written on the GUI thread during start-up, then only read.
     static std::vector<std::string> classNames;
@@ -61,6 +68,7 @@ private:
     std::mutex m_inUse; // held for a blob and its forward
     cv::dnn::Net m_net;
     cv::Mat m_blob; // the last input, its memory reused
+    cv::Size m_inputSize{416, 416};
 };
 
 // One detector per camera position 0..3.

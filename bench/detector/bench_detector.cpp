@@ -97,7 +97,7 @@ int main(int argc, char *argv[])
     net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
     net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
     const std::vector<std::string> outNames = net.getUnconnectedOutLayersNames();
-    const cv::Size input(416, 416);
+    const cv::Size input = GlueDotDetector::readInputSize(StationPaths::modelConfig().toStdString());
     const cv::Mat blob1 = cv::dnn::blobFromImage(images[0], 1.0 / 255, input, cv::Scalar(), true, false);
     const cv::Mat blob3 = cv::dnn::blobFromImages(images, 1.0 / 255, input, cv::Scalar(), true, false);
 
@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
               }
           }));
 
-    const double flops = double(net.getFLOPS(cv::dnn::MatShape{1, 3, 416, 416}));
+    const double flops = double(net.getFLOPS(cv::dnn::MatShape{1, 3, input.height, input.width}));
     // Peak: every core issuing two fused multiply-adds per cycle on its widest vectors.
     const int lanes = cv::checkHardwareSupport(CV_CPU_AVX_512F) ? 16 : cv::checkHardwareSupport(CV_CPU_AVX2) ? 8 : 4;
     const double ghz = cpuMHz() / 1000.0;

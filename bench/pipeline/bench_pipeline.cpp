@@ -164,7 +164,8 @@ double detectorAlone(GlueDotDetector &detector, const std::vector<cv::Mat> &part
 // forward timed.
 double rawForward(cv::dnn::Net &net, const std::vector<std::string> &outNames, const std::vector<cv::Mat> &parts)
 {
-    const cv::Mat blob = cv::dnn::blobFromImages(parts, 1.0 / 255, cv::Size(416, 416), cv::Scalar(), true, false);
+    static const cv::Size input = GlueDotDetector::readInputSize(StationPaths::modelConfig().toStdString());
+    const cv::Mat blob = cv::dnn::blobFromImages(parts, 1.0 / 255, input, cv::Scalar(), true, false);
     std::vector<cv::Mat> outs;
     net.setInput(blob);
     const auto t0 = Clock::now();

@@ -217,7 +217,64 @@ private slots:
 
         QVERIFY(installModel(true, false));
         QVERIFY(installWarmUp(warmUp));
-        QVERIFY_EXCEPTION_THROWN(detector.initDetector(), cv::Exception); // no network files
+        QVERIFY_EXCEPTION_THROWN(detector.initDetector(), std::runtime_error); // no network files
+    }
+
+    // The blob's size comes from the cfg's [net] section; a size the network cannot take
+    // fails the self-check with its reason instead of a forward that breaks on every product.
+    void inputSizeFromCfg_data()
+    {
+        QTest::addColumn<QString>("net"); // the [net] lines, in place of the shipped ones
+        QTest::addColumn<QSize>("input"); // empty when the self-check must fail
+        QTest::addColumn<QString>("why");
+        QTest::newRow("as shipped") << "width=416\nheight=416" << QSize(416, 416) << "";
+        QTest::newRow("wider than high, spaces") << "width = 608\nheight= 448" << QSize(608, 448) << "";
+        QTest::newRow("no sizes") << "channels=3" << QSize() << "[net] gives no width and height";
+        QTest::newRow("no height") << "width=416" << QSize() << "[net] gives no height";
+        QTest::newRow("not a multiple of 32") << "width=400\nheight=416" << QSize() << "width=400: the input must be";
+        QTest::newRow("zero") << "width=416\nheight=0" << QSize() << "height=0: the input must be";
+        QTest::newRow("negative") << "width=-32\nheight=416" << QSize() << "width=-32: the input must be";
+        QTest::newRow("not a number") << "width=4l6\nheight=416" << QSize() << "width=4l6: the input must be";
+        QTest::newRow("absurdly large") << "width=32768\nheight=416" << QSize() << "width=32768: the input must be";
+    }
+    void inputSizeFromCfg()
+    {
+        QFETCH(QString, net);
+        QFETCH(QSize, input);
+        QFETCH(QString, why);
+        QVERIFY(installModel(true, true));
+        QVERIFY(installWarmUp(cv::imread(shipped(QStringLiteral("bin/alg_jd.jpg")).toStdString(), cv::IMREAD_COLOR)));
+        QFile file(stationFile(QStringLiteral("model/jd.cfg")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QString cfg = QString::fromUtf8(file.readAll());
+        file.close();
+        cfg.replace(QRegularExpression(QStringLiteral("width=\\d+\nheight=\\d+")), net);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(cfg.toUtf8());
+        file.close();
+
+        GlueDotDetector detector;
+        QString error;
+        bool ok = false;
+        try {
+            ok = detector.initDetector();
+        } catch (const std::runtime_error &e) {
+            error = QString::fromUtf8(e.what());
+        }
+        if (input.isEmpty()) {
+            QVERIFY2(error.contains(why) && error.contains(QStringLiteral("jd.cfg")), qPrintable(error));
+            return;
+        }
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(ok); // the shipped weights, fully convolutional, still find the warm-up's dots
+        QCOMPARE(detector.inputSize(), cv::Size(input.width(), input.height()));
+        const BoxImageGenerator gen(2);
+        std::vector<cv::Mat> drawn;
+        std::vector<std::vector<Detection>> results;
+        const cv::Mat image = bgr(gen.picture(1000).image);
+        detector.detectBatch({image, image}, drawn, results);
+        QCOMPARE(int(results.size()), 2);
+        QCOMPARE(results[0].size(), results[1].size());
     }
 
     void initWithShippedModel()
@@ -293,16 +350,21 @@ private slots:
     void blobMatchesOpenCv_data()
     {
         QTest::addColumn<int>("kind");
-        QTest::newRow("one colour image") << 0;
-        QTest::newRow("three images of three sizes") << 1;
-        QTest::newRow("already 416 x 416") << 2;
-        QTest::newRow("grey image (OpenCV's path)") << 3;
-        QTest::newRow("a region of a larger frame") << 4;
+        QTest::addColumn<QSize>("input");
+        QTest::newRow("one colour image") << 0 << QSize(416, 416);
+        QTest::newRow("three images of three sizes") << 1 << QSize(416, 416);
+        QTest::newRow("already 416 x 416") << 2 << QSize(416, 416);
+        QTest::newRow("grey image (OpenCV's path)") << 3 << QSize(416, 416);
+        QTest::newRow("a region of a larger frame") << 4 << QSize(416, 416);
+        QTest::newRow("three sizes into 736 x 544") << 1 << QSize(736, 544);
+        QTest::newRow("grey into 320 x 640") << 3 << QSize(320, 640);
     }
 
     void blobMatchesOpenCv()
     {
         QFETCH(int, kind);
+        QFETCH(QSize, input);
+        const cv::Size size(input.width(), input.height());
         cv::RNG rng(kind + 1);
         auto noise = [&](int rows, int cols, int type) {
             cv::Mat m(rows, cols, type);
@@ -318,9 +380,8 @@ private slots:
         case 4: images = {noise(1632, 728, CV_8UC3)(cv::Rect(0, 544, 728, 544))}; break;
         }
         cv::Mat mine(3, 3, CV_32F, cv::Scalar(7)); // a buffer of another shape is replaced
-        GlueDotDetector::makeBlob(images, mine);
-        const cv::Mat theirs =
-            cv::dnn::blobFromImages(images, 1.0 / 255.0, cv::Size(416, 416), cv::Scalar(), true, false, CV_32F);
+        GlueDotDetector::makeBlob(images, size, mine);
+        const cv::Mat theirs = cv::dnn::blobFromImages(images, 1.0 / 255.0, size, cv::Scalar(), true, false, CV_32F);
         QCOMPARE(mine.dims, 4);
         for (int d = 0; d < 4; ++d)
             QCOMPARE(mine.size[d], theirs.size[d]);

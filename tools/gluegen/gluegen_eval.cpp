@@ -2,7 +2,7 @@
 // well it does at the station's thresholds.
 //   gluegen_eval [-v] [-s SHEET.png] STATION_DIR DATA_DIR
 // STATION_DIR holds model/ and bin/alg_jd.jpg (the repository's station/ folder, or one
-// laid out by hand); DATA_DIR holds pic_*.jpg/.txt and prod_*.jpg/.txt. -s writes a contact
+// laid out by hand); DATA_DIR holds pic_*.jpg/.txt (or .png, .bmp) and prod_*.jpg/.txt. -s writes a contact
 // sheet of every missed dot (red) and false dot (yellow), for a person to look at.
 // Dots match at IoU >= 0.5, one label to one detection, best pairs first. Of the rest, a label
 // and a detection whose centres each lie in the other's box are counted apart as "found,
@@ -216,7 +216,8 @@ int main(int argc, char *argv[])
 
     Tally pictures;
     std::vector<double> pictureMs;
-    for (const QString &name : dir.entryList({QStringLiteral("pic_*.jpg")}, QDir::Files, QDir::Name)) {
+    for (const QString &name : dir.entryList({QStringLiteral("pic_*.jpg"), QStringLiteral("pic_*.png"), QStringLiteral("pic_*.bmp")},
+                                              QDir::Files, QDir::Name)) {
         const std::string path = dir.filePath(name).toStdString();
         const cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
         std::ifstream labels(path.substr(0, path.size() - 4) + ".txt");

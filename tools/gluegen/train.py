@@ -4,10 +4,14 @@
     train.py train   --data DIR[:N][,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT|MODEL_DIR] [--lr LR]
                      [--width W] [--patch] (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
                      from a Darknet model folder, whose folded batch norm then stays as it is)
+    train.py adapt   --data DIR[,DIR...] --work DIR [--model MODEL_DIR] [--keep DIR[:N][,...]] [--steps N] [--lr LR]
+                     [--held-out 0|1] (fine-tunes an installed model on a plant's own labelled pictures: any picture
+                     with a YOLO .txt beside it; writes WORK/station/model and WORK/held-out)
     train.py export  --work DIR --out MODEL_DIR          (jd.cfg, jd.weights, jd.names)
     train.py check   --out MODEL_DIR --image FILE        (OpenCV's output against PyTorch's)
 
-The pictures are stretched to 416 x 416 exactly as the station's blobFromImage does, then
+The pictures are stretched to the network's input (416 x 416; a model's own jd.cfg says its
+size) exactly as the station's blobFromImage does, then
 cut into tiles; the network is fully convolutional, so tiles of the same pixel scale teach
 it what whole pictures need, at a fraction of the cost. Batch norm is folded into the
 convolutions on export, so the Darknet file needs no normalisation layers.
@@ -16,6 +20,7 @@ import argparse
 import glob
 import math
 import os
+import shutil
 import struct
 import sys
 import time
@@ -27,7 +32,7 @@ import torch.nn as nn
 import torch.nn.functional as F
 
 SEED = 20261208
-INPUT = 416
+INPUT = (416, 416)  # width, height: the blob the station makes; a model's own jd.cfg says which
 TILE = 256
 STRIDE = 8
 ANCHORS = [(8, 10), (13, 17), (20, 26)]  # pixels of the 416 x 416 input
@@ -86,6 +91,8 @@ def widened(factor):
 
 BATCH = 24
 LR = 2e-3
+ADAPT_STEPS = 1500
+ADAPT_LR = 5e-4
 YOLO_THRESH = 0.01  # OpenCV zeroes class scores under this; the station's own 0.1 must decide
 
 
@@ -174,17 +181,24 @@ def hold_batch_norm(net):
 def label_rows(lines):
     rows = np.array([[float(v) for v in line.split()] for line in lines if line.strip()],
                     dtype=np.float32).reshape(-1, 5)
-    return rows[:, 1:5] * INPUT  # cx, cy, w, h in input pixels
+    w, h = INPUT
+    return rows[:, 1:5] * np.array([w, h, w, h], dtype=np.float32)  # cx, cy, w, h in input pixels
 
 
 def load_set(data_dirs):
     """Every picture stretched to the network input, grey kept as one channel to save memory.
     Pictures (pic_*) and the three images of each product (prod_*, stacked) alike."""
     images, labels = [], []
-    stretch = lambda im: cv2.resize(im, (INPUT, INPUT), interpolation=cv2.INTER_LINEAR)
+    stretch = lambda im: cv2.resize(im, INPUT, interpolation=cv2.INTER_LINEAR)
     for data_dir in data_dirs:
         # DIR:N takes the first N pictures of DIR only.
         data_dir, _, most = data_dir.partition(":")
+        if not glob.glob(os.path.join(data_dir, "pic_*.jpg")) and not glob.glob(os.path.join(data_dir, "prod_*.jpg")):
+            # Not gluegen's: any labelled pictures, as a plant keeps them.
+            more = load_pictures(labelled_pictures([data_dir])[0][:int(most) if most else None])
+            images += more[0]
+            labels += more[1]
+            continue
         for path in sorted(glob.glob(os.path.join(data_dir, "pic_*.jpg")))[:int(most) if most else None]:
             images.append(stretch(cv2.imread(path, cv2.IMREAD_UNCHANGED)))
             with open(path[:-4] + ".txt") as f:
@@ -202,19 +216,155 @@ def load_set(data_dirs):
     return images, labels
 
 
-def make_batch(images, labels, rng):
+PICTURE_TYPES = (".jpg", ".jpeg", ".png", ".bmp")
+
+
+def read_cfg(model_dir):
+    """The network a Darknet model folder describes, in this trainer's terms: its layers, its
+    input (width, height) and its anchors. Only what export writes is understood."""
+    path = os.path.join(model_dir, "jd.cfg")
+    sections = []
+    try:
+        with open(path) as f:
+            for line in f:
+                line = line.split("#")[0].strip()
+                if line.startswith("["):
+                    sections.append((line.strip("[]"), {}))
+                elif "=" in line and sections:
+                    key, _, value = line.partition("=")
+                    sections[-1][1][key.strip()] = value.strip()
+    except OSError as e:
+        sys.exit(f"cannot read {path}: {e.strerror}")
+    if not sections or sections[0][0] != "net":
+        sys.exit(f"{path}: no [net] section")
+    net = sections[0][1]
+    try:
+        size = (int(net["width"]), int(net["height"]))
+    except (KeyError, ValueError):
+        sys.exit(f"{path}: [net] has no width and height")
+    if min(size) < TILE or size[0] % 32 or size[1] % 32:
+        sys.exit(f"{path}: input {size[0]} x {size[1]}: this trainer takes multiples of 32 from {TILE} up")
+    layers, anchors = [], ANCHORS
+    for name, kv in sections[1:]:
+        if name == "convolutional" and kv.get("activation") == "linear":
+            layers.append(("head",))
+        elif name == "convolutional":
+            if kv.get("batch_normalize", "0") != "0":
+                sys.exit(f"{path}: batch norm not folded into the convolutions; this trainer reads only its own exports")
+            f, k, st = int(kv["filters"]), int(kv.get("size", 1)), int(kv.get("stride", 1))
+            pad = k // 2 if kv.get("pad", "0") == "1" else int(kv.get("padding", 0))
+            layers.append(("conv", f, k, st) if pad == k // 2 else ("conv", f, k, st, pad))
+        elif name == "upsample":
+            layers.append(("upsample",))
+        elif name == "route":
+            layers.append(("route", *[int(v) for v in kv["layers"].split(",")]))
+        elif name == "yolo":
+            values = [int(float(v)) for v in kv["anchors"].split(",")]
+            anchors = list(zip(values[0::2], values[1::2]))
+            layers.append(("yolo",))
+        else:
+            sys.exit(f"{path}: [{name}] is a layer this trainer does not know")
+    return layers, size, anchors
+
+
+def labelled_pictures(dirs):
+    """(picture, label file) of every picture in DIRS with a label file beside it, by name;
+    and how many pictures had none."""
+    pairs, unlabelled = [], 0
+    for d in dirs:
+        if not os.path.isdir(d):
+            sys.exit(f"{d}: no such folder")
+        for name in sorted(os.listdir(d)):
+            stem, ext = os.path.splitext(name)
+            if ext.lower() not in PICTURE_TYPES:
+                continue
+            label = os.path.join(d, stem + ".txt")
+            if os.path.exists(label):
+                pairs.append((os.path.join(d, name), label))
+            else:
+                unlabelled += 1
+    return pairs, unlabelled
+
+
+def load_pictures(pairs):
+    images, labels = [], []
+    for picture, label in pairs:
+        im = cv2.imread(picture, cv2.IMREAD_COLOR)
+        if im is None:
+            sys.exit(f"cannot read {picture}")
+        images.append(cv2.resize(im, INPUT, interpolation=cv2.INTER_LINEAR))
+        with open(label) as f:
+            try:
+                labels.append(label_rows(f))
+            except ValueError:
+                sys.exit(f"{label}: not YOLO labels (class cx cy w h per line, 0 to 1)")
+    return images, labels
+
+
+def adapt(args):
+    """Fine-tunes an installed model on a plant's own labelled pictures (--data), with every
+    other tile from pictures of the boxes it already knows (--keep), so that it learns the new
+    look without forgetting the old. Every fifth picture, by name, is held out for evaluation."""
+    global LAYERS, INPUT, ANCHORS
+    LAYERS, INPUT, ANCHORS = read_cfg(args.model)
+    pairs, unlabelled = labelled_pictures(args.data.split(","))
+    if unlabelled:
+        print(f"{unlabelled} pictures without a label file are left out", flush=True)
+    held_out = [p for i, p in enumerate(pairs) if args.held_out and i % 5 == 4]
+    pairs = [p for i, p in enumerate(pairs) if not (args.held_out and i % 5 == 4)]
+    if not pairs:
+        sys.exit(f"no labelled pictures to learn from in {args.data}")
+    if held_out:
+        out = os.path.join(args.work, "held-out")
+        os.makedirs(out, exist_ok=True)
+        with open(os.path.join(out, "names.txt"), "w") as names:
+            for i, (picture, label) in enumerate(held_out):
+                stem = os.path.join(out, f"pic_{i:06d}")
+                ext = os.path.splitext(picture)[1].lower()
+                shutil.copyfile(picture, stem + (".jpg" if ext == ".jpeg" else ext))
+                shutil.copyfile(label, stem + ".txt")
+                names.write(f"pic_{i:06d} {picture}\n")
+    print(f"learning from {len(pairs)} pictures, {len(held_out)} held out; input {INPUT[0]} x {INPUT[1]}", flush=True)
+    images, labels = load_pictures(pairs)
+    keep = load_set(args.keep.split(",")) if args.keep else None
+    if keep:
+        print(f"and every other tile from {len(keep[0])} pictures of the boxes it knows", flush=True)
+    args.init = args.model
+    train(args, images, labels, keep)
+    # The new model goes into a station folder of its own, beside the installed one's warm-up
+    # picture, for gluegen_eval and the station's self-check to judge before it is installed.
+    station = os.path.join(args.work, "station")
+    args.out = os.path.join(station, "model")
+    export(args)
+    warm_up = os.path.join(os.path.dirname(os.path.abspath(args.model)), "bin", "alg_jd.jpg")
+    if os.path.exists(warm_up):
+        os.makedirs(os.path.join(station, "bin"), exist_ok=True)
+        shutil.copyfile(warm_up, os.path.join(station, "bin", "alg_jd.jpg"))
+        args.image = warm_up
+        if check(args):
+            sys.exit("the exported model does not compute what was trained")
+    print(f"next: gluegen_eval -s {args.work}/misses.png {station} {args.work}/held-out")
+    print(f"then: install-model.sh {args.out} STATION_DIR")
+
+
+def make_batch(images, labels, rng, keep=None):
     """Tiles with their dots: (kept, cut). A dot the tile's edge cuts through teaches nothing
     either way, so it is neither a dot to find nor background; otherwise the network learns
-    that half a blob at an edge is glue, and takes print cut by the picture's edge for it."""
+    that half a blob at an edge is glue, and takes print cut by the picture's edge for it.
+    With `keep` (images, labels), every other tile comes from it however few `images` are."""
     xs, boxes = [], []
-    for _ in range(BATCH):
-        k = rng.integers(len(images))
-        im = images[k]
+    for t in range(BATCH):
+        source_images, source_labels = keep if keep and t % 2 else (images, labels)
+        k = rng.integers(len(source_images))
+        im = source_images[k]
         if im.ndim == 2:
             im = cv2.cvtColor(im, cv2.COLOR_GRAY2BGR)
-        x0, y0 = rng.integers(0, INPUT - TILE + 1, size=2)
+        if INPUT[0] == INPUT[1]:  # the draw the shipped model was trained with, kept so that it remakes alike
+            x0, y0 = rng.integers(0, INPUT[0] - TILE + 1, size=2)
+        else:
+            x0, y0 = rng.integers(0, INPUT[0] - TILE + 1), rng.integers(0, INPUT[1] - TILE + 1)
         tile = im[y0:y0 + TILE, x0:x0 + TILE, ::-1].astype(np.float32) / 255.0  # RGB, as swapRB
-        b = labels[k].copy()
+        b = source_labels[k].copy()
         b[:, 0] -= x0
         b[:, 1] -= y0
         # Kept when at most a quarter of the box lies outside; cut when less but some shows.
@@ -299,11 +449,13 @@ def yolo_loss(raw, boxes):
     return total, n_pos
 
 
-def train(args):
+def train(args, images=None, labels=None, keep=None):
+    """Trains on `images` (or the --data folders), with every other tile from `keep` when given."""
     torch.manual_seed(SEED)
     torch.set_num_threads(args.threads)
     t0 = time.time()
-    images, labels = load_set(args.data.split(","))
+    if images is None:
+        images, labels = load_set(args.data.split(","))
     print(f"loaded {len(images)} pictures in {time.time() - t0:.0f} s", flush=True)
     os.makedirs(args.work, exist_ok=True)
     net = Net()
@@ -338,7 +490,7 @@ def train(args):
         lr = args.lr * min(1.0, (step + 1) / 300) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * step / args.steps)))
         for group in opt.param_groups:
             group["lr"] = lr
-        x, boxes = make_batch(images, labels, rng)
+        x, boxes = make_batch(images, labels, rng, keep)
         loss, _ = yolo_loss(net(x), boxes)
         opt.zero_grad()
         loss.backward()
@@ -356,12 +508,12 @@ def train(args):
             print(f"step {step} of {stop} loss {running:.3f} lr {lr:.5f} {spent / 60:.1f} min{left}", flush=True)
             if step % 200 == 0 or step == stop or step < 4:
                 torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "step": step, "seconds": spent,
-                            "held": held, "layers": LAYERS}, ckpt + ".tmp")
+                            "held": held, "layers": LAYERS, "input": INPUT, "anchors": ANCHORS}, ckpt + ".tmp")
                 os.replace(ckpt + ".tmp", ckpt)
 
 
 def cfg_text():
-    lines = ["[net]", "batch=1", "subdivisions=1", f"width={INPUT}", f"height={INPUT}", "channels=3", ""]
+    lines = ["[net]", "batch=1", "subdivisions=1", f"width={INPUT[0]}", f"height={INPUT[1]}", "channels=3", ""]
     for layer in LAYERS:
         if layer[0] == "conv":
             _, f, k, s = layer[:4]
@@ -386,10 +538,12 @@ def cfg_text():
 
 
 def load_checkpoint(work):
-    """A run's last checkpoint; LAYERS become the network it was trained as."""
-    global LAYERS
+    """A run's last checkpoint; LAYERS, INPUT and ANCHORS become the network it was trained as."""
+    global LAYERS, INPUT, ANCHORS
     state = torch.load(os.path.join(work, "checkpoint.pt"))
     LAYERS = [tuple(layer) for layer in state.get("layers", LAYERS)]
+    INPUT = tuple(state.get("input", INPUT))
+    ANCHORS = [tuple(a) for a in state.get("anchors", ANCHORS)]
     return state
 
 
@@ -424,7 +578,7 @@ def check(args):
     """Runs one picture through OpenCV's Darknet reader and through PyTorch; prints the gap."""
     net = cv2.dnn.readNetFromDarknet(os.path.join(args.out, "jd.cfg"), os.path.join(args.out, "jd.weights"))
     im = cv2.imread(args.image, cv2.IMREAD_COLOR)
-    blob = cv2.dnn.blobFromImage(im, 1 / 255.0, (INPUT, INPUT), (0, 0, 0), True, False)
+    blob = cv2.dnn.blobFromImage(im, 1 / 255.0, INPUT, (0, 0, 0), True, False)
     net.setInput(blob)
     out = net.forward(net.getUnconnectedOutLayersNames())[0]
     state = load_checkpoint(args.work)
@@ -441,8 +595,8 @@ def check(args):
     mine = np.zeros_like(out)
     mine[:, 0] = (gx.ravel() + s[:, 0]) / W
     mine[:, 1] = (gy.ravel() + s[:, 1]) / H
-    mine[:, 2] = np.exp(p[:, 2].numpy()) * anchors[ga.ravel(), 0] / INPUT
-    mine[:, 3] = np.exp(p[:, 3].numpy()) * anchors[ga.ravel(), 1] / INPUT
+    mine[:, 2] = np.exp(p[:, 2].numpy()) * anchors[ga.ravel(), 0] / INPUT[0]
+    mine[:, 3] = np.exp(p[:, 3].numpy()) * anchors[ga.ravel(), 1] / INPUT[1]
     mine[:, 4] = s[:, 4]
     score = s[:, 5:] * s[:, 4:5]
     mine[:, 5:] = np.where(score > YOLO_THRESH, score, 0)
@@ -454,25 +608,37 @@ def check(args):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("mode", choices=["train", "export", "check"])
+    ap.add_argument("mode", choices=["train", "adapt", "export", "check"])
     ap.add_argument("--data")
     ap.add_argument("--work")
     ap.add_argument("--out")
     ap.add_argument("--image")
-    ap.add_argument("--steps", type=int, default=4000)
+    ap.add_argument("--steps", type=int, help="steps of the schedule (train: 4000, adapt: 1500)")
     ap.add_argument("--threads", type=int, default=2)
-    ap.add_argument("--lr", type=float, default=LR, help="peak learning rate")
+    ap.add_argument("--lr", type=float, help=f"peak learning rate (train: {LR}, adapt: {ADAPT_LR})")
     ap.add_argument("--init", help="checkpoint or Darknet model folder whose weights a new run starts from")
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     ap.add_argument("--width", type=float, default=1.0, help="train: the layers from the 52 x 52 map this many times as wide")
     ap.add_argument("--patch", action="store_true", help="train: the network with a 4 x 4 patch stem")
+    ap.add_argument("--model", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "station", "model"),
+                    help="adapt: the installed model folder to start from")
+    ap.add_argument("--keep", help="adapt: DIR[:N][,...] of gluegen-style pictures of the boxes the model already knows")
+    ap.add_argument("--held-out", type=int, choices=[0, 1], default=1, help="adapt: hold every fifth picture out (1) or not (0)")
     args = ap.parse_args()
+    if args.steps is None:
+        args.steps = ADAPT_STEPS if args.mode == "adapt" else 4000
+    if args.lr is None:
+        args.lr = ADAPT_LR if args.mode == "adapt" else LR
     if args.mode == "train":
         global LAYERS
         if args.patch and args.width != 1:
             sys.exit("--patch and --width do not go together")
         LAYERS = PATCH_LAYERS if args.patch else widened(args.width)
         train(args)
+    elif args.mode == "adapt":
+        if not args.data or not args.work:
+            sys.exit("adapt needs --data DIR and --work DIR")
+        adapt(args)
     elif args.mode == "export":
         export(args)
     else:
