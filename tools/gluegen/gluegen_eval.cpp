@@ -208,8 +208,13 @@ int main(int argc, char *argv[])
         return 2;
     }
     GlueDotDetector detector;
-    if (!detector.initDetector()) {
-        std::fprintf(stderr, "initDetector failed\n");
+    try {
+        if (!detector.initDetector()) {
+            std::fprintf(stderr, "the model fails its self-check: nothing found on bin/alg_jd.jpg\n");
+            return 1;
+        }
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "the model fails its self-check: %s\n", e.what());
         return 1;
     }
     const QDir dir(data);

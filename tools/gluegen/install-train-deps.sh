@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Debian packages that only training needs (as root). The station and its tests do not.
+# Debian packages that only training needs (as root): the trainer, and the test of the plant's
+# way of teaching a new box. The station does not.
 set -euo pipefail
 packages=(
     python3-torch    # trains the network on the CPU
