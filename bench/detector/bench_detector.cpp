@@ -1,10 +1,13 @@
 // Times the glue-dot detector on the shipped model and generated box images.
-//   bench_detector [STATION_DIR] [ROUNDS]
+//   bench_detector [STATION_DIR] [ROUNDS] [THREADS]
 // STATION_DIR holds model/ and bin/alg_jd.jpg (default: the repository's station/).
 // Prints median and 99th percentile per call of: the raw forward of a prepared blob of 1
 // and of 3 images, detectOne, detectBatch of 3, and three detectOne in a row; then the
-// model's FLOPs and the share of the CPU's peak that the forward reaches.
+// steps of detectBatch one by one (resize, blob, forward, decode, copy, draw), the model's
+// FLOPs and the share of the CPU's peak that the forward reaches. THREADS: OpenCV's
+// threads (default 1, as in the station).
 #include "BoxImageGenerator.h"
+#include "GlueDotDecoding.h"
 #include "GlueDotDetector.h"
 
 #include "StationPaths.h"
@@ -71,6 +74,7 @@ int main(int argc, char *argv[])
 {
     const QString station = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
+    const int threads = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
     if (!QDir::setCurrent(QDir(station).filePath(QStringLiteral("bin")))) {
         std::fprintf(stderr, "no bin/ folder in %s\n", qPrintable(station));
         return 2;
@@ -80,6 +84,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "initDetector failed\n");
         return 1;
     }
+
+    // The station runs each network on one thread (chooseBackend); more is for comparison.
+    cv::setNumThreads(threads);
 
     // Three images of a product as the work thread hands them over (grey made BGR).
     const BoxImageGenerator gen(2);
@@ -130,6 +137,42 @@ int main(int argc, char *argv[])
                   std::vector<Detection> found;
                   detector.detectOne(image, drawn, found);
               }
+          }));
+
+    // Where detectBatch's time goes: each of its steps alone, on the same three images.
+    std::printf("detectBatch of 3, step by step:\n");
+    std::vector<cv::Mat> resized(images.size()), copies(images.size());
+    cv::Mat blob;
+    std::vector<std::vector<ScoredDetection>> decoded(images.size());
+    print("  resize", timeIt(rounds, [&] {
+              for (size_t i = 0; i < images.size(); ++i)
+                  cv::resize(images[i], resized[i], input, 0, 0, cv::INTER_LINEAR);
+          }));
+    print("  blob (resize included)", timeIt(rounds, [&] { GlueDotDetector::makeBlob(images, input, blob); }));
+    print("  forward of that blob", timeIt(rounds, [&] {
+              net.setInput(blob);
+              net.forward(outs, outNames);
+          }));
+    print("  decode", timeIt(rounds, [&] {
+              for (size_t b = 0; b < images.size(); ++b) {
+                  std::vector<cv::Mat> planes;
+                  for (const cv::Mat &out : outs)
+                      planes.push_back(out.dims == 2 ? out
+                                                     : cv::Mat(out.size[1], out.size[2], CV_32F,
+                                                               const_cast<float *>(out.ptr<float>(int(b)))));
+                  decoded[b] = GlueDotDecoding::decode(planes, images[b].size());
+              }
+          }));
+    print("  copy", timeIt(rounds, [&] {
+              for (size_t b = 0; b < images.size(); ++b)
+                  copies[b] = images[b].clone();
+          }));
+    print("  draw", timeIt(rounds, [&] {
+              for (size_t b = 0; b < images.size(); ++b)
+                  for (const ScoredDetection &d : decoded[b])
+                      GlueDotDetector::drawDetection(d.detection.classId, d.confidence, d.detection.x, d.detection.y,
+                                                     d.detection.x + d.detection.width,
+                                                     d.detection.y + d.detection.height, copies[b]);
           }));
 
     const double flops = double(net.getFLOPS(cv::dnn::MatShape{1, 3, input.height, input.width}));
