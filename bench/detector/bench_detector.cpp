@@ -37,6 +37,13 @@ struct Figures
     double p99Ms;
 };
 
+Figures figuresOf(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    const size_t p99 = std::min(ms.size() - 1, size_t(ms.size() * 0.99));
+    return {ms[ms.size() / 2], ms[p99]};
+}
+
 Figures timeIt(int rounds, const std::function<void()> &call)
 {
     for (int i = 0; i < 5; ++i) // let caches and the thread pool settle
@@ -48,9 +55,24 @@ Figures timeIt(int rounds, const std::function<void()> &call)
         call();
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
-    std::sort(ms.begin(), ms.end());
-    const size_t p99 = std::min(ms.size() - 1, size_t(ms.size() * 0.99));
-    return {ms[ms.size() / 2], ms[p99]};
+    return figuresOf(std::move(ms));
+}
+
+// The calls in turn, `rounds` times, after a few rounds to settle.
+std::vector<Figures> timeTogether(int rounds, const std::vector<std::function<void()>> &calls)
+{
+    std::vector<std::vector<double>> ms(calls.size());
+    for (int round = -5; round < rounds; ++round)
+        for (size_t c = 0; c < calls.size(); ++c) {
+            const auto t0 = Clock::now();
+            calls[c]();
+            if (round >= 0)
+                ms[c].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+    std::vector<Figures> figures;
+    for (std::vector<double> &m : ms)
+        figures.push_back(figuresOf(std::move(m)));
+    return figures;
 }
 
 void print(const char *what, const Figures &f)
@@ -110,34 +132,51 @@ int main(int argc, char *argv[])
 
     std::printf("OpenCV %s, %d threads, %d CPUs, %d rounds per figure\n", CV_VERSION, cv::getNumThreads(),
                 cv::getNumberOfCPUs(), rounds);
-    std::vector<cv::Mat> outs;
-    const Figures f1 = timeIt(rounds, [&] {
-        net.setInput(blob1);
-        net.forward(outs, outNames);
+    // Each call has a network of its own, so that no network changes its input's shape
+    // between calls (OpenCV sets a network up again when it does), and the calls take
+    // turns within each round, so that the machine's drift falls on all of them alike.
+    cv::dnn::Net net1 = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
+                                                    StationPaths::modelWeights().toStdString());
+    net1.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+    net1.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+    GlueDotDetector single;
+    single.initDetector();
+    std::vector<cv::Mat> outs, outs1;
+    const std::vector<Figures> f = timeTogether(rounds, {
+        [&] {
+            net1.setInput(blob1);
+            net1.forward(outs1, outNames);
+        },
+        [&] {
+            net.setInput(blob3);
+            net.forward(outs, outNames);
+        },
+        [&] {
+            cv::Mat drawn;
+            std::vector<Detection> found;
+            single.detectOne(images[0], drawn, found);
+        },
+        [&] {
+            std::vector<cv::Mat> drawn;
+            std::vector<std::vector<Detection>> found;
+            detector.detectBatch(images, drawn, found);
+        },
+        [&] {
+            for (const cv::Mat &image : images) {
+                cv::Mat drawn;
+                std::vector<Detection> found;
+                single.detectOne(image, drawn, found);
+            }
+        },
     });
-    const Figures f3 = timeIt(rounds, [&] {
-        net.setInput(blob3);
-        net.forward(outs, outNames);
-    });
+    const Figures &f1 = f[0], &f3 = f[1];
     print("forward, blob of 1 image", f1);
     print("forward, blob of 3 images", f3);
-    print("detectOne", timeIt(rounds, [&] {
-              cv::Mat drawn;
-              std::vector<Detection> found;
-              detector.detectOne(images[0], drawn, found);
-          }));
-    print("detectBatch of 3", timeIt(rounds, [&] {
-              std::vector<cv::Mat> drawn;
-              std::vector<std::vector<Detection>> found;
-              detector.detectBatch(images, drawn, found);
-          }));
-    print("three detectOne in a row", timeIt(rounds, [&] {
-              for (const cv::Mat &image : images) {
-                  cv::Mat drawn;
-                  std::vector<Detection> found;
-                  detector.detectOne(image, drawn, found);
-              }
-          }));
+    print("detectOne", f[2]);
+    print("detectBatch of 3", f[3]);
+    print("three detectOne in a row", f[4]);
+    std::printf("detectBatch beyond the forward of its blob: %+.1f %%; against three detectOne: %+.1f %%\n",
+                100 * (f[3].medianMs / f3.medianMs - 1), 100 * (f[3].medianMs / f[4].medianMs - 1));
 
     // Where detectBatch's time goes: each of its steps alone, on the same three images.
     std::printf("detectBatch of 3, step by step:\n");
@@ -149,10 +188,8 @@ int main(int argc, char *argv[])
                   cv::resize(images[i], resized[i], input, 0, 0, cv::INTER_LINEAR);
           }));
     print("  blob (resize included)", timeIt(rounds, [&] { GlueDotDetector::makeBlob(images, input, blob); }));
-    print("  forward of that blob", timeIt(rounds, [&] {
-              net.setInput(blob);
-              net.forward(outs, outNames);
-          }));
+    print("  blob handed to the network", timeIt(rounds, [&] { net.setInput(blob); }));
+    print("  forward of that blob", timeIt(rounds, [&] { net.forward(outs, outNames); }));
     print("  decode", timeIt(rounds, [&] {
               for (size_t b = 0; b < images.size(); ++b) {
                   std::vector<cv::Mat> planes;
@@ -174,6 +211,37 @@ int main(int argc, char *argv[])
                                                      d.detection.x + d.detection.width,
                                                      d.detection.y + d.detection.height, copies[b]);
           }));
+
+    // What OpenCV's CPU back-end makes of each layer's shape: its time in the last forward
+    // of three images (the median of `rounds` forwards), its work and the rate it reaches.
+    {
+        std::vector<std::vector<double>> layerMs;
+        std::vector<double> layerTimes;
+        for (int round = 0; round < rounds; ++round) {
+            net.setInput(blob3);
+            net.forward(outs, outNames);
+            net.getPerfProfile(layerTimes);
+            layerMs.resize(layerTimes.size());
+            for (size_t l = 0; l < layerTimes.size(); ++l)
+                layerMs[l].push_back(layerTimes[l] * 1000.0 / cv::getTickFrequency());
+        }
+        const std::vector<std::string> names = net.getLayerNames();
+        std::vector<cv::dnn::MatShape> inShapes, outShapes;
+        std::printf("forward of 3 images, layer by layer (median of %d):\n", rounds);
+        std::printf("  %-22s %-14s %-18s %8s %8s %8s\n", "layer", "type", "output", "ms", "GFLOP", "GFLOP/s");
+        for (size_t l = 0; l < names.size() && l < layerMs.size(); ++l) {
+            const int id = net.getLayerId(names[l]);
+            const cv::Ptr<cv::dnn::Layer> layer = net.getLayer(id);
+            net.getLayerShapes(cv::dnn::MatShape{3, 3, input.height, input.width}, id, inShapes, outShapes);
+            std::string shape;
+            for (int d : outShapes.empty() ? cv::dnn::MatShape{} : outShapes[0])
+                shape += (shape.empty() ? "" : "x") + std::to_string(d);
+            const double ms = figuresOf(layerMs[l]).medianMs;
+            const double gflop = double(net.getFLOPS(id, cv::dnn::MatShape{3, 3, input.height, input.width})) / 1e9;
+            std::printf("  %-22s %-14s %-18s %8.2f %8.3f %8.1f\n", names[l].c_str(), layer->type.c_str(),
+                        shape.c_str(), ms, gflop, ms > 0 ? gflop / (ms / 1e3) : 0.0);
+        }
+    }
 
     const double flops = double(net.getFLOPS(cv::dnn::MatShape{1, 3, input.height, input.width}));
     // Peak: every core issuing two fused multiply-adds per cycle on its widest vectors.

@@ -1,4 +1,5 @@
 #include "BoxImageGenerator.h"
+#include "GlueDotDecoding.h"
 #include "GlueDotDetector.h"
 
 #include <QtTest>
@@ -385,12 +386,60 @@ private slots:
         QCOMPARE(mine.dims, 4);
         for (int d = 0; d < 4; ++d)
             QCOMPARE(mine.size[d], theirs.size[d]);
-        QVERIFY(cv::norm(mine, theirs, cv::NORM_INF) < 1e-6);
+        QCOMPARE(cv::norm(mine, theirs, cv::NORM_INF), 0.0); // bit for bit: any drift moves a score
     }
 
     // Three sizes of one picture in one pass: each image's boxes are in its own pixels and
     // agree with what detectOne finds on it alone. The sizes keep the dots within the range
     // the model was taught; at half size its smallest dots turn into specks.
+    // The detector's batch path against the plain one it stands for: OpenCV's own blob, a
+    // network of its own, the decoding and the drawing on a copy. Same dots, same drawn
+    // images, byte for byte, over products of the line (grey and colour).
+    void detectBatchAsPlainPath_data()
+    {
+        QTest::addColumn<int>("product");
+        for (int product : {0, 1, 7, 12, 30})
+            QTest::newRow(qPrintable(QStringLiteral("product %1").arg(product))) << product;
+    }
+    void detectBatchAsPlainPath()
+    {
+        QFETCH(int, product);
+        const BoxImageGenerator gen(2);
+        std::vector<cv::Mat> images;
+        for (const BoxImageGenerator::Picture &p : gen.product(product).images)
+            images.push_back(bgr(p.image));
+        std::vector<cv::Mat> drawn;
+        std::vector<std::vector<Detection>> results;
+        g_detector[0].detectBatch(images, drawn, results);
+
+        static cv::dnn::Net net = [] {
+            cv::dnn::Net n = cv::dnn::readNetFromDarknet("../model/jd.cfg", "../model/jd.weights");
+            n.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+            n.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+            return n;
+        }();
+        net.setInput(cv::dnn::blobFromImages(images, 1.0 / 255.0, cv::Size(416, 416), cv::Scalar(), true, false));
+        std::vector<cv::Mat> outs;
+        net.forward(outs, net.getUnconnectedOutLayersNames());
+        QCOMPARE(int(results.size()), int(images.size()));
+        for (int b = 0; b < int(images.size()); ++b) {
+            std::vector<cv::Mat> planes;
+            for (const cv::Mat &out : outs)
+                planes.push_back(cv::Mat(out.size[1], out.size[2], CV_32F, const_cast<float *>(out.ptr<float>(b))));
+            cv::Mat reference = images[b].clone();
+            const std::vector<ScoredDetection> found = GlueDotDecoding::decode(planes, images[b].size());
+            QCOMPARE(results[b].size(), found.size());
+            for (size_t k = 0; k < found.size(); ++k) {
+                const Detection &d = found[k].detection, &mine = results[b][k];
+                QVERIFY(mine.classId == d.classId && mine.x == d.x && mine.y == d.y && mine.width == d.width
+                        && mine.height == d.height);
+                GlueDotDetector::drawDetection(d.classId, found[k].confidence, d.x, d.y, d.x + d.width,
+                                               d.y + d.height, reference);
+            }
+            QVERIFY(same(drawn[b], reference));
+        }
+    }
+
     void detectBatchScalesEachImage()
     {
         const BoxImageGenerator gen(2);
