@@ -247,11 +247,13 @@ int main(int argc, char *argv[])
     // Peak: every core issuing two fused multiply-adds per cycle on its widest vectors.
     const int lanes = cv::checkHardwareSupport(CV_CPU_AVX_512F) ? 16 : cv::checkHardwareSupport(CV_CPU_AVX2) ? 8 : 4;
     const double ghz = cpuMHz() / 1000.0;
-    const double peak = cv::getNumberOfCPUs() * ghz * 1e9 * lanes * 2 * 2;
+    // Of the cores the forward may use: one thread cannot reach a second core's share.
+    const int cores = std::min(cv::getNumThreads(), cv::getNumberOfCPUs());
+    const double peak = cores * ghz * 1e9 * lanes * 2 * 2;
     std::printf("model: %.3f GFLOPs per image (multiply and add counted apart)\n", flops / 1e9);
     if (peak > 0) {
-        std::printf("CPU peak assumed: %d cores x %.2f GHz x %d FP32 flops per cycle = %.0f GFLOP/s\n",
-                    cv::getNumberOfCPUs(), ghz, lanes * 4, peak / 1e9);
+        std::printf("peak of the cores in use: %d x %.2f GHz x %d FP32 flops per cycle = %.0f GFLOP/s\n", cores,
+                    ghz, lanes * 4, peak / 1e9);
         std::printf("forward of 1 reaches %.1f GFLOP/s (%.1f %% of peak), of 3 reaches %.1f GFLOP/s (%.1f %%)\n",
                     flops / (f1.medianMs / 1e3) / 1e9, 100 * flops / (f1.medianMs / 1e3) / peak,
                     3 * flops / (f3.medianMs / 1e3) / 1e9, 100 * 3 * flops / (f3.medianMs / 1e3) / peak);
