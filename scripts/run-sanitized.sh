@@ -52,7 +52,9 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${flags[@]}" >/dev/null
 # Only what the chosen tests need (the benchmarks are left out).
 cd "$build"
-select=(${tests:+-R "$tests"} -LE realtime ${skip:+-E "$skip"})
+# Label "tools": scripts over the command-line programs, which are not test programs to
+# build here.
+select=(${tests:+-R "$tests"} -LE 'realtime|tools' ${skip:+-E "$skip"})
 mapfile -t targets < <(ctest -N "${select[@]}" | sed -n 's/^ *Test *#[0-9]*: *//p')
 cmake --build "$build" -j"$jobs" --target "${targets[@]}"
 
