@@ -132,9 +132,10 @@ int main(int argc, char *argv[])
 
     std::printf("OpenCV %s, %d threads, %d CPUs, %d rounds per figure\n", CV_VERSION, cv::getNumThreads(),
                 cv::getNumberOfCPUs(), rounds);
-    // Each call has a network of its own, so that no network changes its input's shape
-    // between calls (OpenCV sets a network up again when it does), and the calls take
-    // turns within each round, so that the machine's drift falls on all of them alike.
+    // No network changes its input's shape between calls (OpenCV sets a network up again
+    // when it does), and the calls take turns within each round, so that the machine's
+    // drift falls on all of them alike. Two instances of one network differ by a few per
+    // cent in speed, so detectBatch and the three detectOne it is held against share one.
     cv::dnn::Net net1 = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
                                                     StationPaths::modelWeights().toStdString());
     net1.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
@@ -162,10 +163,12 @@ int main(int argc, char *argv[])
             detector.detectBatch(images, drawn, found);
         },
         [&] {
-            for (const cv::Mat &image : images) {
-                cv::Mat drawn;
+            // The batch's own detector, and the drawn images kept to the end as a batch's
+            // caller gets them: freed at once, each call would reuse the last one's memory.
+            std::vector<cv::Mat> drawn(images.size());
+            for (size_t i = 0; i < images.size(); ++i) {
                 std::vector<Detection> found;
-                single.detectOne(image, drawn, found);
+                detector.detectOne(images[i], drawn[i], found);
             }
         },
     });
