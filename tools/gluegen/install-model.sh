@@ -37,6 +37,11 @@ rm -rf "$station/model.new"
 cp -r "$new" "$station/model.new"
 if [ -d "$station/model" ]; then
     previous="$station/model.previous-$(date +%Y%m%d-%H%M%S)"
+    n=1
+    while [ -e "$previous" ]; do # two installs within a second keep both
+        previous="$station/model.previous-$(date +%Y%m%d-%H%M%S)-$n"
+        n=$((n + 1))
+    done
     mv "$station/model" "$previous"
     echo "the model it replaces is in $previous"
 fi
