@@ -23,7 +23,7 @@ public:
     bool initDetector();
 
     // The network's input, from the [net] section of the cfg at `cfgPath`: width and height,
-    // each a positive multiple of 32 (the network halves it five times). Raises
+    // each a positive multiple of 32, as Darknet networks require. Raises
     // std::runtime_error naming the file and what is wrong.
     static cv::Size readInputSize(const std::string &cfgPath);
     cv::Size inputSize() const { return m_inputSize; }
