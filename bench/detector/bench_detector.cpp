@@ -2,7 +2,8 @@
 //   bench_detector [STATION_DIR] [ROUNDS] [THREADS]
 // STATION_DIR holds model/ and bin/alg_jd.jpg (default: the repository's station/).
 // Prints median and 99th percentile per call of: the raw forward of a prepared blob of 1
-// and of 3 images, detectOne, detectBatch of 3, and three detectOne in a row; then the
+// image and detectOne; the raw forward of 3 images, detectBatch of 3 and three detectOne
+// in a row (the calls of each group taking turns); then the
 // steps of detectBatch one by one (resize, blob, forward, decode, copy, draw), the model's
 // FLOPs and the share of the CPU's peak that the forward reaches. THREADS: OpenCV's
 // threads (default 1, as in the station).
