@@ -252,28 +252,10 @@ bool GlueDotDetector::detectBatchIfIdle(const std::vector<cv::Mat> &images, std:
 void GlueDotDetector::batchLocked(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                                   std::vector<std::vector<Detection>> &results)
 {
+    makeBlob(images, m_inputSize, m_blob);
+    const std::vector<cv::Mat> outs = forward(m_blob);
+    // Each image's copy, decoding and drawing is its own, so the images share the cores.
     const int n = int(images.size());
-    std::vector<std::vector<ScoredDetection>> scored(n);
-    if (chooseBackend()) {
-        // A GPU wants the whole batch in one pass.
-        makeBlob(images, m_inputSize, m_blob);
-        const std::vector<cv::Mat> outs = forward(m_blob);
-        for (int b = 0; b < n; ++b) {
-            std::vector<cv::Mat> planes;
-            for (const cv::Mat &out : outs)
-                planes.push_back(plane(out, b));
-            scored[b] = GlueDotDecoding::decode(planes, images[b].size());
-        }
-    } else {
-        // On the CPU one image at a time: OpenCV's convolutions take no gain from a batch,
-        // a batch's layers outgrow the caches (a third slower than three single passes on
-        // two threads), and each image's dots come out the same to the bit.
-        for (int b = 0; b < n; ++b) {
-            makeBlob({images[b]}, m_inputSize, m_blob);
-            scored[b] = GlueDotDecoding::decode(forward(m_blob), images[b].size());
-        }
-    }
-    // Each image's copy and drawing is its own, so the images share the cores.
     std::vector<cv::Mat> frames(n);
     std::vector<std::vector<Detection>> found(n);
     std::vector<std::exception_ptr> failures(n);
@@ -281,7 +263,10 @@ void GlueDotDetector::batchLocked(const std::vector<cv::Mat> &images, std::vecto
         for (int b = range.start; b < range.end; ++b) {
             try {
                 frames[b] = images[b].clone();
-                drawAll(scored[b], frames[b], found[b]);
+                std::vector<cv::Mat> planes;
+                for (const cv::Mat &out : outs)
+                    planes.push_back(plane(out, b));
+                drawAll(GlueDotDecoding::decode(planes, frames[b].size()), frames[b], found[b]);
             } catch (...) {
                 failures[b] = std::current_exception(); // raised on the caller's thread below
             }

@@ -39,8 +39,7 @@ public:
     // becomes a copy of it with boxes and labels. Returns the length of `detections`.
     int detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &detections);
 
-    // The dots of all `images` (sizes may differ): one forward pass over all of them on CUDA,
-    // one per image on the CPU, where a batch costs more. Appends, in input order, one
+    // One forward pass over all `images` (sizes may differ). Appends, in input order, one
     // drawn copy and one list of detections per image, each scaled to that image's size.
     void detectBatch(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                      std::vector<std::vector<Detection>> &results);

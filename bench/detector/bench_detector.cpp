@@ -139,7 +139,7 @@ int main(int argc, char *argv[])
     // No network changes its input's shape between calls (OpenCV sets a network up again
     // when it does), and the calls take turns within each round, so that the machine's
     // drift falls on all of them alike. Two instances of one network differ by a few per
-    // cent in speed, so detectBatch and the three detectOne it is held against share one.
+    // cent in speed, which the comparison of detectBatch with three detectOne includes.
     cv::dnn::Net net1 = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
                                                     StationPaths::modelWeights().toStdString());
     net1.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
@@ -172,12 +172,12 @@ int main(int argc, char *argv[])
             detector.detectBatch(images, drawn, found);
         },
         [&] {
-            // The batch's own detector, and the drawn images kept to the end as a batch's
-            // caller gets them: freed at once, each call would reuse the last one's memory.
+            // The drawn images kept to the end as a batch's caller gets them: freed at once,
+            // each call would reuse the last one's memory.
             std::vector<cv::Mat> drawn(images.size());
             for (size_t i = 0; i < images.size(); ++i) {
                 std::vector<Detection> found;
-                detector.detectOne(images[i], drawn[i], found);
+                single.detectOne(images[i], drawn[i], found);
             }
         },
     });
