@@ -51,4 +51,14 @@ std::vector<ScoredDetection> decode(const std::vector<cv::Mat> &outputs, cv::Siz
     return result;
 }
 
+std::vector<cv::Mat> imageOutputs(const std::vector<cv::Mat> &outputs, int b)
+{
+    std::vector<cv::Mat> planes;
+    for (const cv::Mat &out : outputs)
+        planes.push_back(out.dims == 2
+                             ? out
+                             : cv::Mat(out.size[1], out.size[2], CV_32F, const_cast<float *>(out.ptr<float>(b))));
+    return planes;
+}
+
 } // namespace GlueDotDecoding

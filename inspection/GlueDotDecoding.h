@@ -24,4 +24,8 @@ constexpr float kNmsThreshold = 0.4f;
 // suppression is across classes.
 std::vector<ScoredDetection> decode(const std::vector<cv::Mat> &outputs, cv::Size imageSize);
 
+// Image `b`'s part of the outputs of a batched forward (images x rows x columns), as views;
+// a single image's outputs are 2-D and come back as they are.
+std::vector<cv::Mat> imageOutputs(const std::vector<cv::Mat> &outputs, int b);
+
 } // namespace GlueDotDecoding

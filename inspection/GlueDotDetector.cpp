@@ -74,14 +74,6 @@ bool cudaAvailable()
     return cv::cuda::getCudaEnabledDeviceCount() > 0;
 }
 
-// Plane b of a batched output (images × rows × columns); a single image's output is 2-D.
-cv::Mat plane(const cv::Mat &out, int b)
-{
-    if (out.dims == 2)
-        return out;
-    return cv::Mat(out.size[1], out.size[2], CV_32F, const_cast<float *>(out.ptr<float>(b)));
-}
-
 void drawAll(const std::vector<ScoredDetection> &found, cv::Mat &frame, std::vector<Detection> &detections)
 {
     for (const ScoredDetection &d : found) {
@@ -263,10 +255,8 @@ void GlueDotDetector::batchLocked(const std::vector<cv::Mat> &images, std::vecto
         for (int b = range.start; b < range.end; ++b) {
             try {
                 frames[b] = images[b].clone();
-                std::vector<cv::Mat> planes;
-                for (const cv::Mat &out : outs)
-                    planes.push_back(plane(out, b));
-                drawAll(GlueDotDecoding::decode(planes, frames[b].size()), frames[b], found[b]);
+                drawAll(GlueDotDecoding::decode(GlueDotDecoding::imageOutputs(outs, b), frames[b].size()),
+                        frames[b], found[b]);
             } catch (...) {
                 failures[b] = std::current_exception(); // raised on the caller's thread below
             }

@@ -203,14 +203,8 @@ int main(int argc, char *argv[])
     print("  blob handed to the network", timeIt(rounds, [&] { net.setInput(blob); }));
     print("  forward of that blob", timeIt(rounds, [&] { net.forward(outs, outNames); }));
     print("  decode", timeIt(rounds, [&] {
-              for (size_t b = 0; b < images.size(); ++b) {
-                  std::vector<cv::Mat> planes;
-                  for (const cv::Mat &out : outs)
-                      planes.push_back(out.dims == 2 ? out
-                                                     : cv::Mat(out.size[1], out.size[2], CV_32F,
-                                                               const_cast<float *>(out.ptr<float>(int(b)))));
-                  decoded[b] = GlueDotDecoding::decode(planes, images[b].size());
-              }
+              for (size_t b = 0; b < images.size(); ++b)
+                  decoded[b] = GlueDotDecoding::decode(GlueDotDecoding::imageOutputs(outs, int(b)), images[b].size());
           }));
     print("  copy", timeIt(rounds, [&] {
               for (size_t b = 0; b < images.size(); ++b)
