@@ -21,6 +21,8 @@
 #include "DebugMode.h"
 #include "GlueDotDetector.h"
 #include "LineAccount.h"
+#include "MonitorConf.h"
+#include "PlantPublisher.h"
 #include "LineSimulator.h"
 #include "ModbusLink.h"
 #include "Passwords.h"
@@ -140,6 +142,7 @@ Gluebox::Gluebox(QWidget *parent)
     createControl();
     m_control->linkOpenedAtStart();
 
+    startPlantLink();
     startCameras();
     // Settings that may pass every defect are not put to work without an administrator.
     if (showZeroRecipes() || !confFound.whole())
@@ -196,6 +199,22 @@ void Gluebox::startCameras()
 #ifndef GLUEBOX_VENDOR_SDKS
     if (m_simulation) {
         m_line_account = new LineAccount(*m_simulation, g_cameras, this);
+        if (m_plant)
+            connect(m_line_account, &LineAccount::accounted, m_plant, [plant = m_plant](const std::vector<LineAccount::Row> &rows) {
+                QJsonArray positions;
+                for (const LineAccount::Row &r : rows)
+                    positions.append(QJsonObject{{"camera", r.position + 1},
+                                                 {"products", r.line.products},
+                                                 {"ng", r.line.ngProducts},
+                                                 {"ejected_right", r.line.correctEjections},
+                                                 {"ng_missed", r.line.missedEjections},
+                                                 {"good_ejected", r.line.wrongEjections},
+                                                 {"cut_wrongly", static_cast<double>(r.cutWrongly)},
+                                                 {"late", static_cast<double>(r.late)},
+                                                 {"judged_wrong", r.line.judgedWrong},
+                                                 {"paired_wrong", r.line.pairedWrong}});
+                plant->lineAccount(positions);
+            });
         m_line_account->start(10000);
     } else if (m_genicam) {
         m_genicam_account = new QTimer(this);
@@ -203,6 +222,35 @@ void Gluebox::startCameras()
         m_genicam_account->start(10000);
     }
 #endif
+}
+
+void Gluebox::startPlantLink()
+{
+    const int port = g_sys_conf.MonitorPort;
+    if (port == 0)
+        return;
+    QStringList problems;
+    const MonitorConf conf = MonitorConf::read(StationPaths::monitorFile(), &problems);
+    m_troubles->settingsTrouble(StationPaths::monitorFile(), problems.join(QLatin1Char('\n')));
+    if (port < 0 || port > 65535) {
+        m_troubles->settingsTrouble(QStringLiteral("MonitorPort"),
+                                    QStringLiteral("MonitorPort=%1 in conf.txt is not a port (1 to 65535): "
+                                                   "nothing is published to the plant.").arg(port));
+        return;
+    }
+    m_plant = new PlantPublisher(QString::fromStdString(g_sys_conf.MonitorIP), port, conf, this);
+    connect(m_plant, &PlantPublisher::trouble, m_troubles, &WriteTroubles::plantTrouble);
+    connect(m_control, &StationControl::totalShown, m_plant, &PlantPublisher::plcTotal);
+    connect(m_control, &StationControl::kickShown, m_plant, &PlantPublisher::kicks);
+    connect(m_control, &StationControl::countersCleared, m_plant, &PlantPublisher::countersCleared);
+    connect(m_control, &StationControl::alarmRaised, m_plant, &PlantPublisher::alarmRaised);
+    connect(m_control, &StationControl::alarmAcknowledged, m_plant, &PlantPublisher::alarmAcknowledged);
+    connect(m_control, &StationControl::shiftRecorded, m_plant, &PlantPublisher::shiftRecorded);
+    // Straight from the saving thread: the publisher only queues.
+    connect(m_save_thread.get(), &SaveThread::requestHandled, m_plant,
+            [plant = m_plant](const QString &path, bool written) { plant->imageSaved(path, written); },
+            Qt::DirectConnection);
+    m_plant->start();
 }
 
 void Gluebox::printGenicamAccount()
@@ -234,6 +282,10 @@ bool Gluebox::startPosition(int i, QString *reason)
     m_work_threads[i]->init(g_image_queue[i], g_cameras[i].vendor, i);
     connect(m_work_threads[i].get(), &WorkThread::event_ok, this, &Gluebox::OnOKHub);
     connect(m_work_threads[i].get(), &WorkThread::event_ng, this, &Gluebox::OnNGHub);
+    if (m_plant) {
+        m_plant->setPresent(i);
+        m_work_threads[i]->setReporter([plant = m_plant](const ProductReport &r) { plant->product(r); });
+    }
     m_work_threads[i]->start(QThread::HighestPriority);
     m_debug_threads[i] = std::make_unique<DebugThread>();
     m_debug_threads[i]->init(i, g_debug_queue[i]);
@@ -737,6 +789,12 @@ void Gluebox::shutDown()
         }
     }
     m_save_thread.reset(); // writes what is queued, then stops
+    if (m_plant) {
+        // The last counters, then what is still queued, for 2 s at most.
+        m_plant->publishCounters();
+        delete m_plant;
+        m_plant = nullptr;
+    }
     StationQueues::release();
     delete g_modbus;
     g_modbus = nullptr;

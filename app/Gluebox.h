@@ -31,6 +31,7 @@ class QLabel;
 class QSignalMapper;
 class QToolButton;
 class LineAccount;
+class PlantPublisher;
 class SimulatedStation;
 class QThread;
 class QTimer;
@@ -159,6 +160,8 @@ private:
     void startLog();
     void stopLog();
     void startCameras();
+    // Publishes to the plant's broker when conf.txt names one (MonitorPort not 0).
+    void startPlantLink();
     // A found position's inspection: its work and debug threads, their display, its
     // detector (false, with the reason, when that does not load).
     bool startPosition(int position, QString *reason);
@@ -211,6 +214,7 @@ private:
     std::unique_ptr<AravisHikApi> m_genicam;
     QTimer *m_genicam_account = nullptr;
     LineAccount *m_line_account = nullptr;
+    PlantPublisher *m_plant = nullptr; // the plant's broker; null when MonitorPort is 0
     CleanupRunner *m_cleanup = nullptr;
     QTimer *timer_clean = nullptr;
     QTimer *timer_status = nullptr;

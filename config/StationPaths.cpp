@@ -13,6 +13,7 @@ QString statisticFile(int position)
 {
     return QStringLiteral("../conf/camera%1_statistic.txt").arg(position);
 }
+QString monitorFile() { return QStringLiteral("../conf/monitor.txt"); }
 QString cameraSimFile() { return QStringLiteral("../conf/camsim.txt"); }
 QString adminPasswordFile() { return QStringLiteral("pswd.txt"); }
 QString operatorPasswordFile() { return QStringLiteral("pswd_op.txt"); }

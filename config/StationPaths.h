@@ -12,6 +12,7 @@ QString modbusFile();           // PLC address map
 QString rotateFile();           // per-camera rotation
 QString plcParamFile();         // PLC parameter rows
 QString statisticFile(int position);
+QString monitorFile();          // the station's name and login at the plant's broker
 QString cameraSimFile();        // simulated cameras and line (Linux build)
 QString adminPasswordFile();
 QString operatorPasswordFile();

@@ -56,6 +56,29 @@ void WorkThread::setVerdictList(LockedList<Verdict> *verdicts)
     m_verdicts = verdicts;
 }
 
+void WorkThread::setReporter(Reporter reporter)
+{
+    m_reporter = std::move(reporter);
+}
+
+void WorkThread::report(uint64_t product, ProductReport::Verdict verdict, std::vector<int> dots, int ms,
+                        const char *why)
+{
+    if (!m_reporter)
+        return;
+    ProductReport r;
+    r.camera = m_cam;
+    r.product = product;
+    r.dots = std::move(dots);
+    r.verdict = verdict;
+    r.inspected = why == nullptr;
+    if (why)
+        r.why = why;
+    r.inspectMs = ms;
+    r.time = QDateTime::currentDateTime();
+    m_reporter(r);
+}
+
 void WorkThread::judged(uint64_t product, bool good)
 {
     if (m_verdicts)
@@ -130,6 +153,11 @@ void WorkThread::judgeUninspected(const Settings &s, const FrameRecord &record, 
         judged(record.product, false);
     else if (s.mismatchAct == 0)
         judged(record.product, true);
+    report(record.product,
+           s.mismatchAct == 1   ? ProductReport::Verdict::Bad
+           : s.mismatchAct == 0 ? ProductReport::Verdict::Good
+                                : ProductReport::Verdict::None,
+           {}, 0, why);
     ++m_total;
     emit display_check_total(m_cam, m_total);
     qDebug().noquote() << "camera" << m_cam << why << record.shots;
@@ -204,9 +232,11 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     }
 
     QStringList counts;
+    std::vector<int> dots(n);
     bool ng = false;
     for (int i = 0; i < n; ++i) {
         const int count = static_cast<int>(results[i].size());
+        dots[i] = count;
         counts << QString::number(count);
         if (count < s.expected[i])
             ng = true;
@@ -226,6 +256,8 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     } else {
         judged(record.product, true);
     }
+    report(record.product, ng ? ProductReport::Verdict::Bad : ProductReport::Verdict::Good, std::move(dots),
+           static_cast<int>(t0.msecsTo(t1)), nullptr);
 
     ++m_total;
     emit display_check_total(m_cam, m_total);

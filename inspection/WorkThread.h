@@ -3,6 +3,7 @@
 #include "Detection.h"
 #include "FrameRecord.h"
 #include "LockedList.h"
+#include "ProductReport.h"
 #include "SaveRequest.h"
 #include "SyncQueue.h"
 #include "Verdict.h"
@@ -47,6 +48,10 @@ public:
     void setDetector(DetectOne one, DetectBatch batch);
     void setSaveQueue(SyncQueue<SaveRequest> *saveQueue);
     void setVerdictList(LockedList<Verdict> *verdicts);
+    // Before start(): told of every product's outcome, on this thread, right after its
+    // verdict. It must not wait for anything (it queues).
+    using Reporter = std::function<void(const ProductReport &)>;
+    void setReporter(Reporter reporter);
 
     int cam() const { return m_cam; }
 
@@ -80,6 +85,8 @@ private:
     void save(const cv::Mat &image, const QString &path);
     // Into the verdict list first, then said.
     void judged(uint64_t product, bool good);
+    void report(uint64_t product, ProductReport::Verdict verdict, std::vector<int> dots, int ms,
+                const char *why);
 
     int m_cam = 0;
     int m_vendor = 0;
@@ -90,4 +97,5 @@ private:
     int m_total = 0; // frames with image data judged since start
     DetectOne m_detectOne;
     DetectBatch m_detectBatch;
+    Reporter m_reporter;
 };

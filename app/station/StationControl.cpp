@@ -11,6 +11,7 @@
 #include "SysConf.h"
 #include "UserMessages.h"
 
+#include <QTextCodec>
 #include <QThread>
 
 #include <algorithm>
@@ -476,8 +477,10 @@ void StationControl::cancelAlarm()
     if (clearAlarmRegisters() > 0) {
         emit alarmShown(QStringLiteral("无报警"), kGreen);
         if (!g_alarm_history.isEmpty()) {
-            assign(g_alarm_history.last().handleTime, m_hooks.now().toString(kTimeFormat));
-            emit log(QStringLiteral("Alarm %1 acknowledged.").arg(g_alarm_history.last().code));
+            AlarmRecord &last = g_alarm_history.last();
+            assign(last.handleTime, m_hooks.now().toString(kTimeFormat));
+            emit log(QStringLiteral("Alarm %1 acknowledged.").arg(last.code));
+            emit alarmAcknowledged(last.code, last.message, last.startTime, last.handleTime);
         }
         // Raised again after this, it is a new occurrence.
         g_last_alarm_code = 0;
@@ -566,6 +569,7 @@ void StationControl::handleAlarm(int code, const QString &now)
             g_alarm_history.append(record);
             g_last_alarm_code = code;
             emit log(QStringLiteral("Alarm %1 raised: %2.").arg(code).arg(texts.at(code)));
+            emit alarmRaised(code, record.message, record.startTime);
         }
     } else if (code <= 8) {
         const int position = code - 7;
@@ -633,6 +637,10 @@ void StationControl::shiftSequence(int32_t total, int shiftIndex)
         const auto kicks = readKickCounts(g_plc_setup_open ? nullptr : m_link, m_addr);
         ShiftStatistics::appendShiftStatistics(total, shiftIndex, kicks, opened,
                                                m_hooks.now().date());
+        static QTextCodec *const gbk = QTextCodec::codecForName("GBK");
+        for (int k = 0; k < ShiftStatistics::kPositions && total >= 1; ++k)
+            if (opened[k])
+                emit shiftRecorded(k, gbk->toUnicode(ShiftStatistics::shiftLine(shiftIndex, total, kicks[k])).trimmed());
     }
     changeShift();
     start();

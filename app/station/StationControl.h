@@ -145,6 +145,12 @@ signals:
     void lastTotalShown(int total);   // the total of the shift that ended
     void shiftButtonEnabled(bool enabled);
     void heldForAdministratorShown(bool held);
+    // For the plant: an alarm's occurrence when first seen, and when acknowledged; the
+    // times as the alarm table shows them.
+    void alarmRaised(int code, const QString &text, const QString &raised);
+    void alarmAcknowledged(int code, const QString &text, const QString &raised, const QString &acknowledged);
+    // The statistics line of the shift that ended, for one opened position.
+    void shiftRecorded(int position, const QString &line);
 
 private:
     enum class Read { Ok, Failed, NoAnswer };

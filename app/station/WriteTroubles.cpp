@@ -47,6 +47,15 @@ void WriteTroubles::saveTrouble(const QString &text, bool failing)
     report(Images, text, failing);
 }
 
+void WriteTroubles::plantTrouble(const QString &text, bool failing)
+{
+    if (!failing && !m_failing[Plant] && m_text[Plant].isEmpty()) {
+        emit log(text);
+        return;
+    }
+    report(Plant, text, failing);
+}
+
 void WriteTroubles::settingsTrouble(const QString &what, const QString &text)
 {
     if (m_settings.value(what) == text)

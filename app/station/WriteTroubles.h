@@ -5,7 +5,8 @@
 #include <QString>
 #include <QTimer>
 
-// What the operator is told when the operation log or the image store cannot be written.
+// What the operator is told when the operation log or the image store cannot be written,
+// or the plant's broker cannot be reached.
 // Each source says so once when it begins to lose lines or images and once when it
 // writes again (CLog::writeTrouble, SaveThread::saveTrouble); this keeps one line per
 // source on screen: a failing one until it writes again, the "again" line (with what was
@@ -26,6 +27,9 @@ public:
 public slots:
     void logTrouble(const QString &text, bool failing);
     void saveTrouble(const QString &text, bool failing);
+    // The plant's broker: unreachable, refusing, or messages dropped, and the end of it. An
+    // end with no trouble before it (the first connect) is only logged.
+    void plantTrouble(const QString &text, bool failing);
     // What is wrong with one settings file (or another thing that `what` names), shown in
     // yellow until it comes again empty; a new text is said on standard output and logged.
     void settingsTrouble(const QString &what, const QString &text);
@@ -42,7 +46,7 @@ signals:
     void log(const QString &line);
 
 private:
-    enum Source { Log, Images, kSources };
+    enum Source { Log, Images, Plant, kSources };
     void report(Source source, const QString &text, bool failing);
     void clear(Source source);
     void show();

@@ -46,9 +46,9 @@ void LineAccount::watch(LineSimulator &line, int camera, const ProductAccount &a
     line.watchStation(camera, std::move(view));
 }
 
-QStringList LineAccount::lines() const
+std::vector<LineAccount::Row> LineAccount::rows() const
 {
-    QStringList lines;
+    std::vector<Row> rows;
     for (int p = 0; p < 4; ++p) {
         const CameraSlot &slot = m_positions[p];
         if (!slot.found)
@@ -56,18 +56,27 @@ QStringList LineAccount::lines() const
         const int camera = m_station.cameraIndexOf(slot);
         if (camera < 0)
             continue;
-        const LineSimulator::Counters c = m_station.line().counters(camera);
         const ProductAccount &a = g_product_account[p];
+        rows.push_back(Row{p, m_station.line().counters(camera), a.cutWrongly(), a.notInTime()});
+    }
+    return rows;
+}
+
+QStringList LineAccount::lines() const
+{
+    QStringList lines;
+    for (const Row &r : rows()) {
+        const LineSimulator::Counters &c = r.line;
         lines << QStringLiteral("line %1#: products %2 ng %3 ejected-right %4 ng-missed %5 "
                                 "good-ejected %6 cut-wrongly %7 late %8 judged-wrong %9 paired-wrong %10")
-                     .arg(p + 1)
+                     .arg(r.position + 1)
                      .arg(c.products)
                      .arg(c.ngProducts)
                      .arg(c.correctEjections)
                      .arg(c.missedEjections)
                      .arg(c.wrongEjections)
-                     .arg(a.cutWrongly())
-                     .arg(a.notInTime())
+                     .arg(r.cutWrongly)
+                     .arg(r.late)
                      .arg(c.judgedWrong)
                      .arg(c.pairedWrong);
     }
@@ -77,11 +86,12 @@ QStringList LineAccount::lines() const
     return lines;
 }
 
-void LineAccount::print() const
+void LineAccount::print()
 {
     for (const QString &line : lines())
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
+    emit accounted(rows());
 }
 
 void LineAccount::start(int periodMs)

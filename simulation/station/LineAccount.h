@@ -30,11 +30,24 @@ public:
     // through its position's account, decided for the same product.
     static void watch(LineSimulator &line, int camera, const ProductAccount &account);
 
+    struct Row
+    {
+        int position = 0; // from 0
+        LineSimulator::Counters line;
+        uint64_t cutWrongly = 0;
+        uint64_t late = 0;
+    };
+    // One per position bound to a simulated camera.
+    std::vector<Row> rows() const;
     QStringList lines() const;
-    void print() const;
+    // Prints the lines and hands the rows to `accounted`.
+    void print();
     // Prints every periodMs on the owner's thread.
     void start(int periodMs);
     void stop();
+
+signals:
+    void accounted(const std::vector<LineAccount::Row> &rows);
 
 private:
     const SimulatedStation &m_station;
