@@ -3,8 +3,11 @@
 // the shipped model, NG images saved, and the PLC simulator counting production. After
 // 60 s: WORK set, production counted, NG images in their folders, every bad box ejected
 // and no good one beyond the model's own mistakes, then OnExit and a log that ends in
-// order.
+// order. The station publishes to a broker on loopback meanwhile: every product arrives
+// there once and in order per camera, and the NG images and statuses with it.
 #include "AnsweredMessages.h"
+#include "MqttBroker.h"
+#include "MqttProbe.h"
 #include "TempStation.h"
 #include "Gluebox.h"
 #include "LineSimulator.h"
@@ -13,6 +16,9 @@
 #include "SimulatedStation.h"
 #include "StationFonts.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,6 +37,43 @@ class tst_Gluebox : public QObject
         return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
     }
 
+    static void checkPublished(const QVector<MqttProbe::Message> &messages, const QString &images)
+    {
+        QStringList states;
+        QMap<int, QList<qint64>> products; // per camera, in arrival order
+        int counters = 0, lineAccounts = 0;
+        QMap<QString, int> ngFiles;        // "1/ng" -> written files
+        for (const MqttProbe::Message &m : messages) {
+            const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+            QVERIFY2(!o.isEmpty(), qPrintable(m.topic));
+            const QString leaf = m.topic.mid(QStringLiteral("gluebox/line-1/").size());
+            if (leaf == QLatin1String("status"))
+                states << o.value(QLatin1String("state")).toString();
+            else if (leaf.startsWith(QLatin1String("product/")))
+                products[leaf.mid(8).toInt()] << static_cast<qint64>(o.value(QLatin1String("product")).toDouble());
+            else if (leaf == QLatin1String("counters"))
+                ++counters;
+            else if (leaf == QLatin1String("line"))
+                ++lineAccounts;
+            else if (leaf == QLatin1String("ng_image") && o.value(QLatin1String("written")).toBool())
+                ++ngFiles[QStringLiteral("%1/%2").arg(o.value(QLatin1String("camera")).toInt())
+                              .arg(o.value(QLatin1String("kind")).toString())];
+        }
+        QCOMPARE(states, (QStringList{"online", "offline"}));
+        QVERIFY2(counters >= 55, qPrintable(QString::number(counters)));
+        QVERIFY(lineAccounts >= 6);
+        QCOMPARE(products.keys(), (QList<int>{1, 2}));
+        for (auto it = products.cbegin(); it != products.cend(); ++it) {
+            const QList<qint64> &p = it.value();
+            QVERIFY2(p.size() >= 570, qPrintable(QString::number(p.size())));
+            for (int i = 1; i < p.size(); ++i)
+                QVERIFY2(p[i] == p[i - 1] + 1, qPrintable(QStringLiteral("camera %1: product %2 after %3")
+                                                              .arg(it.key()).arg(p[i]).arg(p[i - 1])));
+        }
+        for (const char *folder : {"1/ng", "1/ng_result", "2/ng", "2/ng_result"})
+            QCOMPARE(ngFiles.value(QLatin1String(folder)), TempStation::filesOnEveryDay(images, QLatin1String(folder)));
+    }
+
 private slots:
     void aMinuteOfProduction()
     {
@@ -41,8 +84,19 @@ private slots:
         QVERIFY(conf.open(QIODevice::ReadOnly));
         QByteArray settings = conf.readAll();
         conf.close();
+        MqttBroker broker;
+        QString brokerError;
+        if (!broker.start(&brokerError))
+            QFAIL(qPrintable(brokerError));
+        MqttProbe probe(broker.port());
+        QVERIFY(probe.waitSubscribed(5000));
         settings.replace("SAVE=0", "SAVE=1").replace("NO1=0|0|0", "NO1=5|5|5").replace("NO2=0|0|0", "NO2=5|5|5");
+        const int monitor = settings.indexOf("MonitorIP=");
+        QVERIFY(monitor > 0);
+        settings.truncate(monitor);
+        settings += "MonitorIP=127.0.0.1\nMonitorPort=" + QByteArray::number(broker.port()) + "\n";
         QVERIFY(write("conf/conf.txt", settings));
+        QVERIFY(write("conf/monitor.txt", "name=line-1\n"));
         QVERIFY(write("conf/camsim.txt", "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
                                          "CAMERA=HIK|Hikrobot|255|GigE|728|544|Mono8|\n"
                                          "RATE=600\nSHOTS=3\nNG_SHARE=0.1\nSOURCE=generated\n"
@@ -99,6 +153,12 @@ private slots:
             QVERIFY2(raw >= 30, qPrintable(QString::number(raw)));
             QCOMPARE(TempStation::filesOnEveryDay(images, QStringLiteral("%1/ng_result").arg(camera)), raw);
         }
+        QVERIFY(MqttProbe::waitFor([&probe] {
+            const QVector<MqttProbe::Message> all = probe.messages();
+            return !all.isEmpty() && all.last().payload.contains("\"offline\"");
+        }, 5000));
+        checkPublished(probe.messages(), images);
+
         const QList<QByteArray> lines = TempStation::readLogs(m_station.filePath(QStringLiteral("data/log"))).trimmed().split('\n');
         QVERIFY(lines.first().endsWith("Application Start."));
         QVERIFY(lines.last().endsWith("Application exited."));
