@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstring>
 
+#include <pthread.h>
+
 namespace {
 using Clock = std::chrono::steady_clock;
 
@@ -61,7 +63,10 @@ void MqttClient::start()
 {
     if (m_thread.joinable())
         return;
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "mqtt-client"); // for top and the benchmark
+        run();
+    });
 }
 
 void MqttClient::stop(int drainMs)

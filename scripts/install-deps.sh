@@ -10,6 +10,7 @@ packages=(
     libaravis-dev        # GenICam cameras: GigE Vision and USB3 Vision
     libmosquitto-dev     # the plant link: MQTT client
     mosquitto            # the MQTT broker that the plant link's tests start on loopback
+    mosquitto-clients    # mosquitto_sub: bench/mqtt's subscriber
     libusb-1.0-0-dev     # named by Aravis's pkg-config file
     aravis-tools-cli     # arv-tool-0.8: a camera's IP address and user ID
     iproute2 util-linux  # tests start GigE Vision cameras in a network namespace of their own

@@ -47,6 +47,8 @@ bool EjectionChain::open()
         m_workers[p]->init(g_image_queue[p], m_positions[p].vendor, p);
         if (m_standInOne[p])
             m_workers[p]->setDetector(m_standInOne[p], m_standInBatch[p]);
+        if (m_reporter)
+            m_workers[p]->setReporter(m_reporter);
         // On the work thread, right after it put the verdict into the list.
         connect(m_workers[p].get(), &WorkThread::event_ok, this,
                 [this](int cam, qulonglong product) { onVerdict(cam, product); }, Qt::DirectConnection);

@@ -49,6 +49,8 @@ public:
 
     // A detector in place of the position's network (before open()).
     void setDetector(int position, WorkThread::DetectOne one, WorkThread::DetectBatch batch);
+    // Told of every product's outcome on its inspection thread (before open()).
+    void setReporter(WorkThread::Reporter reporter) { m_reporter = std::move(reporter); }
     // Enumerates and opens the cameras, loads the networks of the positions without a
     // stand-in, starts the inspection workers. False when a camera or network fails.
     bool open();
@@ -87,5 +89,6 @@ private:
     std::unique_ptr<WorkThread> m_workers[4];
     WorkThread::DetectOne m_standInOne[4];
     WorkThread::DetectBatch m_standInBatch[4];
+    WorkThread::Reporter m_reporter;
     DelayStats m_latency;
 };

@@ -40,6 +40,7 @@ public:
     }
 
     int port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
     QString log() const
     {
         QFile f(m_dir.filePath(QStringLiteral("broker.log")));
