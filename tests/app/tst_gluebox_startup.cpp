@@ -7,6 +7,7 @@
 #include "CameraSlot.h"
 #include "Dialogin.h"
 #include "Gluebox.h"
+#include "MonitorConf.h"
 #include "LineSimulator.h"
 #include "ModbusLink.h"
 #include "PlcAddrMap.h"
@@ -184,6 +185,18 @@ private slots:
                            "kept as it is.",
                            "PLC parameter file plc.txt is empty: no parameter is written to the PLC.",
                            "Password file pswd.txt is empty: the built-in administrator password is in force."};
+        // The plant's broker is no setting of the line's: the station works on without it.
+        QByteArray plant = conf.left(conf.indexOf("MonitorIP="));
+        QTest::newRow("no broker at the monitor address, a name unfit for a topic")
+            << Files{{"conf/conf.txt", plant + "MonitorIP=127.0.0.1\nMonitorPort=1\n"}, {"conf/monitor.txt", "name=line 3\n"}}
+            << false
+            << QStringList{"Plant link: no connection to the MQTT broker at 127.0.0.1:1: Connection refused. The station "
+                           "works on and keeps its messages until the broker answers.",
+                           QStringLiteral("../conf/monitor.txt: name \"line 3\" cannot be a topic level (no /, +, # or "
+                                          "blanks); kept \"%1\"").arg(MonitorConf::read(QString()).name)};
+        QTest::newRow("a monitor port out of range")
+            << Files{{"conf/conf.txt", plant + "MonitorIP=127.0.0.1\nMonitorPort=70000\n"}} << false
+            << QStringList{"MonitorPort=70000 in conf.txt is not a port (1 to 65535): nothing is published to the plant."};
     }
 
     void damagedSettingsAtStartUp()
@@ -204,8 +217,9 @@ private slots:
             const QLabel *band = window.findChild<QLabel *>(QStringLiteral("label_trouble"));
             QVERIFY(!band->isHidden());
             QCOMPARE(band->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 0);"));
+            // The plant link says its trouble from a thread of its own, a moment later.
             for (const QString &line : said)
-                QVERIFY2(band->text().split('\n').contains(line), qPrintable(band->text()));
+                QTRY_VERIFY2_WITH_TIMEOUT(band->text().split('\n').contains(line), qPrintable(band->text()), 5000);
             QCOMPARE(m_sim->coil(m_addr.WORK), !held);
             window.OnExit();
         }
