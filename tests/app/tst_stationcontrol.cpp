@@ -506,6 +506,8 @@ void TstStationControl::alarmSequences()
         m_addr.QUANTITY = 300;
     QSignalSpy alarm(m_control.get(), &StationControl::alarmShown);
     QSignalSpy plc(m_control.get(), &StationControl::plcShown);
+    QSignalSpy raised(m_control.get(), &StationControl::alarmRaised);
+    QSignalSpy acknowledged(m_control.get(), &StationControl::alarmAcknowledged);
     for (int code : codes) {
         if (code < 0) {
             g_op_login = true;
@@ -525,6 +527,16 @@ void TstStationControl::alarmSequences()
         QCOMPARE(g_alarm_history.first().startTime, QStringLiteral("2026-03-02 08:00:00"));
     QCOMPARE(alarm.isEmpty() ? QString() : alarm.last().at(0).toString(), shown);
     QCOMPARE(m_log.filter(QStringLiteral(" raised: ")).size(), recorded.size());
+    // The plant hears of each occurrence as the history records it.
+    QCOMPARE(raised.size(), recorded.size());
+    for (int i = 0; i < recorded.size(); ++i)
+        QCOMPARE(raised.at(i), (QList<QVariant>{recorded.at(i), g_alarm_history.at(i).message,
+                                                g_alarm_history.at(i).startTime}));
+    QCOMPARE(acknowledged.size(), codes.count(-1));
+    if (!acknowledged.isEmpty())
+        QCOMPARE(acknowledged.first(), (QList<QVariant>{3, g_alarm_history.first().message,
+                                                        g_alarm_history.first().startTime,
+                                                        g_alarm_history.first().handleTime}));
     // A refused total shows on the PLC label, as a failed read does.
     QCOMPARE(plc.last().at(0).toString(), totalRefused ? QStringLiteral("PLC断开") : QStringLiteral("PLC在线"));
 }
@@ -779,8 +791,13 @@ void TstStationControl::timedShift()
         m_control->tick();
     }
     m_now = QDateTime(m_now.date(), now);
+    QSignalSpy recorded(m_control.get(), &StationControl::shiftRecorded);
     m_control->tick();
     QCOMPARE(plcLog(QStringLiteral("SHIFT pulse")).size(), shifted ? 1 : 0);
+    // The plant gets the line as the file has it, for the opened camera only.
+    QCOMPARE(recorded.size(), shifted ? 1 : 0);
+    if (shifted)
+        QCOMPARE(recorded.first(), (QList<QVariant>{0, QStringLiteral("B     总产量:0000001000      剔除率:2.50000%      合格率:97.50000%")}));
     const QByteArray statistics = TempStation::read(QStringLiteral("../conf/camera0_statistic.txt"));
     QCOMPARE(statistics.contains("2026-03-02 :\n"), shifted);
     QCOMPARE(statistics.contains("B     "), shifted);

@@ -90,7 +90,8 @@ public:
             return false;
         }
         file.close();
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("broker.log")), QIODevice::Append);
         m_process.start(executable(), {QStringLiteral("-c"), file.fileName()});
         if (!m_process.waitForStarted(5000)) {
             *error = QStringLiteral("mosquitto did not start: ") + m_process.errorString();

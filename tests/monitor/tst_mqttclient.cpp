@@ -1,7 +1,8 @@
 // The plant link's client against Debian's mosquitto on loopback: a broker killed and
 // restarted mid-run (nothing lost within the queue's bound, drops beyond it counted
 // exactly and said once), and brokers that cannot be had (the client says why, once, and
-// publish() still only queues).
+// publish() still only queues); and the retained status, online at the connect and
+// offline by the will when the station dies without a goodbye.
 #include "MqttBroker.h"
 #include "MqttClient.h"
 #include "MqttProbe.h"
@@ -10,6 +11,9 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
@@ -139,6 +143,37 @@ private slots:
         if (drops)
             QVERIFY2(over.first().contains(QStringLiteral("; %1 messages").arg(s.dropped)), qPrintable(over.first()));
         client.stop();
+    }
+
+    void willOnDeath()
+    {
+        MqttBroker broker;
+        QString error;
+        if (!broker.start(&error)) {
+            if (MqttBroker::executable().isEmpty())
+                QSKIP(qPrintable(error));
+            QFAIL(qPrintable(error));
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            // A station that crashes: connected, then gone without stop().
+            MqttClient *client = new MqttClient(options(broker.port(), 100));
+            client->start();
+            for (int i = 0; i < 250 && !client->stats().connected; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            _exit(client->stats().connected ? 0 : 1);
+        }
+        QVERIFY(child > 0);
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        // A subscriber that comes later gets the retained state: the will's.
+        MqttProbe probe(broker.port(), QStringLiteral("gluebox/test/status"));
+        QVERIFY(MqttProbe::waitFor([&] { return probe.count() > 0; }, 5000));
+        const MqttProbe::Message m = probe.messages().first();
+        QVERIFY(m.retained);
+        QCOMPARE(m.payload, QByteArray(R"({"state":"offline"})"));
     }
 
     void brokerCannotBeHad_data()
