@@ -88,9 +88,12 @@ bool MqttClient::publish(std::string topic, std::string payload, bool retain)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_queue.size() + m_unackedCount >= m_options.queueBound) {
+            if (!m_dropping) {
+                m_dropping = true;
+                m_droppedBefore = m_dropped;
+                firstDrop = true;
+            }
             ++m_dropped;
-            firstDrop = !m_dropping;
-            m_dropping = true;
         } else {
             m_queue.push_back(Message{std::move(topic), std::move(payload), retain, 0, false});
             ++m_accepted;
@@ -144,7 +147,6 @@ void MqttClient::sayDrops()
         if (m_dropping && !m_dropsSaid) {
             begin = true;
             m_dropsSaid = true;
-            m_droppedBefore = m_dropped - 1;
         } else if (m_dropping && m_connected && m_queue.empty() && m_unackedCount == 0) {
             over = true;
             m_dropping = false;
