@@ -25,11 +25,19 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <ctime>
 #include <atomic>
 #include <cstdio>
 #include <memory>
 
 namespace {
+double threadCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 // The client thread's stat file (it names itself "mqtt-client"), or empty.
 QString clientThreadStat()
 {
@@ -161,6 +169,33 @@ int main(int argc, char *argv[])
     if (!chain.open()) {
         std::fprintf(stderr, "the cameras or the model could not be opened\n");
         return 1;
+    }
+    {
+        // What one product's message costs the inspection thread that reports it: the
+        // JSON and the queue, the network being the client thread's.
+        MonitorConf conf;
+        conf.name = QStringLiteral("bench-calls");
+        conf.queue = MonitorConf::kMaxQueue;
+        PlantPublisher publisher(host, port, conf);
+        publisher.start();
+        ProductReport r;
+        r.dots = {5, 5, 4};
+        r.verdict = ProductReport::Verdict::Bad;
+        r.inspected = true;
+        r.inspectMs = 31;
+        r.time = QDateTime::currentDateTime();
+        constexpr int kCalls = 20000;
+        const double cpu0 = threadCpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < kCalls; ++i) {
+            r.product = static_cast<uint64_t>(i + 1);
+            publisher.product(r);
+        }
+        const double wallUs = clock.nsecsElapsed() / 1e3 / kCalls;
+        const double cpuUs = (threadCpuSeconds() - cpu0) * 1e6 / kCalls;
+        std::printf("one product's message on the reporting thread: %.1f us (%.1f us CPU), over %d calls\n",
+                    wallUs, cpuUs, kCalls);
     }
     std::printf("2 cameras at %d products/min each, %.0f s per run, broker %s:%d\n", rate, seconds,
                 qPrintable(host), port);
