@@ -162,11 +162,14 @@ void PlantPublisher::publishCounters()
     for (int p = 0; p < kPositions; ++p) {
         if (!m_present[p])
             continue;
+        // product() counts a product as checked before its verdict: read in the other
+        // order, OK plus NG never exceeds checked.
         const Counts &c = m_counts[p];
+        const quint64 ok = c.ok, ng = c.ng, checked = c.checked;
         cameras.append(QJsonObject{{"camera", p + 1},
-                                   {"checked", static_cast<double>(c.checked)},
-                                   {"ok", static_cast<double>(c.ok)},
-                                   {"ng", static_cast<double>(c.ng)},
+                                   {"checked", static_cast<double>(checked)},
+                                   {"ok", static_cast<double>(ok)},
+                                   {"ng", static_cast<double>(ng)},
                                    {"kicks", orNull(m_kicks[p])}});
     }
     const MqttClient::Stats s = m_client->stats();
