@@ -165,6 +165,20 @@ private slots:
                     change.time.time_since_epoch() + steadyFromSystem));
                 const uint64_t n = productPulsedAt(account, t, first[c], last);
                 if (n == 0 || !account.outcome(n).rejected || change.atEjector < 0) {
+                    // Where it fell among the windows' closes (R rejected, J judged in
+                    // time), for whoever looks into it.
+                    uint64_t k = first[c];
+                    while (k + 1 <= last && account.closedAt(k + 1) < t)
+                        ++k;
+                    QString around;
+                    for (uint64_t j = std::max(k, first[c] + 3) - 3; j <= k + 3 && j <= last; ++j)
+                        around += QStringLiteral(" %1:%2ms%3%4")
+                                      .arg(j)
+                                      .arg(std::chrono::duration<double, std::milli>(t - account.closedAt(j)).count(), 0, 'f', 2)
+                                      .arg(account.outcome(j).rejected ? "R" : "")
+                                      .arg(account.outcome(j).judged ? "J" : "");
+                    qInfo("untraced pulse: product %llu, box %lld; after each close:%s", (unsigned long long)n,
+                          (long long)change.atEjector, qPrintable(around));
                     ++untraced;
                     continue;
                 }
@@ -187,8 +201,10 @@ private slots:
             int compared = 0;
             for (uint64_t n = first[c]; n + 2 <= last && !offsetAt.empty(); ++n) {
                 const ProductAccount::Outcome o = account.outcome(n);
-                if (o.rejected && !pulsed.count(n))
+                if (o.rejected && !pulsed.count(n)) {
+                    qInfo("rejected, not pulsed: product %llu%s", (unsigned long long)n, o.judged ? "" : " (not judged)");
                     ++rejectedUnpulsed;
+                }
                 // The offset of the nearest pulse before (or else after) this product.
                 auto near = offsetAt.upper_bound(n);
                 const int64_t offset = near == offsetAt.begin() ? near->second : std::prev(near)->second;
