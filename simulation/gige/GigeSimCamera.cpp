@@ -423,9 +423,10 @@ void GigeSimCamera::runLine()
     for (;;) {
         beginProduct(std::move(next));
         for (int s = 0; s < shots; ++s) {
-            if (!waitUntil(t0 + window * (2 * s + 1) / (3 * shots)))
+            const Clock::time_point due = t0 + window * (2 * s + 1) / (3 * shots);
+            if (!waitUntil(due))
                 return;
-            shoot(s);
+            shoot(s, due);
         }
         next = makeProduct(); // between windows: drawing the pictures must not delay a shot
         t0 += period;
@@ -474,8 +475,14 @@ void GigeSimCamera::beginProduct(FrameSource::Product product)
         ++m_counters.ngProducts;
 }
 
-void GigeSimCamera::shoot(int s)
+void GigeSimCamera::shoot(int s, Clock::time_point due)
 {
+    const auto wallNs = [](Clock::time_point t) {
+        const auto late = Clock::now() - t;
+        return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch() - late)
+                            .count());
+    };
     Shot shot;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -491,13 +498,17 @@ void GigeSimCamera::shoot(int s)
     }
     const bool onLine0 = m_triggered && m_triggerSource == 0;
     m_line0High = true;
-    if (onLine0 && m_triggerActivation == 0)
+    if (onLine0 && m_triggerActivation == 0) {
+        shot.triggeredNs = wallNs(due);
         fire(shot);
+    }
     const auto fallsAt = Clock::now() + kLinePulse;
     std::this_thread::sleep_until(fallsAt); // short: the stop waits for it
     m_line0High = false;
-    if (onLine0 && m_triggerActivation == 1)
+    if (onLine0 && m_triggerActivation == 1) {
+        shot.triggeredNs = wallNs(due + kLinePulse);
         fire(shot);
+    }
 }
 
 void GigeSimCamera::fire(const Shot &shot)
@@ -513,9 +524,10 @@ void GigeSimCamera::fire(const Shot &shot)
     if (m_pending.size() >= kTriggerQueue)
         return; // the camera's trigger memory is full: this one is lost
     m_pending.push_back(shot);
-    m_pending.back().triggeredNs = uint64_t(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count());
+    if (!shot.triggeredNs)
+        m_pending.back().triggeredNs = uint64_t(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count());
     // Under the lock: the register stands exactly while a shot waits, so no trigger of an
     // empty queue gives a stray frame.
     writeWord(kFakeTriggerSoftware, 1);

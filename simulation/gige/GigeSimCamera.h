@@ -136,7 +136,9 @@ private:
     void runLine();
     FrameSource::Product makeProduct();
     void beginProduct(FrameSource::Product product);
-    void shoot(int shot);
+    // The shot due at `due`: its frame carries that time, as a camera triggered by the
+    // machine stamps the exposure, however late this thread got to it.
+    void shoot(int shot, std::chrono::steady_clock::time_point due);
     void fire(const Shot &shot);
     bool waitUntil(std::chrono::steady_clock::time_point t); // false: stopping
 
