@@ -2,9 +2,11 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include <pthread.h>
 
@@ -15,6 +17,9 @@ using Clock = std::chrono::steady_clock;
 // over, few enough that a broken connection leaves little to send again.
 constexpr size_t kWindow = 100;
 constexpr int kLoopMs = 20;
+// A third connection in a row that the broker closed before it held (heldMs()) is said as
+// one trouble.
+constexpr int kShortLivedToSay = 3;
 
 long long msSince(Clock::time_point t)
 {
@@ -47,6 +52,13 @@ MqttClient::MqttClient(Options options)
 MqttClient::~MqttClient()
 {
     stop(0);
+}
+
+long long MqttClient::heldMs() const
+{
+    // Longer than the longest wait before a retry: two clients that take each other's
+    // place reconnect within it, and their connections never count as held.
+    return std::max<long long>(2000, 2LL * m_options.maxRetryMs);
 }
 
 void MqttClient::setNote(Note note)
@@ -272,6 +284,8 @@ bool MqttClient::connection()
 
     m_connack = -1;
     bool connected = false;
+    bool held = false; // connected, and for long enough not to count as thrown out at once
+    Clock::time_point connectedAt{};
     rc = mosquitto_connect_async(m, m_options.host.c_str(), m_options.port, m_options.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         sayFailure(errorText(rc));
@@ -292,8 +306,20 @@ bool MqttClient::connection()
             errno = loopErrno;
             const std::string reason = errorText(rc);
             if (connected) {
-                say("Plant link: lost the MQTT broker at " + address() + " (" + reason
-                        + "); messages wait for it.", true);
+                held = msSince(connectedAt) >= heldMs();
+                m_shortLived = held ? 0 : m_shortLived + 1;
+                if (m_shortLived >= kShortLivedToSay) {
+                    // A broker closes a session when another client takes its identifier:
+                    // two stations with one name would take turns without end.
+                    if (!std::exchange(m_clashSaid, true))
+                        say("Plant link: the MQTT broker at " + address() + " closes the connection of "
+                                + m_options.clientId
+                                + " right after each connect: is another station using the same name?",
+                            true);
+                } else if (!m_clashSaid) {
+                    say("Plant link: lost the MQTT broker at " + address() + " (" + reason
+                            + "); messages wait for it.", true);
+                }
                 m_lostSaid = true;
                 m_troubleSaid = true;
             } else {
@@ -317,13 +343,25 @@ bool MqttClient::connection()
                 m_connected = true;
                 connects = ++m_connects;
             }
-            if (m_troubleSaid || connects == 1)
-                say("Plant link: connected to the MQTT broker at " + address() + " as "
-                        + m_options.clientId + '.',
-                    false);
+            connectedAt = Clock::now();
+            if (!m_clashSaid) {
+                if (m_troubleSaid || connects == 1)
+                    say("Plant link: connected to the MQTT broker at " + address() + " as "
+                            + m_options.clientId + '.',
+                        false);
+                m_troubleSaid = false;
+                m_lostSaid = false;
+            }
+            m_lastFailure.clear();
+        }
+        if (connected && m_clashSaid && msSince(connectedAt) >= heldMs()) {
+            m_clashSaid = false;
+            m_shortLived = 0;
             m_troubleSaid = false;
             m_lostSaid = false;
-            m_lastFailure.clear();
+            say("Plant link: the connection to the MQTT broker at " + address() + " as " + m_options.clientId
+                    + " holds again.",
+                false);
         }
         if (connected)
             sendQueued(m);
@@ -363,7 +401,7 @@ bool MqttClient::connection()
     }
     requeueUnacknowledged();
     mosquitto_destroy(m);
-    return connected;
+    return connected && (held || msSince(connectedAt) >= heldMs());
 }
 
 void MqttClient::onConnect(struct mosquitto *, void *self, int rc)

@@ -85,7 +85,8 @@ private:
     };
 
     void run();
-    // One connection from its attempt to its end; true when the broker took it.
+    // One connection from its attempt to its end; true when the broker took it and it held
+    // for a while.
     bool connection();
     void sendQueued(struct mosquitto *m);
     void requeueUnacknowledged();
@@ -93,6 +94,9 @@ private:
     void sayFailure(const std::string &reason);
     void sayDrops();
     bool waitBeforeRetry(int ms);
+    // A connection closed sooner than this after it was made did not hold: the next try
+    // waits as after a failure.
+    long long heldMs() const;
 
     static void onConnect(struct mosquitto *, void *self, int rc);
     static void onPublish(struct mosquitto *, void *self, int mid);
@@ -123,4 +127,6 @@ private:
     std::string m_lastFailure;      // what was said last, so that it is said once
     bool m_troubleSaid = false;     // a trouble was said since the last connect
     bool m_lostSaid = false;        // the loss was said: the failing retries are not
+    int m_shortLived = 0;           // connections in a row that the broker closed at once
+    bool m_clashSaid = false;       // that was said; losses and connects are not, until one holds
 };

@@ -176,6 +176,35 @@ private slots:
         QCOMPARE(m.payload, QByteArray(R"({"state":"offline"})"));
     }
 
+    // Two stations given one name take each other's connection at every connect: each
+    // says so once, instead of a lost and a connected line every second.
+    void twoStationsWithOneName()
+    {
+        MqttBroker broker;
+        QString error;
+        if (!broker.start(&error)) {
+            if (MqttBroker::executable().isEmpty())
+                QSKIP(qPrintable(error));
+            QFAIL(qPrintable(error));
+        }
+        Notes notes[2];
+        std::unique_ptr<MqttClient> clients[2];
+        for (int i = 0; i < 2; ++i) {
+            MqttClient::Options o = options(broker.port(), 100);
+            o.maxRetryMs = 500;
+            clients[i] = std::make_unique<MqttClient>(o);
+            clients[i]->setNote(notes[i].sink());
+            clients[i]->start();
+        }
+        QTest::qWait(8000);
+        for (Notes &n : notes) {
+            QCOMPARE(n.matching(QStringLiteral("is another station using the same name?")).size(), 1);
+            QVERIFY2(n.matching(QStringLiteral("Plant link:")).size() <= 6, qPrintable(n.all()));
+        }
+        clients[1].reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!notes[0].matching(QStringLiteral("holds again")).isEmpty(), 8000);
+    }
+
     void brokerCannotBeHad_data()
     {
         QTest::addColumn<QString>("kind");
