@@ -266,11 +266,12 @@ void Gluebox::printGenicamAccount()
         const ProductAccount &a = g_product_account[p];
         std::printf("camera %d#: frames %llu whole, %llu incomplete; products %llu, %llu not judged "
                     "(a frame missing or broken, or before the line's rhythm was known); verdicts late %llu, "
-                    "not queued %llu; %llu at the ejector without a verdict (MISMATCHACT)\n",
+                    "not queued %llu; %llu at the ejector without a verdict (MISMATCHACT); %llu edges over half a "
+                    "product late\n",
                     p + 1, static_cast<unsigned long long>(c.frames), static_cast<unsigned long long>(c.incomplete),
                     static_cast<unsigned long long>(c.products), static_cast<unsigned long long>(c.cutShort),
                     static_cast<unsigned long long>(a.late()), static_cast<unsigned long long>(a.notQueued()),
-                    static_cast<unsigned long long>(a.unjudged()));
+                    static_cast<unsigned long long>(a.unjudged()), static_cast<unsigned long long>(c.lateEdges));
     }
     std::fflush(stdout);
 #endif

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 namespace {
 ArvCamera *cam(void *p) { return static_cast<ArvCamera *>(p); }
@@ -366,11 +367,31 @@ void AravisCamera::streamLoop()
         // closed first), then the frame, then the steps it completes.
         m_grouper->frame(t, whole, steps);
         const auto open = std::find(steps.begin(), steps.end(), ProductGrouper::Step::Open);
+        if (open != steps.end() && timed)
+            noteEdge(t);
         const auto joins = open == steps.end() ? steps.begin() : open + 1;
         handleSteps({steps.begin(), joins}, t);
         if (whole)
             m_held.push_back(std::move(frame));
         handleSteps({joins, steps.end()}, t);
+    }
+}
+
+void AravisCamera::noteEdge(uint64_t frameNs)
+{
+    const EdgeLateness::Edge edge = m_lateness.open(frameNs, nowNs());
+    if (!edge.overHalf)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_counters.lateEdges;
+    }
+    // Said once per open camera; the account counts them all.
+    if (!std::exchange(m_lateSaid, true)) {
+        std::printf("GenICam camera %s: a product's first frame came %.0f ms late (a frame waiting for lost "
+                    "packets, or a slow network): its reject pulse may have hit the next box.\n",
+                    m_info.address.c_str(), double(edge.lateNs) / 1e6);
+        std::fflush(stdout);
     }
 }
 

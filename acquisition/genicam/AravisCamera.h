@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EdgeLateness.h"
 #include "ProductGrouper.h"
 
 #include <atomic>
@@ -48,6 +49,9 @@ public:
         uint64_t incomplete = 0; // frames that came with packets missing, or broken
         uint64_t products = 0;   // product windows opened
         uint64_t cutShort = 0;   // products closed without all their frames whole
+        // Rising edges whose first frame came over half a product later than the quickest
+        // recent ones: the reject pulse given at such an edge may hit the next box.
+        uint64_t lateEdges = 0;
     };
     // rising: a product window opened (its first frame came); else it closed, after its
     // frames were handed over (when it had them all). On the stream thread.
@@ -104,6 +108,8 @@ private:
     AravisCamera() = default;
     void streamLoop();
     void handleSteps(const std::vector<ProductGrouper::Step> &steps, uint64_t timeNs);
+    // A rising edge's first frame, taken at frameNs: counted and said when it came late.
+    void noteEdge(uint64_t frameNs);
     static void controlLost(void *device, void *self);
 
     Info m_info;
@@ -126,6 +132,8 @@ private:
     std::vector<Frame> m_held;
     std::unique_ptr<ProductGrouper> m_grouper; // null: frames stand alone
     bool m_delivered = false; // the open product's frames went
+    EdgeLateness m_lateness;    // the stream thread only
+    bool m_lateSaid = false;
     uint64_t m_lastFed = 0;     // time of the last frame given to the grouper
     uint64_t m_lastArrival = 0; // the host's time when it came
     std::atomic<int> m_shots{0};

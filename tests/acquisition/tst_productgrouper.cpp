@@ -1,3 +1,4 @@
+#include "EdgeLateness.h"
 #include "ProductGrouper.h"
 
 #include <QtTest>
@@ -56,6 +57,45 @@ private slots:
             seen << (s.isEmpty() ? QStringLiteral("-") : s);
         }
         QCOMPARE(seen.join(' '), steps);
+    }
+
+    // Rising edges every 100 ms of frame time, handled some ms after their frame: the
+    // quickest recent one is on time, and one more than half a period behind it is said.
+    void edgeLateness_data()
+    {
+        QTest::addColumn<QList<int>>("handledAfter"); // ms after each edge's frame time
+        QTest::addColumn<QList<int>>("late");         // ms beyond the quickest so far
+        QTest::addColumn<QString>("overHalf");        // per edge: x over half a period, . not
+
+        QTest::newRow("steady") << QList<int>{20, 20, 21, 20, 20, 22} << QList<int>{0, 0, 1, 0, 0, 2} << "......";
+        QTest::newRow("a broken first frame 55 ms late")
+            << QList<int>{40, 40, 41, 40, 40, 95, 40} << QList<int>{0, 0, 1, 0, 0, 55, 0} << ".....x.";
+        QTest::newRow("just half a period is not over it")
+            << QList<int>{10, 10, 10, 10, 10, 60, 61} << QList<int>{0, 0, 0, 0, 0, 50, 51} << "......x";
+        QTest::newRow("late before the period is known") << QList<int>{10, 90, 10} << QList<int>{0, 80, 0} << "...";
+        QTest::newRow("a quicker edge later sets on time anew")
+            << QList<int>{50, 50, 50, 50, 50, 5, 60} << QList<int>{0, 0, 0, 0, 0, 0, 55} << "......x";
+    }
+
+    void edgeLateness()
+    {
+        QFETCH(QList<int>, handledAfter);
+        QFETCH(QList<int>, late);
+        QFETCH(QString, overHalf);
+        EdgeLateness lateness;
+        // The camera's clock runs far from the host's: only differences count.
+        const uint64_t cameraStart = 5'000'000'000ULL, hostStart = 1'796'892'474'000'000'000ULL;
+        QList<int> seenLate;
+        QString seenOver;
+        for (int i = 0; i < handledAfter.size(); ++i) {
+            const uint64_t frame = cameraStart + uint64_t(i) * 100'000'000ULL;
+            const EdgeLateness::Edge e = lateness.open(frame, hostStart + uint64_t(i) * 100'000'000ULL
+                                                                  + uint64_t(handledAfter[i]) * 1'000'000ULL);
+            seenLate << int(e.lateNs / 1'000'000);
+            seenOver += e.overHalf ? 'x' : '.';
+        }
+        QCOMPARE(seenLate, late);
+        QCOMPARE(seenOver, overHalf);
     }
 };
 

@@ -163,6 +163,10 @@ private slots:
                     continue;
                 const auto t = ProductAccount::Clock::time_point(std::chrono::duration_cast<ProductAccount::Clock::duration>(
                     change.time.time_since_epoch() + steadyFromSystem));
+                // A pulse after the last window closed was given at an edge whose product
+                // the stop cut off: what it was for cannot be told.
+                if (t > account.closedAt(last))
+                    continue;
                 const uint64_t n = productPulsedAt(account, t, first[c], last);
                 if (n == 0 || !account.outcome(n).rejected || change.atEjector < 0) {
                     // Where it fell among the windows' closes (R rejected, J judged in
@@ -221,13 +225,13 @@ private slots:
                                                     "stray %7 | station %8 products, %9 unjudged | frames %10 "
                                                     "incomplete %11 cut short %12 | pulses traced %13 untraced %14 "
                                                     "offsets %15 rejected unpulsed %16 verdicts against truth %17 of %18,"
-                                                    " on %19 pictures")
+                                                    " on %19 pictures | edges over half a product late %20")
                                          .arg(c + 1).arg(seen.judged).arg(seen.ngProducts).arg(seen.correctEjections)
                                          .arg(seen.missedEjections).arg(seen.wrongEjections).arg(seen.strayPulses)
                                          .arg(last + 1 - first[c]).arg(unjudged[c]).arg(frames[c].frames).arg(frames[c].incomplete)
                                          .arg(frames[c].cutShort).arg(pulsed.size()).arg(untraced)
                                          .arg(int(offsets.size())).arg(rejectedUnpulsed).arg(verdictsAgainstTruth)
-                                         .arg(compared).arg(picturesAgainstTruth.size())
+                                         .arg(compared).arg(picturesAgainstTruth.size()).arg(frames[c].lateEdges)
                                          .toUtf8();
             qInfo("%s (%s)", where.constData(), qPrintable(accounts[c]));
             {
@@ -245,8 +249,14 @@ private slots:
             QCOMPARE(seen.strayPulses, uint64_t(0));
             QVERIFY2(offsets.size() == (restarted ? 2u : 1u), where);
             // After a restart the two unseen boxes ahead get MISMATCHACT, without a number.
-            QVERIFY2(untraced <= (restarted ? 2 : 0), where);
-            QVERIFY2(rejectedUnpulsed <= 1, where); // the last one's pulse may fall at the stop
+            // An edge whose first frame came over half a product late (a broken frame the
+            // fake camera never resends holds the next ones behind it) may give its pulse
+            // to the next box: the station counts and says each such edge, and each may cost
+            // an untraced pulse and a rejected product without its pulse.
+            const int lateEdges = int(frames[c].lateEdges);
+            QVERIFY2(lateEdges <= int(last + 1 - first[c]) / 50, where);
+            QVERIFY2(untraced <= (restarted ? 2 : 0) + lateEdges, where);
+            QVERIFY2(rejectedUnpulsed <= 1 + lateEdges, where); // the last one's pulse may fall at the stop
             // The model's own mistakes only: a product judged on another box's pictures
             // would disagree half the time.
             QVERIFY2(compared >= 100 && int(picturesAgainstTruth.size()) <= std::max(3, compared / 33), where);
