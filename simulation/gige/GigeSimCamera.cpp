@@ -668,6 +668,7 @@ void GigeSimCamera::onOutputChange(int line, bool level)
     std::lock_guard<std::mutex> lock(m_mutex);
     LineChange change;
     change.time = std::chrono::system_clock::now();
+    change.steadyTime = std::chrono::steady_clock::now();
     change.line = line;
     change.level = level;
     const bool standing = m_conveyor.size() == kWindowsToEjector + 1;

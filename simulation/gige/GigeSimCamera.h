@@ -71,6 +71,10 @@ public:
     struct LineChange
     {
         std::chrono::system_clock::time_point time;
+        // The same moment on the steady clock, which the station's own times are on: the
+        // wall clock may be slewed while a test runs (seen: 5 ms a second), and one offset
+        // taken at the end would then put early changes by a product or more.
+        std::chrono::steady_clock::time_point steadyTime;
         int line = 0;
         bool level = false;
         int64_t atEjector = -1; // the product standing at the ejector then, -1: none

@@ -143,8 +143,6 @@ private slots:
         }
         plc->stop();
 
-        const auto steadyFromSystem = std::chrono::steady_clock::now().time_since_epoch()
-                                      - std::chrono::system_clock::now().time_since_epoch();
         for (int c = 0; c < 2; ++c) {
             cameras[c]->stop();
             const GigeSimCamera::Counters seen = cameras[c]->counters();
@@ -161,8 +159,7 @@ private slots:
             for (const GigeSimCamera::LineChange &change : cameras[c]->takeLineChanges()) {
                 if (change.line != 1 || !change.level)
                     continue;
-                const auto t = ProductAccount::Clock::time_point(std::chrono::duration_cast<ProductAccount::Clock::duration>(
-                    change.time.time_since_epoch() + steadyFromSystem));
+                const ProductAccount::Clock::time_point t = change.steadyTime;
                 // A pulse after the last window closed was given at an edge whose product
                 // the stop cut off: what it was for cannot be told.
                 if (t > account.closedAt(last))
