@@ -20,6 +20,7 @@
 // that is removed at the end; per rate: images saved, not written, and dropped because the
 // save queue was full. --slow-disk MS makes every image take MS ms longer to write, as a
 // disk that does not keep up.
+#include "BenchRecipe.h"
 #include "CpuTime.h"
 #include "EjectionChain.h"
 #include "GeneratedFrameSource.h"
@@ -139,14 +140,7 @@ int main(int argc, char *argv[])
     }
     QDir::setCurrent(save > 0 ? work.filePath("bin") : station + "/bin");
 
-    for (int p = 0; p < 4; ++p) {
-        g_sys_conf.SHOOT[p] = 3;
-        for (int i = 0; i < 3; ++i)
-            g_sys_conf.NO[p][i] = 5;
-        g_sys_conf.USERID[p] = 255;
-    }
-    g_sys_conf.SAVE = save;
-    g_sys_conf.MISMATCHACT = 1;
+    setBenchRecipe(save);
 
     SimulatedStation::Settings settings = SimulatedStation::defaults();
     SimCamera::Config camera;

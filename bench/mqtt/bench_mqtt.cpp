@@ -9,13 +9,13 @@
 // account; with publishing, messages a second, messages that arrived and were dropped, and
 // CPU: the whole process's, the client thread's, the broker's. Last: whether the line's
 // account with publishing equals the one without, in everything the station decides.
+#include "BenchRecipe.h"
 #include "CpuTime.h"
 #include "EjectionChain.h"
 #include "MatMetaType.h"
 #include "MqttBroker.h"
 #include "PlantPublisher.h"
 #include "StationQueues.h"
-#include "SysConf.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -148,14 +148,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "no station folder at %s\n", qPrintable(station));
         return 1;
     }
-    for (int p = 0; p < 4; ++p) {
-        g_sys_conf.USERID[p] = 255;
-        g_sys_conf.SHOOT[p] = 3;
-        for (int i = 0; i < 3; ++i)
-            g_sys_conf.NO[p][i] = 5;
-    }
-    g_sys_conf.SAVE = 0;
-    g_sys_conf.MISMATCHACT = 1;
+    setBenchRecipe(0);
 
     SimulatedStation::Settings settings = SimulatedStation::defaults();
     settings.ngShare = 0.1;

@@ -6,11 +6,11 @@
 // at the end: products, pairing errors (must be 0), products cut wrongly and late, the
 // queues' high-water marks, verdict latency p99, resident memory and files written. The
 // resident memory at the end against the first report says whether anything grows.
+#include "BenchRecipe.h"
 #include "EjectionChain.h"
 #include "MatMetaType.h"
 #include "SaveThread.h"
 #include "StationQueues.h"
-#include "SysConf.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -78,14 +78,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    for (int p = 0; p < 4; ++p) {
-        g_sys_conf.USERID[p] = 255;
-        g_sys_conf.SHOOT[p] = 3;
-        for (int i = 0; i < 3; ++i)
-            g_sys_conf.NO[p][i] = 5;
-    }
-    g_sys_conf.SAVE = 1;
-    g_sys_conf.MISMATCHACT = 1;
+    setBenchRecipe(1);
 
     SimulatedStation::Settings settings = SimulatedStation::defaults();
     settings.ngShare = 0.1;

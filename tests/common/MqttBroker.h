@@ -127,3 +127,15 @@ private:
     QProcess m_process;
     int m_port = 0;
 };
+
+// In a test function: starts `broker`, skipping the test where mosquitto is not installed
+// and failing it where it is but does not start.
+#define GLUEBOX_START_BROKER(broker)                                                           \
+    do {                                                                                       \
+        QString startError;                                                                    \
+        if (!(broker).start(&startError)) {                                                    \
+            if (MqttBroker::executable().isEmpty())                                            \
+                QSKIP(qPrintable(startError));                                                 \
+            QFAIL(qPrintable(startError));                                                     \
+        }                                                                                      \
+    } while (false)

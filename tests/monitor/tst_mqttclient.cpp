@@ -82,12 +82,8 @@ private slots:
         MqttBroker::Options brokerOptions;
         brokerOptions.persistent = true; // the probe's session outlives the crash
         MqttBroker broker(brokerOptions);
+        GLUEBOX_START_BROKER(broker);
         QString error;
-        if (!broker.start(&error)) {
-            if (MqttBroker::executable().isEmpty())
-                QSKIP(qPrintable(error));
-            QFAIL(qPrintable(error));
-        }
         MqttProbe probe(broker.port(), QStringLiteral("gluebox/test/data"), QStringLiteral("probe"), true);
         QVERIFY(probe.waitSubscribed(5000));
         QTest::qWait(1500); // the broker has saved the probe's session
@@ -148,12 +144,7 @@ private slots:
     void willOnDeath()
     {
         MqttBroker broker;
-        QString error;
-        if (!broker.start(&error)) {
-            if (MqttBroker::executable().isEmpty())
-                QSKIP(qPrintable(error));
-            QFAIL(qPrintable(error));
-        }
+        GLUEBOX_START_BROKER(broker);
         const pid_t child = fork();
         if (child == 0) {
             // A station that crashes: connected, then gone without stop().
@@ -181,12 +172,7 @@ private slots:
     void twoStationsWithOneName()
     {
         MqttBroker broker;
-        QString error;
-        if (!broker.start(&error)) {
-            if (MqttBroker::executable().isEmpty())
-                QSKIP(qPrintable(error));
-            QFAIL(qPrintable(error));
-        }
+        GLUEBOX_START_BROKER(broker);
         Notes notes[2];
         std::unique_ptr<MqttClient> clients[2];
         for (int i = 0; i < 2; ++i) {
@@ -226,12 +212,7 @@ private slots:
         int port = 0;
         MqttClient::Options o = options(0, 1000);
         if (kind == QLatin1String("password") || kind == QLatin1String("cafile")) {
-            QString error;
-            if (!broker.start(&error)) {
-                if (MqttBroker::executable().isEmpty())
-                    QSKIP(qPrintable(error));
-                QFAIL(qPrintable(error));
-            }
+            GLUEBOX_START_BROKER(broker);
             port = broker.port();
             o.user = "gluebox";
             o.password = "wrong";
