@@ -2,7 +2,7 @@
 """Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
 
     train.py train   --data DIR[:N][,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT|MODEL_DIR] [--lr LR]
-                     [--width W] [--patch] (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
+                     [--width W] [--patch] [--input WxH] (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
                      from a Darknet model folder, whose folded batch norm then stays as it is)
     train.py adapt   --data DIR[,DIR...] --work DIR [--model MODEL_DIR] [--keep DIR[:N][,...]] [--steps N] [--lr LR]
                      [--held-out 0|1] (fine-tunes an installed model on a plant's own labelled pictures: any picture
@@ -176,6 +176,20 @@ def hold_batch_norm(net):
     for m in net.modules():
         if isinstance(m, nn.BatchNorm2d):
             m.eval()
+
+
+def set_input(text):
+    """INPUT from "WxH", and ANCHORS scaled from the 416 x 416 ones, so that a dot of the
+    picture meets an anchor of its own size at any input."""
+    global INPUT, ANCHORS
+    try:
+        w, h = (int(v) for v in text.lower().split("x"))
+    except ValueError:
+        sys.exit(f"--input {text}: give it as WxH, for example 736x544")
+    if min(w, h) < TILE or w % 32 or h % 32:
+        sys.exit(f"--input {text}: this trainer takes multiples of 32 from {TILE} up")
+    ANCHORS = [(round(aw * w / 416), round(ah * h / 416)) for aw, ah in ANCHORS]
+    INPUT = (w, h)
 
 
 def label_rows(lines):
@@ -620,6 +634,8 @@ def main():
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     ap.add_argument("--width", type=float, default=1.0, help="train: the layers from the 52 x 52 map this many times as wide")
     ap.add_argument("--patch", action="store_true", help="train: the network with a 4 x 4 patch stem")
+    ap.add_argument("--input", help="train: the network's input WxH (multiples of 32; default 416x416), the anchors "
+                    "scaled with it so that they keep their size in the picture")
     ap.add_argument("--model", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "station", "model"),
                     help="adapt: the installed model folder to start from")
     ap.add_argument("--keep", help="adapt: DIR[:N][,...] of gluegen-style pictures of the boxes the model already knows")
@@ -634,6 +650,8 @@ def main():
         if args.patch and args.width != 1:
             sys.exit("--patch and --width do not go together")
         LAYERS = PATCH_LAYERS if args.patch else widened(args.width)
+        if args.input:
+            set_input(args.input)
         train(args)
     elif args.mode == "adapt":
         if not args.data or not args.work:
