@@ -267,11 +267,12 @@ void Gluebox::printGenicamAccount()
         std::printf("camera %d#: frames %llu whole, %llu incomplete; products %llu, %llu not judged "
                     "(a frame missing or broken, or before the line's rhythm was known); verdicts late %llu, "
                     "not queued %llu; %llu at the ejector without a verdict (MISMATCHACT); %llu edges over half a "
-                    "product late\n",
+                    "product late, %llu reject pulses held back at them\n",
                     p + 1, static_cast<unsigned long long>(c.frames), static_cast<unsigned long long>(c.incomplete),
                     static_cast<unsigned long long>(c.products), static_cast<unsigned long long>(c.cutShort),
                     static_cast<unsigned long long>(a.late()), static_cast<unsigned long long>(a.notQueued()),
-                    static_cast<unsigned long long>(a.unjudged()), static_cast<unsigned long long>(c.lateEdges));
+                    static_cast<unsigned long long>(a.unjudged()), static_cast<unsigned long long>(c.lateEdges),
+                    static_cast<unsigned long long>(c.heldPulses));
     }
     std::fflush(stdout);
 #endif

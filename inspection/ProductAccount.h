@@ -46,6 +46,7 @@ public:
     };
     void recordOutcome(uint64_t product, Outcome outcome)
     {
+        m_decidedAt[product % kRemembered] = Clock::now().time_since_epoch().count();
         m_outcomes[product % kRemembered] |= static_cast<uint8_t>(
             1 | outcome.judged << 1 | outcome.good << 2 | outcome.rejected << 3);
     }
@@ -58,6 +59,11 @@ public:
     Clock::time_point closedAt(uint64_t product) const
     {
         return Clock::time_point(Clock::duration(m_closedAt[product % kRemembered].load()));
+    }
+    // When the product's outcome at the ejector was decided (and its pulse given).
+    Clock::time_point decidedAt(uint64_t product) const
+    {
+        return Clock::time_point(Clock::duration(m_decidedAt[product % kRemembered].load()));
     }
 
     void countNoFrames() { ++m_noFrames; }
@@ -101,6 +107,7 @@ private:
     std::atomic<uint64_t> m_notQueued{0};
     std::array<std::atomic<uint8_t>, kRemembered> m_outcomes{};
     std::array<std::atomic<Clock::rep>, kRemembered> m_closedAt{};
+    std::array<std::atomic<Clock::rep>, kRemembered> m_decidedAt{};
 };
 
 // One account per camera position 0..3, for the life of the process.

@@ -367,8 +367,8 @@ void AravisCamera::streamLoop()
         // closed first), then the frame, then the steps it completes.
         m_grouper->frame(t, whole, steps);
         const auto open = std::find(steps.begin(), steps.end(), ProductGrouper::Step::Open);
-        if (open != steps.end() && timed)
-            noteEdge(t);
+        if (open != steps.end())
+            m_edgeLate = timed && noteEdge(t);
         const auto joins = open == steps.end() ? steps.begin() : open + 1;
         handleSteps({steps.begin(), joins}, t);
         if (whole)
@@ -377,22 +377,33 @@ void AravisCamera::streamLoop()
     }
 }
 
-void AravisCamera::noteEdge(uint64_t frameNs)
+bool AravisCamera::noteEdge(uint64_t frameNs)
 {
     const EdgeLateness::Edge edge = m_lateness.open(frameNs, nowNs());
     if (!edge.overHalf)
-        return;
+        return false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_counters.lateEdges;
     }
     // Said once per open camera; the account counts them all.
     if (!std::exchange(m_lateSaid, true)) {
-        std::printf("GenICam camera %s: a product's first frame came %.0f ms late (a frame waiting for lost "
-                    "packets, or a slow network): its reject pulse may have hit the next box.\n",
+        std::printf("GenICam camera %s: a product's window opened %.0f ms late (its first frame waiting for "
+                    "lost packets, or lost, or a slow network): a reject pulse due then is held back, since it "
+                    "would hit the next box.\n",
                     m_info.address.c_str(), double(edge.lateNs) / 1e6);
         std::fflush(stdout);
     }
+    return true;
+}
+
+bool AravisCamera::holdPulse()
+{
+    if (!m_inLateEdge)
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_counters.heldPulses;
+    return true;
 }
 
 void AravisCamera::handleSteps(const std::vector<ProductGrouper::Step> &steps, uint64_t timeNs)
@@ -433,8 +444,11 @@ void AravisCamera::handleSteps(const std::vector<ProductGrouper::Step> &steps, u
                 std::lock_guard<std::mutex> lock(m_callbackMutex);
                 edge = m_edge;
             }
-            if (edge)
+            if (edge) {
+                m_inLateEdge = rising && m_edgeLate;
                 edge(rising, timeNs);
+                m_inLateEdge = false;
+            }
             break;
         }
         }

@@ -49,9 +49,11 @@ public:
         uint64_t incomplete = 0; // frames that came with packets missing, or broken
         uint64_t products = 0;   // product windows opened
         uint64_t cutShort = 0;   // products closed without all their frames whole
-        // Rising edges whose first frame came over half a product later than the quickest
-        // recent ones: the reject pulse given at such an edge may hit the next box.
+        // Rising edges whose product began over half a product period before its opening
+        // frame was handled, against the quickest recent ones: a reject pulse then would
+        // hit the next box.
         uint64_t lateEdges = 0;
+        uint64_t heldPulses = 0; // reject pulses not given for that reason
     };
     // rising: a product window opened (its first frame came); else it closed, after its
     // frames were handed over (when it had them all). On the stream thread.
@@ -81,6 +83,10 @@ public:
     bool setString(const char *name, const char *value);
     bool getString(const char *name, std::string &value);
     bool execute(const char *command);
+    // True, and counted, for a reject pulse asked for in the callback of a rising edge
+    // that came over half a product late: by then the box it was meant for has passed the
+    // ejector, and the pulse would throw out the next one. The caller does not pulse.
+    bool holdPulse();
     bool isAvailable(const char *name);
     std::string lastError() const;
     // Held for a selector and the value it selects, written from threads that may
@@ -108,8 +114,9 @@ private:
     AravisCamera() = default;
     void streamLoop();
     void handleSteps(const std::vector<ProductGrouper::Step> &steps, uint64_t timeNs);
-    // A rising edge's first frame, taken at frameNs: counted and said when it came late.
-    void noteEdge(uint64_t frameNs);
+    // A rising edge's opening frame, taken at frameNs: true, counted and said when the
+    // edge came over half a product late.
+    bool noteEdge(uint64_t frameNs);
     static void controlLost(void *device, void *self);
 
     Info m_info;
@@ -134,6 +141,8 @@ private:
     bool m_delivered = false; // the open product's frames went
     EdgeLateness m_lateness;    // the stream thread only
     bool m_lateSaid = false;
+    bool m_edgeLate = false;                  // the stream thread only: the last edge was
+    std::atomic<bool> m_inLateEdge{false};    // in the callback of a late rising edge
     uint64_t m_lastFed = 0;     // time of the last frame given to the grouper
     uint64_t m_lastArrival = 0; // the host's time when it came
     std::atomic<int> m_shots{0};

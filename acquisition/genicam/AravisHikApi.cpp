@@ -254,6 +254,10 @@ int AravisHikApi::setFrameRate(HikHandle handle, float framesPerSecond)
 int AravisHikApi::setCommandValue(HikHandle handle, const char *key)
 {
     AravisCamera *c = camera(handle);
+    // The reject pulse of an edge that came too late would eject the next box: better the
+    // one box passed that cannot be reached than a good one thrown out besides.
+    if (c && std::strcmp(key, "LineTriggerSoftware") == 0 && c->holdPulse())
+        return kError;
     if (PlainSfncWay *w = way(handle))
         return result(w->execute(key));
     return result(c && c->execute(key));

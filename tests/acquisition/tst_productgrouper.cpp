@@ -66,15 +66,31 @@ private slots:
         QTest::addColumn<QList<int>>("handledAfter"); // ms after each edge's frame time
         QTest::addColumn<QList<int>>("late");         // ms beyond the quickest so far
         QTest::addColumn<QString>("overHalf");        // per edge: x over half a period, . not
+        QTest::addColumn<QList<int>>("opensAt");      // ms from the nth period's start; none: 0
 
-        QTest::newRow("steady") << QList<int>{20, 20, 21, 20, 20, 22} << QList<int>{0, 0, 1, 0, 0, 2} << "......";
+        QTest::newRow("steady") << QList<int>{20, 20, 21, 20, 20, 22} << QList<int>{0, 0, 1, 0, 0, 2} << "......"
+                                << QList<int>{};
         QTest::newRow("a broken first frame 55 ms late")
-            << QList<int>{40, 40, 41, 40, 40, 95, 40} << QList<int>{0, 0, 1, 0, 0, 55, 0} << ".....x.";
+            << QList<int>{40, 40, 41, 40, 40, 95, 40} << QList<int>{0, 0, 1, 0, 0, 55, 0} << ".....x." << QList<int>{};
         QTest::newRow("just half a period is not over it")
-            << QList<int>{10, 10, 10, 10, 10, 60, 61} << QList<int>{0, 0, 0, 0, 0, 50, 51} << "......x";
-        QTest::newRow("late before the period is known") << QList<int>{10, 90, 10} << QList<int>{0, 80, 0} << "...";
+            << QList<int>{10, 10, 10, 10, 10, 60, 61} << QList<int>{0, 0, 0, 0, 0, 50, 51} << "......x" << QList<int>{};
+        QTest::newRow("late before the period is known") << QList<int>{10, 90, 10} << QList<int>{0, 80, 0} << "..."
+                                                         << QList<int>{};
         QTest::newRow("a quicker edge later sets on time anew")
-            << QList<int>{50, 50, 50, 50, 50, 5, 60} << QList<int>{0, 0, 0, 0, 0, 0, 55} << "......x";
+            << QList<int>{50, 50, 50, 50, 50, 5, 60} << QList<int>{0, 0, 0, 0, 0, 0, 55} << "......x" << QList<int>{};
+        // The first frame never came: the second, 13 ms into the product, opens it.
+        QTest::newRow("opened by the second frame, late from the product's start")
+            << QList<int>{40, 40, 40, 40, 40, 80, 40} << QList<int>{0, 0, 0, 0, 0, 53, 0} << ".....x."
+            << QList<int>{0, 0, 0, 0, 0, 13, 0};
+        QTest::newRow("a line slowing down is not late")
+            << QList<int>{40, 40, 40, 40, 40, 40, 40, 40, 40} << QList<int>{0, 0, 0, 0, 0, 5, 10, 15, 20}
+            << "........." << QList<int>{0, 0, 0, 0, 0, 5, 15, 30, 50};
+        QTest::newRow("after a pause, from the frame's own time")
+            << QList<int>{40, 40, 40, 40, 40, 40, 40} << QList<int>{0, 0, 0, 0, 0, 0, 0} << "......."
+            << QList<int>{0, 0, 0, 0, 0, 413, 413};
+        QTest::newRow("a frame a little early")
+            << QList<int>{40, 40, 40, 40, 40, 40} << QList<int>{0, 0, 0, 0, 0, 0} << "......"
+            << QList<int>{0, 0, 0, 0, 0, -20};
     }
 
     void edgeLateness()
@@ -82,14 +98,16 @@ private slots:
         QFETCH(QList<int>, handledAfter);
         QFETCH(QList<int>, late);
         QFETCH(QString, overHalf);
+        QFETCH(QList<int>, opensAt);
         EdgeLateness lateness;
         // The camera's clock runs far from the host's: only differences count.
         const uint64_t cameraStart = 5'000'000'000ULL, hostStart = 1'796'892'474'000'000'000ULL;
         QList<int> seenLate;
         QString seenOver;
         for (int i = 0; i < handledAfter.size(); ++i) {
-            const uint64_t frame = cameraStart + uint64_t(i) * 100'000'000ULL;
-            const EdgeLateness::Edge e = lateness.open(frame, hostStart + uint64_t(i) * 100'000'000ULL
+            const int64_t frameMs = int64_t(i) * 100 + opensAt.value(i);
+            const uint64_t frame = cameraStart + uint64_t(frameMs * 1'000'000);
+            const EdgeLateness::Edge e = lateness.open(frame, hostStart + uint64_t(frameMs * 1'000'000)
                                                                   + uint64_t(handledAfter[i]) * 1'000'000ULL);
             seenLate << int(e.lateNs / 1'000'000);
             seenOver += e.overHalf ? 'x' : '.';
