@@ -244,10 +244,25 @@ bool GlueDotDetector::detectBatchIfIdle(const std::vector<cv::Mat> &images, std:
 void GlueDotDetector::batchLocked(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                                   std::vector<std::vector<Detection>> &results)
 {
-    makeBlob(images, m_inputSize, m_blob);
-    const std::vector<cv::Mat> outs = forward(m_blob);
-    // Each image's copy, decoding and drawing is its own, so the images share the cores.
     const int n = int(images.size());
+    std::vector<std::vector<cv::Mat>> outs(n);
+    if (chooseBackend()) {
+        // A GPU wants the whole batch in one pass.
+        makeBlob(images, m_inputSize, m_blob);
+        const std::vector<cv::Mat> batch = forward(m_blob);
+        for (int b = 0; b < n; ++b)
+            outs[b] = GlueDotDecoding::imageOutputs(batch, b);
+    } else {
+        // On the CPU one image at a time: OpenCV's convolutions take no gain from a batch,
+        // a batch's layers outgrow the caches, and each image's dots come out the same to
+        // the bit.
+        for (int b = 0; b < n; ++b) {
+            makeBlob({images[b]}, m_inputSize, m_blob);
+            for (const cv::Mat &out : forward(m_blob))
+                outs[b].push_back(out.clone()); // the network reuses its output buffers
+        }
+    }
+    // Each image's copy, decoding and drawing is its own, so the images share the cores.
     std::vector<cv::Mat> frames(n);
     std::vector<std::vector<Detection>> found(n);
     std::vector<std::exception_ptr> failures(n);
@@ -255,8 +270,7 @@ void GlueDotDetector::batchLocked(const std::vector<cv::Mat> &images, std::vecto
         for (int b = range.start; b < range.end; ++b) {
             try {
                 frames[b] = images[b].clone();
-                drawAll(GlueDotDecoding::decode(GlueDotDecoding::imageOutputs(outs, b), frames[b].size()),
-                        frames[b], found[b]);
+                drawAll(GlueDotDecoding::decode(outs[b], frames[b].size()), frames[b], found[b]);
             } catch (...) {
                 failures[b] = std::current_exception(); // raised on the caller's thread below
             }
