@@ -36,15 +36,18 @@ constexpr double kPixelScale = 1.0 / 255.0;
 // per product.
 void GlueDotDetector::makeBlob(const std::vector<cv::Mat> &images, cv::Size input, cv::Mat &blob)
 {
-    const bool plain = !images.empty() && std::all_of(images.begin(), images.end(), [](const cv::Mat &m) {
-        return m.type() == CV_8UC3 && !m.empty();
-    });
-    if (!plain) {
+    const auto all = [&](int type) {
+        return !images.empty() && std::all_of(images.begin(), images.end(), [type](const cv::Mat &m) {
+            return m.type() == type && !m.empty();
+        });
+    };
+    const int planes = all(CV_8UC3) ? 3 : all(CV_8UC1) ? 1 : 0;
+    if (planes == 0) {
         blob = cv::dnn::blobFromImages(images, kPixelScale, input, cv::Scalar(0, 0, 0), true, false, CV_32F);
         return;
     }
 
-    const int shape[] = {int(images.size()), 3, input.height, input.width};
+    const int shape[] = {int(images.size()), planes, input.height, input.width};
     blob.create(4, shape, CV_32F);
     cv::parallel_for_(cv::Range(0, int(images.size())), [&](const cv::Range &range) {
         // Scratch kept by each thread: at this size a fresh buffer is a fresh mapping of
@@ -54,14 +57,49 @@ void GlueDotDetector::makeBlob(const std::vector<cv::Mat> &images, cv::Size inpu
             const bool stretch = images[i].size() != input;
             if (stretch)
                 cv::resize(images[i], resized, input, 0, 0, cv::INTER_LINEAR);
+            const cv::Mat &sized = stretch ? resized : images[i];
+            if (planes == 1) {
+                sized.convertTo(cv::Mat(input, CV_32F, blob.ptr<float>(i, 0)), CV_32F, kPixelScale);
+                continue;
+            }
             // OpenCV's vectorised split and scaling; the blob's planes are R, G, B.
-            cv::split(stretch ? resized : images[i], channels);
+            cv::split(sized, channels);
             for (int c = 0; c < 3; ++c) {
                 cv::Mat plane(input, CV_32F, blob.ptr<float>(i, c));
                 channels[2 - c].convertTo(plane, CV_32F, kPixelScale);
             }
         }
     });
+}
+
+// A grey picture seen in three equal channels meets each tap of the first convolution with
+// the same value three times: the sum of the tap's three weights on one channel gives the
+// same sum for a third of the work, and a blob of one plane instead of three. So grey
+// images go through a copy of the network whose first convolution takes one channel; its
+// outputs equal the three-channel network's to rounding (about 1e-7). False, and `net`
+// left as it was, when the network does not begin with a convolution over three channels.
+bool GlueDotDetector::foldFirstLayerToGrey(cv::dnn::Net &net)
+{
+    const std::vector<std::string> names = net.getLayerNames();
+    if (names.empty())
+        return false;
+    const int first = net.getLayerId(names.front());
+    const cv::Ptr<cv::dnn::Layer> layer = net.getLayer(first);
+    if (!layer || layer->type != "Convolution" || layer->blobs.empty())
+        return false;
+    const cv::Mat &weights = layer->blobs[0];
+    if (weights.dims != 4 || weights.size[1] != 3 || weights.type() != CV_32F)
+        return false;
+    const int outputs = weights.size[0], taps = weights.size[2] * weights.size[3];
+    const int shape[] = {outputs, 1, weights.size[2], weights.size[3]};
+    cv::Mat summed(4, shape, CV_32F);
+    for (int o = 0; o < outputs; ++o)
+        for (int t = 0; t < taps; ++t) {
+            const float *w = weights.ptr<float>(o);
+            summed.ptr<float>(o)[t] = w[t] + w[taps + t] + w[2 * taps + t];
+        }
+    net.setParam(first, 0, summed);
+    return true;
 }
 
 namespace {
@@ -173,18 +211,25 @@ bool GlueDotDetector::initDetector()
     // Ahead of OpenCV's reader, which asserts on some bad sizes and lets others through to
     // fail at the first forward.
     const cv::Size input = readInputSize(StationPaths::modelConfig().toStdString());
-    cv::dnn::Net net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
-                                                   StationPaths::modelWeights().toStdString());
-    if (chooseBackend()) {
-        net.setPreferableBackend(cv::dnn::DNN_BACKEND_CUDA);
-        net.setPreferableTarget(cv::dnn::DNN_TARGET_CUDA);
-    } else {
-        net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
-        net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
-    }
+    const auto load = [] {
+        cv::dnn::Net net = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
+                                                       StationPaths::modelWeights().toStdString());
+        if (chooseBackend()) {
+            net.setPreferableBackend(cv::dnn::DNN_BACKEND_CUDA);
+            net.setPreferableTarget(cv::dnn::DNN_TARGET_CUDA);
+        } else {
+            net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+            net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+        }
+        return net;
+    };
+    cv::dnn::Net net = load(), grey = load();
+    const bool hasGrey = foldFirstLayerToGrey(grey);
     {
         std::lock_guard<std::mutex> lock(m_inUse);
         m_net = std::move(net);
+        m_greyNet = hasGrey ? std::move(grey) : cv::dnn::Net();
+        m_hasGreyNet = hasGrey;
         m_inputSize = input;
     }
 
@@ -198,25 +243,49 @@ bool GlueDotDetector::initDetector()
 
 std::vector<cv::Mat> GlueDotDetector::forward(const cv::Mat &blob)
 {
-    m_net.setInput(blob, "", 1.0, cv::Scalar());
+    cv::dnn::Net &net = blob.size[1] == 1 && m_hasGreyNet ? m_greyNet : m_net;
+    net.setInput(blob, "", 1.0, cv::Scalar());
     if (outputLayerNames.empty()) {
-        const std::vector<int> outLayers = m_net.getUnconnectedOutLayers();
-        const std::vector<std::string> layerNames = m_net.getLayerNames();
+        const std::vector<int> outLayers = net.getUnconnectedOutLayers();
+        const std::vector<std::string> layerNames = net.getLayerNames();
         for (int n : outLayers)
             outputLayerNames.push_back(layerNames[n - 1]);
     }
     std::vector<cv::Mat> outs;
-    m_net.forward(outs, outputLayerNames);
+    net.forward(outs, outputLayerNames);
     return outs;
+}
+
+std::vector<cv::Mat> GlueDotDetector::networkInput(const std::vector<cv::Mat> &images) const
+{
+    const auto grey = [](const cv::Mat &m) { return m.channels() == 1; };
+    const size_t greys = size_t(std::count_if(images.begin(), images.end(), grey));
+    if (greys == 0 || (greys == images.size() && m_hasGreyNet))
+        return images;
+    // No grey network, or grey images beside colour ones in one blob: all in three channels.
+    std::vector<cv::Mat> converted(images.size());
+    for (size_t i = 0; i < images.size(); ++i)
+        converted[i] = grey(images[i]) ? drawable(images[i]) : images[i];
+    return converted;
+}
+
+cv::Mat GlueDotDetector::drawable(const cv::Mat &image)
+{
+    cv::Mat copy;
+    if (image.channels() == 1)
+        cv::cvtColor(image, copy, cv::COLOR_GRAY2BGR);
+    else
+        copy = image.clone();
+    return copy;
 }
 
 int GlueDotDetector::detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &detections)
 {
-    cv::Mat frame = image.clone();
+    cv::Mat frame = drawable(image);
     std::vector<cv::Mat> outs;
     {
         std::lock_guard<std::mutex> lock(m_inUse);
-        makeBlob({frame}, m_inputSize, m_blob);
+        makeBlob(networkInput({image}), m_inputSize, m_blob);
         outs = forward(m_blob);
     }
     drawAll(GlueDotDecoding::decode(outs, frame.size()), frame, detections);
@@ -245,32 +314,31 @@ void GlueDotDetector::batchLocked(const std::vector<cv::Mat> &images, std::vecto
                                   std::vector<std::vector<Detection>> &results)
 {
     const int n = int(images.size());
-    std::vector<std::vector<cv::Mat>> outs(n);
+    std::vector<std::vector<ScoredDetection>> decoded(n);
     if (chooseBackend()) {
         // A GPU wants the whole batch in one pass.
-        makeBlob(images, m_inputSize, m_blob);
+        makeBlob(networkInput(images), m_inputSize, m_blob);
         const std::vector<cv::Mat> batch = forward(m_blob);
         for (int b = 0; b < n; ++b)
-            outs[b] = GlueDotDecoding::imageOutputs(batch, b);
+            decoded[b] = GlueDotDecoding::decode(GlueDotDecoding::imageOutputs(batch, b), images[b].size());
     } else {
-        // On the CPU one image at a time: OpenCV's convolutions take no gain from a batch,
-        // a batch's layers outgrow the caches, and each image's dots come out the same to
-        // the bit.
+        // On the CPU one image at a time, as detectOne: OpenCV's convolutions take no gain
+        // from a batch, a batch's layers outgrow the caches, and each image's dots come out
+        // the same to the bit. Each is decoded before the next forward reuses the outputs.
         for (int b = 0; b < n; ++b) {
-            makeBlob({images[b]}, m_inputSize, m_blob);
-            for (const cv::Mat &out : forward(m_blob))
-                outs[b].push_back(out.clone()); // the network reuses its output buffers
+            makeBlob(networkInput({images[b]}), m_inputSize, m_blob);
+            decoded[b] = GlueDotDecoding::decode(forward(m_blob), images[b].size());
         }
     }
-    // Each image's copy, decoding and drawing is its own, so the images share the cores.
+    // Each image's copy and drawing is its own, so the images share the cores.
     std::vector<cv::Mat> frames(n);
     std::vector<std::vector<Detection>> found(n);
     std::vector<std::exception_ptr> failures(n);
     cv::parallel_for_(cv::Range(0, n), [&](const cv::Range &range) {
         for (int b = range.start; b < range.end; ++b) {
             try {
-                frames[b] = images[b].clone();
-                drawAll(GlueDotDecoding::decode(outs[b], frames[b].size()), frames[b], found[b]);
+                frames[b] = drawable(images[b]);
+                drawAll(decoded[b], frames[b], found[b]);
             } catch (...) {
                 failures[b] = std::current_exception(); // raised on the caller's thread below
             }
@@ -314,7 +382,9 @@ void batchWarmUp(const std::vector<int> &positions)
         for (int position : positions) {
             if (position < 0 || position > 3 || busy[position])
                 continue;
-            const std::vector<cv::Mat> black(3, cv::Mat::zeros(544, 728, CV_8UC3));
+            // Grey, as the line's cameras give them, and colour in turn: each has a
+            // network of its own.
+            const std::vector<cv::Mat> black(3, cv::Mat::zeros(544, 728, pass % 2 ? CV_8UC3 : CV_8UC1));
             std::vector<cv::Mat> drawn;
             std::vector<std::vector<Detection>> results;
             busy[position] = !g_detector[position].detectBatchIfIdle(black, drawn, results);

@@ -35,8 +35,10 @@ public:
     // calls it too).
     static bool chooseBackend();
 
-    // Appends the dots found in `image` (8-bit BGR, unchanged) to `detections`; `drawn`
-    // becomes a copy of it with boxes and labels. Returns the length of `detections`.
+    // Appends the dots found in `image` (8-bit BGR or grey, unchanged) to `detections`;
+    // `drawn` becomes a BGR copy of it with boxes and labels. Returns the length of
+    // `detections`. Grey images go through a network whose first layer takes one channel
+    // (the same function, a little cheaper), not three copies of the grey.
     int detectOne(const cv::Mat &image, cv::Mat &drawn, std::vector<Detection> &detections);
 
     // One forward pass over all `images` (sizes may differ). Appends, in input order, one
@@ -53,20 +55,34 @@ public:
                               cv::Mat &image);
 
     // The network's input for `images`: exactly what blobFromImages makes with the
-    // detector's settings (stretched to `input`, 1/255, R and B swapped, no crop), faster.
+    // detector's settings (stretched to `input`, 1/255, R and B swapped, no crop), faster
+    // for 8-bit images all of three channels or all grey (one plane each).
     static void makeBlob(const std::vector<cv::Mat> &images, cv::Size input, cv::Mat &blob);
+
+    // Makes `net` the network for grey images: its first convolution's weights summed over
+    // their three input channels, for a blob of one plane. False, `net` unchanged, when
+    // the network does not begin with a convolution over three channels.
+    static bool foldFirstLayerToGrey(cv::dnn::Net &net);
 
     // Shared by all detectors; written on the GUI thread during start-up, then only read.
     static std::vector<std::string> classNames;
     static std::vector<std::string> outputLayerNames;
 
 private:
+    // Through the grey network for a blob of one plane, else the network as loaded.
     std::vector<cv::Mat> forward(const cv::Mat &blob);
+    // `images` as the networks take them: grey ones made three-channel when there is no
+    // grey network or colour ones share the blob.
+    std::vector<cv::Mat> networkInput(const std::vector<cv::Mat> &images) const;
+    // A BGR copy to draw on.
+    static cv::Mat drawable(const cv::Mat &image);
     void batchLocked(const std::vector<cv::Mat> &images, std::vector<cv::Mat> &drawn,
                      std::vector<std::vector<Detection>> &results);
 
     std::mutex m_inUse; // held for a blob and its forward
     cv::dnn::Net m_net;
+    cv::dnn::Net m_greyNet; // the first layer's weights summed over its three input channels
+    bool m_hasGreyNet = false;
     cv::Mat m_blob; // the last input, its memory reused
     cv::Size m_inputSize{416, 416};
 };

@@ -190,21 +190,13 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
     const bool rotate = g_rotate_enable[m_cam] && g_rotate[m_cam] != Rotation::kNone;
     const int code = g_rotate[m_cam];
     std::vector<cv::Mat> parts(n);
-    // Grey frames become three-channel images as they are cut out: one pass, one copy, and
-    // the parts of a frame on all cores, since the network waits for the last of them.
-    cv::parallel_for_(cv::Range(0, n), [&](const cv::Range &range) {
-        for (int i = range.start; i < range.end; ++i) {
-            const cv::Mat region = img(cv::Rect(0, i * h, img.cols, h));
-            cv::Mat part;
-            if (region.channels() == 1)
-                cv::cvtColor(region, part, cv::COLOR_GRAY2BGR);
-            else
-                part = region.clone();
-            if (rotate)
-                cv::rotate(part, part, code);
-            parts[i] = part;
-        }
-    });
+    // The parts stay as the camera gave them (the detector takes grey images as they are
+    // and draws on a colour copy); only a rotation copies them here.
+    for (int i = 0; i < n; ++i) {
+        parts[i] = img(cv::Rect(0, i * h, img.cols, h));
+        if (rotate)
+            cv::rotate(parts[i], parts[i], code);
+    }
 
     std::vector<cv::Mat> drawn;
     std::vector<std::vector<Detection>> results;
@@ -249,7 +241,11 @@ void WorkThread::inspect(const Settings &s, const FrameRecord &record, const QDa
             for (int i = 0; i < n; ++i) {
                 if (static_cast<int>(results[i].size()) >= s.expected[i])
                     continue;
-                save(parts[i], ImageStore::ngPath(now, m_cam, i));
+                // Saved in three channels, as the NG folders have always held them.
+                cv::Mat original = parts[i];
+                if (original.channels() == 1)
+                    cv::cvtColor(original, original, cv::COLOR_GRAY2BGR);
+                save(original, ImageStore::ngPath(now, m_cam, i));
                 save(drawn[i], ImageStore::ngResultPath(now, m_cam, i));
             }
         }

@@ -25,6 +25,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -65,14 +67,21 @@ Figures timeIt(int rounds, const std::function<void()> &call)
 std::vector<Figures> timeTogether(int rounds, const std::vector<std::function<void()>> &calls)
 {
     std::vector<std::vector<double>> ms(calls.size());
-    for (int round = -5; round < rounds; ++round)
-        for (size_t turn = 0; turn < calls.size(); ++turn) {
-            const size_t c = (turn + size_t(round + 5)) % calls.size();
+    // A call after another network's forward finds the caches cold: each round takes the
+    // calls in a fresh order (the same from run to run), so that each follows every other
+    // alike.
+    std::vector<size_t> order(calls.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::mt19937 shuffle(20261210);
+    for (int round = -5; round < rounds; ++round) {
+        std::shuffle(order.begin(), order.end(), shuffle);
+        for (size_t c : order) {
             const auto t0 = Clock::now();
             calls[c]();
             if (round >= 0)
                 ms[c].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         }
+    }
     std::vector<Figures> figures;
     for (std::vector<double> &m : ms)
         figures.push_back(figuresOf(std::move(m)));
@@ -114,14 +123,17 @@ int main(int argc, char *argv[])
     // The station runs each network on one thread (chooseBackend); more is for comparison.
     cv::setNumThreads(threads);
 
-    // Three images of a product as the work thread hands them over (grey made BGR).
+    // Three images of a product: grey, as the work thread hands a grey camera's over, and
+    // made BGR, as a colour camera's would come (and as the work thread handed all over
+    // before the detector took grey ones).
     const BoxImageGenerator gen(2);
     const BoxImageGenerator::Product product = gen.product(0);
-    std::vector<cv::Mat> images;
+    std::vector<cv::Mat> images, greys;
     for (const auto &p : product.images) {
         cv::Mat bgr;
         cv::cvtColor(p.image, bgr, cv::COLOR_GRAY2BGR);
         images.push_back(bgr);
+        greys.push_back(p.image);
     }
 
     // The raw network, loaded and placed as the detector places its own.
@@ -139,7 +151,7 @@ int main(int argc, char *argv[])
     // No network changes its input's shape between calls (OpenCV sets a network up again
     // when it does), and the calls take turns within each round, so that the machine's
     // drift falls on all of them alike. Two instances of one network differ by a few per
-    // cent in speed, which the comparison of detectBatch with three detectOne includes.
+    // cent in speed: the raw networks' figures carry that against the detector's.
     cv::dnn::Net net1 = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
                                                     StationPaths::modelWeights().toStdString());
     net1.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
@@ -160,35 +172,69 @@ int main(int argc, char *argv[])
             std::vector<Detection> found;
             single.detectOne(images[0], drawn, found);
         },
+        [&] {
+            cv::Mat drawn;
+            std::vector<Detection> found;
+            single.detectOne(greys[0], drawn, found);
+        },
     });
-    const std::vector<Figures> threes = timeTogether(rounds, {
+    // A product of three images each way: the raw network's forward of the three-image
+    // blob, detectBatch, three detectOne. Colour goes through the network as loaded, grey
+    // through the one whose first layer takes one channel. detectBatch runs the network
+    // image by image, so its three detectOne run on the same detector at the same input
+    // shape: the two differ only by their code, not by two instances' speed.
+    cv::dnn::Net greyNet = cv::dnn::readNetFromDarknet(StationPaths::modelConfig().toStdString(),
+                                                       StationPaths::modelWeights().toStdString());
+    greyNet.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+    greyNet.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+    GlueDotDetector::foldFirstLayerToGrey(greyNet);
+    const cv::Mat greyBlob3 = cv::dnn::blobFromImages(greys, 1.0 / 255, input, cv::Scalar(), true, false);
+    std::vector<cv::Mat> greyOuts;
+    auto batch = [&](const std::vector<cv::Mat> &given) {
+        std::vector<cv::Mat> drawn;
+        std::vector<std::vector<Detection>> found;
+        detector.detectBatch(given, drawn, found);
+    };
+    auto threeSingles = [&](const std::vector<cv::Mat> &given) {
+        // The drawn images kept to the end as a batch's caller gets them: freed at once,
+        // each call would reuse the last one's memory.
+        std::vector<cv::Mat> drawn(given.size());
+        for (size_t i = 0; i < given.size(); ++i) {
+            std::vector<Detection> found;
+            detector.detectOne(given[i], drawn[i], found);
+        }
+    };
+    // All six in one round of turns: colour against grey compares as well.
+    const std::vector<Figures> all = timeTogether(rounds, {
         [&] {
             net.setInput(blob3);
             net.forward(outs, outNames);
         },
+        [&] { batch(images); },
+        [&] { threeSingles(images); },
         [&] {
-            std::vector<cv::Mat> drawn;
-            std::vector<std::vector<Detection>> found;
-            detector.detectBatch(images, drawn, found);
+            greyNet.setInput(greyBlob3);
+            greyNet.forward(greyOuts, outNames);
         },
-        [&] {
-            // The drawn images kept to the end as a batch's caller gets them: freed at once,
-            // each call would reuse the last one's memory.
-            std::vector<cv::Mat> drawn(images.size());
-            for (size_t i = 0; i < images.size(); ++i) {
-                std::vector<Detection> found;
-                single.detectOne(images[i], drawn[i], found);
-            }
-        },
+        [&] { batch(greys); },
+        [&] { threeSingles(greys); },
     });
+    const std::vector<Figures> threes(all.begin(), all.begin() + 3), greyThrees(all.begin() + 3, all.end());
     const Figures &f1 = ones[0], &f3 = threes[0];
     print("forward, blob of 1 image", f1);
     print("detectOne", ones[1]);
-    print("forward, blob of 3 images", f3);
-    print("detectBatch of 3", threes[1]);
-    print("three detectOne in a row", threes[2]);
-    std::printf("detectBatch beyond the forward of its blob: %+.1f %%; against three detectOne: %+.1f %%\n",
-                100 * (threes[1].medianMs / f3.medianMs - 1), 100 * (threes[1].medianMs / threes[2].medianMs - 1));
+    print("detectOne, grey", ones[2]);
+    for (const auto &[what, figures] : {std::make_pair("colour", &threes), std::make_pair("grey", &greyThrees)}) {
+        const std::vector<Figures> &f = *figures;
+        std::printf("%s images:\n", what);
+        print("  forward, blob of 3 images", f[0]);
+        print("  detectBatch of 3", f[1]);
+        print("  three detectOne in a row", f[2]);
+        std::printf("  detectBatch beyond the forward of its blob: %+.1f %%; against three detectOne: %+.1f %%\n",
+                    100 * (f[1].medianMs / f[0].medianMs - 1), 100 * (f[1].medianMs / f[2].medianMs - 1));
+    }
+    std::printf("detectBatch of 3 grey images against 3 colour ones: %+.1f %%\n",
+                100 * (greyThrees[1].medianMs / threes[1].medianMs - 1));
 
     // Where detectBatch's time goes: each of its steps alone, on the same three images.
     std::printf("detectBatch of 3, step by step:\n");
@@ -200,6 +246,8 @@ int main(int argc, char *argv[])
                   cv::resize(images[i], resized[i], input, 0, 0, cv::INTER_LINEAR);
           }));
     print("  blob (resize included)", timeIt(rounds, [&] { GlueDotDetector::makeBlob(images, input, blob); }));
+    print("  blob of the grey images", timeIt(rounds, [&] { GlueDotDetector::makeBlob(greys, input, blob); }));
+    GlueDotDetector::makeBlob(images, input, blob);
     print("  blob handed to the network", timeIt(rounds, [&] { net.setInput(blob); }));
     print("  forward of that blob", timeIt(rounds, [&] { net.forward(outs, outNames); }));
     print("  decode", timeIt(rounds, [&] {
@@ -263,6 +311,11 @@ int main(int argc, char *argv[])
         std::printf("forward of 1 reaches %.1f GFLOP/s (%.1f %% of peak), of 3 reaches %.1f GFLOP/s (%.1f %%)\n",
                     flops / (f1.medianMs / 1e3) / 1e9, 100 * flops / (f1.medianMs / 1e3) / peak,
                     3 * flops / (f3.medianMs / 1e3) / 1e9, 100 * 3 * flops / (f3.medianMs / 1e3) / peak);
+        // The grey network does the colour network's work on grey images with fewer flops:
+        // counted at the colour network's, as the same function delivered faster.
+        const double g3 = greyThrees[0].medianMs;
+        std::printf("forward of 3 grey images, at the colour network's work: %.1f GFLOP/s (%.1f %% of peak)\n",
+                    3 * flops / (g3 / 1e3) / 1e9, 100 * 3 * flops / (g3 / 1e3) / peak);
     }
     return 0;
 }
