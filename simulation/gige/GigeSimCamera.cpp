@@ -421,10 +421,11 @@ void GigeSimCamera::runLine()
     FrameSource::Product next = makeProduct();
     auto t0 = Clock::now();
     for (;;) {
-        beginProduct(std::move(next));
+        const bool late = beginProduct(std::move(next));
+        const Clock::time_point heldUntil = t0 + window / (3 * shots) + std::chrono::milliseconds(m_options.holdUpMs);
         for (int s = 0; s < shots; ++s) {
             const Clock::time_point due = t0 + window * (2 * s + 1) / (3 * shots);
-            if (!waitUntil(due))
+            if (!waitUntil(late ? std::max(due, heldUntil) : due))
                 return;
             shoot(s, due);
         }
@@ -448,7 +449,7 @@ FrameSource::Product GigeSimCamera::makeProduct()
     return product;
 }
 
-void GigeSimCamera::beginProduct(FrameSource::Product product)
+bool GigeSimCamera::beginProduct(FrameSource::Product product)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     // The product that stood at the ejector during the last period has gone past it.
@@ -468,11 +469,13 @@ void GigeSimCamera::beginProduct(FrameSource::Product product)
     next.record.product = m_nextProduct++;
     next.record.ng = product.ng;
     next.record.label = product.label;
+    next.record.late = m_options.holdUpMs > 0 && m_conveyor.size() == kWindowsToEjector && m_conveyor.front().record.ng;
     next.product = std::move(product);
     m_conveyor.push_back(std::move(next));
     ++m_counters.products;
     if (m_conveyor.back().record.ng)
         ++m_counters.ngProducts;
+    return m_conveyor.back().record.late;
 }
 
 void GigeSimCamera::shoot(int s, Clock::time_point due)

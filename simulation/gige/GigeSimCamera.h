@@ -49,6 +49,11 @@ public:
         std::shared_ptr<FrameSource> source; // null: grey frames, every product good
         std::string rejectLine = "Line1";    // a pulse on it ejects the product at the ejector
         double packetLossRatio = 0;          // share of stream packets never sent
+        // The frames of each product that comes while a bad one stands at the ejector leave
+        // this long after its first shot, all at once, stamped with their shots' times:
+        // frames held up on the way at the worst moment, when a reject pulse is due at the
+        // product's rising edge (0: never).
+        int holdUpMs = 0;
         // The fake camera wakes at this rate to send a triggered frame (it spins through the
         // last millisecond of each period: about 1 % of a core per 10 Hz).
         double triggerTickHz = 100;
@@ -63,6 +68,7 @@ public:
         int shots = 0;  // Line0 pulses in its window
         int frames = 0; // frames the camera sent with its pictures (packets lost on the way not known)
         int pulses = 0; // reject pulses while it stood at the ejector
+        bool late = false; // its frames were held up (Options::holdUpMs)
         bool ejected() const { return pulses > 0; }
         std::string label;
     };
@@ -139,7 +145,8 @@ private:
 
     void runLine();
     FrameSource::Product makeProduct();
-    void beginProduct(FrameSource::Product product);
+    // Puts the next product on the conveyor; whether its frames are held up.
+    bool beginProduct(FrameSource::Product product);
     // The shot due at `due`: its frame carries that time, as a camera triggered by the
     // machine stamps the exposure, however late this thread got to it.
     void shoot(int shot, std::chrono::steady_clock::time_point due);

@@ -28,7 +28,7 @@
 using namespace WorkingStation;
 
 namespace {
-enum class Fault { None, PacketLoss, CameraRestarted };
+enum class Fault { None, PacketLoss, CameraRestarted, HeldUp };
 
 // Which of the station's products a pulse at time t was for: the last one whose outcome at
 // the ejector was decided before it, since the pulse follows the decision at once. (Not
@@ -70,6 +70,7 @@ private slots:
         QTest::newRow("two cameras at 600 products/min") << Fault::None;
         QTest::newRow("1# loses a packet in 2,000") << Fault::PacketLoss;
         QTest::newRow("1# restarted, then alarm 7") << Fault::CameraRestarted;
+        QTest::newRow("1#'s frames held up 75 ms while a bad box is at the ejector") << Fault::HeldUp;
     }
 
     void gigeStation()
@@ -92,6 +93,7 @@ private slots:
             o.shotsPerProduct = 3;
             o.source = std::make_shared<GeneratedFrameSource>(uint64_t(7 + c), 0.1, false, 5);
             o.packetLossRatio = fault == Fault::PacketLoss && c == 0 ? 0.0005 : 0;
+            o.holdUpMs = fault == Fault::HeldUp && c == 0 ? 75 : 0;
             // The fake camera spins through the last millisecond of each tick: at 50 Hz, 5 % of
             // a core, and frames at most 20 ms after their trigger (they carry its time).
             o.triggerTickHz = 50;
@@ -257,8 +259,13 @@ private slots:
             // such edges and holds their pulses back, so each may cost a rejected product
             // without its pulse, never a pulse on the wrong box.
             const int lateEdges = int(frames[c].lateEdges);
-            QVERIFY2(lateEdges <= int(last + 1 - first[c]) / 50, where);
+            const bool heldUp = fault == Fault::HeldUp && c == 0;
+            QVERIFY2(heldUp || lateEdges <= int(last + 1 - first[c]) / 50, where);
             QVERIFY2(int(frames[c].heldPulses) <= lateEdges, where);
+            // Every bad box's pulse falls due at a late edge there: held back, not given to
+            // the box after it.
+            if (heldUp)
+                QVERIFY2(frames[c].heldPulses >= 3 && 2 * frames[c].heldPulses >= seen.ngProducts, where);
             QVERIFY2(untraced <= (restarted ? 2 : 0), where);
             QVERIFY2(rejectedUnpulsed <= 1 + int(frames[c].heldPulses), where); // the last one's pulse may fall at the stop
             // The model's own mistakes only: a product judged on another box's pictures
