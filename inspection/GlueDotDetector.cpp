@@ -238,7 +238,29 @@ bool GlueDotDetector::initDetector()
         return false;
     cv::Mat drawn;
     std::vector<Detection> found;
-    return detectOne(warmUp, drawn, found) > 0;
+    if (detectOne(warmUp, drawn, found) == 0)
+        return false;
+    if (m_hasGreyNet) {
+        // The grey network on the same picture in grey: should this OpenCV not take the
+        // folded layer, grey images go through the network as loaded, as before.
+        cv::Mat grey;
+        cv::cvtColor(warmUp, grey, cv::COLOR_BGR2GRAY);
+        std::vector<Detection> greyFound;
+        bool works = false;
+        try {
+            works = detectOne(grey, drawn, greyFound) > 0;
+        } catch (const cv::Exception &) {
+        }
+        if (!works) {
+            std::lock_guard<std::mutex> lock(m_inUse);
+            m_hasGreyNet = false;
+            m_greyNet = cv::dnn::Net();
+            std::printf("Glue-dot detector: the network for grey images finds nothing on the warm-up picture; "
+                        "grey images go through the colour network.\n");
+            std::fflush(stdout);
+        }
+    }
+    return true;
 }
 
 std::vector<cv::Mat> GlueDotDetector::forward(const cv::Mat &blob)
