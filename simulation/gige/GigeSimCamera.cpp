@@ -422,7 +422,8 @@ void GigeSimCamera::runLine()
     auto t0 = Clock::now();
     for (;;) {
         const bool late = beginProduct(std::move(next));
-        const Clock::time_point heldUntil = t0 + window / (3 * shots) + std::chrono::milliseconds(m_options.holdUpMs);
+        const Clock::time_point heldUntil =
+            t0 + window / (3 * shots) + std::chrono::milliseconds(m_options.holdUpMs);
         for (int s = 0; s < shots; ++s) {
             const Clock::time_point due = t0 + window * (2 * s + 1) / (3 * shots);
             if (!waitUntil(late ? std::max(due, heldUntil) : due))
@@ -469,7 +470,9 @@ bool GigeSimCamera::beginProduct(FrameSource::Product product)
     next.record.product = m_nextProduct++;
     next.record.ng = product.ng;
     next.record.label = product.label;
-    next.record.late = m_options.holdUpMs > 0 && m_conveyor.size() == kWindowsToEjector && m_conveyor.front().record.ng;
+    // A bad box will stand at the ejector while this product is shot.
+    next.record.late =
+        m_options.holdUpMs > 0 && m_conveyor.size() == kWindowsToEjector && m_conveyor.front().record.ng;
     next.product = std::move(product);
     m_conveyor.push_back(std::move(next));
     ++m_counters.products;
