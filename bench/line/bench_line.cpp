@@ -7,7 +7,8 @@
 // (default 60) after the start of work (lists cleared, detectors warmed up). Per rate: the
 // line's account, pairing errors, verdict latency, CPU share (and how much of it went to
 // drawing pictures at idle priority), peak memory, the distinct products shown, and where
-// the capture side's time went. Last: the highest rate with no pairing error, no product cut wrongly
+// the capture side's time went, and the CPU time the host took from this virtual machine
+// meanwhile (steal). Last: the highest rate with no pairing error, no product cut wrongly
 // and no verdict too late for its product. --flat 1 compares with the station as it was:
 // every thread at the same priority, OpenCV's thread pool on every core (needs root for
 // the inspection threads to get back their priority). As on the station, the main thread,
@@ -57,6 +58,20 @@
 #include <memory>
 
 namespace {
+// CPU time the host gave to others while this virtual machine's CPUs wanted it (the
+// steal column of /proc/stat), in seconds over all CPUs; 0 where the kernel counts none.
+double stolenSeconds()
+{
+    std::FILE *stat = std::fopen("/proc/stat", "r");
+    if (!stat)
+        return 0;
+    unsigned long long v[8] = {};
+    const int n = std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
+                              &v[4], &v[5], &v[6], &v[7]);
+    std::fclose(stat);
+    return n == 8 ? double(v[7]) / double(sysconf(_SC_CLK_TCK)) : 0;
+}
+
 long peakRssMb()
 {
     rusage u{};
@@ -248,7 +263,7 @@ int main(int argc, char *argv[])
         const long written0 = written, notWritten0 = notWritten;
         const unsigned long long dropped0 = g_save_queue->refused();
         g_save_queue->resetHighWater();
-        const double cpu0 = processCpuSeconds();
+        const double cpu0 = processCpuSeconds(), stolen0 = stolenSeconds();
         const auto wall0 = std::chrono::steady_clock::now();
         const std::vector<EjectionChain::Step> steps = chain.run(rate, seconds * 1000);
         const double wall =
@@ -286,8 +301,9 @@ int main(int argc, char *argv[])
                         written - written0, notWritten - notWritten0, g_save_queue->refused() - dropped0,
                         g_save_queue->highWater(), SyncQueue<SaveRequest>::kCapacity);
         std::printf("  cpu %.2f cores (%.0f %% of the machine), of which drawing pictures at idle"
-                    " priority %.2f; peak resident %ld MB\n",
-                    cores, 100.0 * cores / sysconf(_SC_NPROCESSORS_ONLN), drawingCores, peakRssMb());
+                    " priority %.2f; peak resident %ld MB; taken by the host (steal) %.2f s\n",
+                    cores, 100.0 * cores / sysconf(_SC_NPROCESSORS_ONLN), drawingCores, peakRssMb(),
+                    stolenSeconds() - stolen0);
         if (generated)
             std::printf("  pictures: shown %llu, distinct good %llu ng %llu, drawn %llu\n",
                         static_cast<unsigned long long>(pictures.shown - pictures0.shown),
