@@ -229,7 +229,6 @@ bool GlueDotDetector::initDetector()
         std::lock_guard<std::mutex> lock(m_inUse);
         m_net = std::move(net);
         m_greyNet = hasGrey ? std::move(grey) : cv::dnn::Net();
-        m_hasGreyNet = hasGrey;
         m_inputSize = input;
     }
 
@@ -240,7 +239,7 @@ bool GlueDotDetector::initDetector()
     std::vector<Detection> found;
     if (detectOne(warmUp, drawn, found) == 0)
         return false;
-    if (m_hasGreyNet) {
+    if (!m_greyNet.empty()) {
         // The grey network on the same picture in grey: should this OpenCV not take the
         // folded layer, grey images go through the network as loaded, as before.
         cv::Mat grey;
@@ -253,7 +252,6 @@ bool GlueDotDetector::initDetector()
         }
         if (!works) {
             std::lock_guard<std::mutex> lock(m_inUse);
-            m_hasGreyNet = false;
             m_greyNet = cv::dnn::Net();
             std::printf("Glue-dot detector: the network for grey images finds nothing on the warm-up picture; "
                         "grey images go through the colour network.\n");
@@ -265,7 +263,7 @@ bool GlueDotDetector::initDetector()
 
 std::vector<cv::Mat> GlueDotDetector::forward(const cv::Mat &blob)
 {
-    cv::dnn::Net &net = blob.size[1] == 1 && m_hasGreyNet ? m_greyNet : m_net;
+    cv::dnn::Net &net = blob.size[1] == 1 && !m_greyNet.empty() ? m_greyNet : m_net;
     net.setInput(blob, "", 1.0, cv::Scalar());
     if (outputLayerNames.empty()) {
         const std::vector<int> outLayers = net.getUnconnectedOutLayers();
@@ -282,7 +280,7 @@ std::vector<cv::Mat> GlueDotDetector::networkInput(const std::vector<cv::Mat> &i
 {
     const auto grey = [](const cv::Mat &m) { return m.channels() == 1; };
     const size_t greys = size_t(std::count_if(images.begin(), images.end(), grey));
-    if (greys == 0 || (greys == images.size() && m_hasGreyNet))
+    if (greys == 0 || (greys == images.size() && !m_greyNet.empty()))
         return images;
     // No grey network, or grey images beside colour ones in one blob: all in three channels.
     std::vector<cv::Mat> converted(images.size());

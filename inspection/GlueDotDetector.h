@@ -81,8 +81,9 @@ private:
 
     std::mutex m_inUse; // held for a blob and its forward
     cv::dnn::Net m_net;
-    cv::dnn::Net m_greyNet; // the first layer's weights summed over its three input channels
-    bool m_hasGreyNet = false;
+    // The first layer's weights summed over its three input channels; empty when the
+    // model does not allow it or it failed the self-check.
+    cv::dnn::Net m_greyNet;
     cv::Mat m_blob; // the last input, its memory reused
     cv::Size m_inputSize{416, 416};
 };

@@ -367,10 +367,9 @@ void AravisCamera::streamLoop()
         // closed first), then the frame, then the steps it completes.
         m_grouper->frame(t, whole, steps);
         const auto open = std::find(steps.begin(), steps.end(), ProductGrouper::Step::Open);
-        if (open != steps.end())
-            m_edgeLate = timed && noteEdge(t);
+        const bool openLate = open != steps.end() && timed && noteEdge(t);
         const auto joins = open == steps.end() ? steps.begin() : open + 1;
-        handleSteps({steps.begin(), joins}, t);
+        handleSteps({steps.begin(), joins}, t, openLate);
         if (whole)
             m_held.push_back(std::move(frame));
         handleSteps({joins, steps.end()}, t);
@@ -406,7 +405,7 @@ bool AravisCamera::holdPulse()
     return true;
 }
 
-void AravisCamera::handleSteps(const std::vector<ProductGrouper::Step> &steps, uint64_t timeNs)
+void AravisCamera::handleSteps(const std::vector<ProductGrouper::Step> &steps, uint64_t timeNs, bool openLate)
 {
     for (ProductGrouper::Step step : steps) {
         switch (step) {
@@ -445,7 +444,7 @@ void AravisCamera::handleSteps(const std::vector<ProductGrouper::Step> &steps, u
                 edge = m_edge;
             }
             if (edge) {
-                m_inLateEdge = rising && m_edgeLate;
+                m_inLateEdge = rising && openLate;
                 edge(rising, timeNs);
                 m_inLateEdge = false;
             }

@@ -113,7 +113,8 @@ public:
 private:
     AravisCamera() = default;
     void streamLoop();
-    void handleSteps(const std::vector<ProductGrouper::Step> &steps, uint64_t timeNs);
+    // openLate: an Open among the steps came over half a product late (noteEdge).
+    void handleSteps(const std::vector<ProductGrouper::Step> &steps, uint64_t timeNs, bool openLate = false);
     // A rising edge's opening frame, taken at frameNs: true, counted and said when the
     // edge came over half a product late.
     bool noteEdge(uint64_t frameNs);
@@ -141,8 +142,7 @@ private:
     bool m_delivered = false; // the open product's frames went
     EdgeLateness m_lateness;    // the stream thread only
     bool m_lateSaid = false;
-    bool m_edgeLate = false;                  // the stream thread only: the last edge was
-    std::atomic<bool> m_inLateEdge{false};    // in the callback of a late rising edge
+    std::atomic<bool> m_inLateEdge{false}; // in the callback of a late rising edge
     uint64_t m_lastFed = 0;     // time of the last frame given to the grouper
     uint64_t m_lastArrival = 0; // the host's time when it came
     std::atomic<int> m_shots{0};

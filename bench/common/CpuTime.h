@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <cstdio>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -32,4 +34,18 @@ inline double statCpuSeconds(const QString &statPath)
         return -1;
     const double ticks = fields[11].toDouble() + fields[12].toDouble(); // utime, stime
     return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// CPU time the host gave to others while this virtual machine's CPUs wanted it (the
+// steal column of /proc/stat), in seconds over all CPUs; 0 where the kernel counts none.
+inline double stolenSeconds()
+{
+    std::FILE *stat = std::fopen("/proc/stat", "r");
+    if (!stat)
+        return 0;
+    unsigned long long v[8] = {};
+    const int n = std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
+                              &v[4], &v[5], &v[6], &v[7]);
+    std::fclose(stat);
+    return n == 8 ? double(v[7]) / double(sysconf(_SC_CLK_TCK)) : 0;
 }

@@ -58,20 +58,6 @@
 #include <memory>
 
 namespace {
-// CPU time the host gave to others while this virtual machine's CPUs wanted it (the
-// steal column of /proc/stat), in seconds over all CPUs; 0 where the kernel counts none.
-double stolenSeconds()
-{
-    std::FILE *stat = std::fopen("/proc/stat", "r");
-    if (!stat)
-        return 0;
-    unsigned long long v[8] = {};
-    const int n = std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
-                              &v[4], &v[5], &v[6], &v[7]);
-    std::fclose(stat);
-    return n == 8 ? double(v[7]) / double(sysconf(_SC_CLK_TCK)) : 0;
-}
-
 long peakRssMb()
 {
     rusage u{};

@@ -471,14 +471,14 @@ bool GigeSimCamera::beginProduct(FrameSource::Product product)
     next.record.ng = product.ng;
     next.record.label = product.label;
     // A bad box will stand at the ejector while this product is shot.
-    next.record.late =
+    const bool heldUp =
         m_options.holdUpMs > 0 && m_conveyor.size() == kWindowsToEjector && m_conveyor.front().record.ng;
     next.product = std::move(product);
     m_conveyor.push_back(std::move(next));
     ++m_counters.products;
     if (m_conveyor.back().record.ng)
         ++m_counters.ngProducts;
-    return m_conveyor.back().record.late;
+    return heldUp;
 }
 
 void GigeSimCamera::shoot(int s, Clock::time_point due)

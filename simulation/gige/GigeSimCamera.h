@@ -68,7 +68,6 @@ public:
         int shots = 0;  // Line0 pulses in its window
         int frames = 0; // frames the camera sent with its pictures (packets lost on the way not known)
         int pulses = 0; // reject pulses while it stood at the ejector
-        bool late = false; // its frames were held up (Options::holdUpMs)
         bool ejected() const { return pulses > 0; }
         std::string label;
     };
