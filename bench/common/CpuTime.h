@@ -49,3 +49,32 @@ inline double stolenSeconds()
     std::fclose(stat);
     return n == 8 ? double(v[7]) / double(sysconf(_SC_CLK_TCK)) : 0;
 }
+
+// The calling thread's time on a CPU and time runnable but waiting for one, in ms since it
+// started (/proc/thread-self/schedstat; zeros where the kernel keeps no such account), and
+// of its CPU time the part in the kernel, with the page faults it took there.
+struct ThreadSchedule
+{
+    double onCpuMs = 0;
+    double waitingMs = 0;
+    double systemMs = 0;
+    long minorFaults = 0;
+};
+inline ThreadSchedule threadSchedule()
+{
+    ThreadSchedule s;
+    if (std::FILE *f = std::fopen("/proc/thread-self/schedstat", "r")) {
+        unsigned long long run = 0, wait = 0;
+        if (std::fscanf(f, "%llu %llu", &run, &wait) == 2) {
+            s.onCpuMs = double(run) / 1e6;
+            s.waitingMs = double(wait) / 1e6;
+        }
+        std::fclose(f);
+    }
+    rusage u{};
+    if (getrusage(RUSAGE_THREAD, &u) == 0) {
+        s.systemMs = double(u.ru_stime.tv_sec) * 1e3 + double(u.ru_stime.tv_usec) / 1e3;
+        s.minorFaults = u.ru_minflt;
+    }
+    return s;
+}

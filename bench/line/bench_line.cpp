@@ -8,19 +8,20 @@
 // line's account, pairing errors, verdict latency, CPU share (and how much of it went to
 // drawing pictures at idle priority), peak memory, the distinct products shown, and where
 // the capture side's time went, and the CPU time the host took from this virtual machine
-// meanwhile (steal). Last: the highest rate with no pairing error, no product cut wrongly
-// and no verdict too late for its product. --flat 1 compares with the station as it was:
-// every thread at the same priority, OpenCV's thread pool on every core (needs root for
-// the inspection threads to get back their priority). As on the station, the main thread,
-// which runs the chain's event loop, polls the PLC once a second (StationControl::tick):
-// a PLC simulator with DIR's conf/modbus.txt and plc.txt on a pseudo-terminal, answering
-// as a 9600-baud line with a 10 ms scan (--plc-baud N, 0 = instant; --plc off: no poll).
-// Per rate: how many polls ran and how long they took. --save 1 or 2 saves images as the
-// station's SAVE does (NG images; and a sample of whole frames) through its saving thread,
-// into a temporary station folder (the model, conf and warm-up picture linked from DIR)
-// that is removed at the end; per rate: images saved, not written, and dropped because the
-// save queue was full. --slow-disk MS makes every image take MS ms longer to write, as a
-// disk that does not keep up.
+// meanwhile (steal), and for the verdicts that came after the deadline, when they came and
+// how their work thread spent the time before them (VerdictTrace). Last: the highest rate
+// with no pairing error, no product cut wrongly and no verdict too late for its product.
+// --flat 1 compares with the station as it was: every thread at the same priority, OpenCV's
+// thread pool on every core (needs root for the inspection threads to get back their
+// priority). As on the station, the main thread, which runs the chain's event loop, polls
+// the PLC once a second (StationControl::tick): a PLC simulator with DIR's conf/modbus.txt
+// and plc.txt on a pseudo-terminal, answering as a 9600-baud line with a 10 ms scan
+// (--plc-baud N, 0 = instant; --plc off: no poll). Per rate: how many polls ran and how
+// long they took. --save 1 or 2 saves images as the station's SAVE does (NG images; and a
+// sample of whole frames) through its saving thread, into a temporary station folder (the
+// model, conf and warm-up picture linked from DIR) that is removed at the end; per rate:
+// images saved, not written, and dropped because the save queue was full. --slow-disk MS
+// makes every image take MS ms longer to write, as a disk that does not keep up.
 #include "BenchRecipe.h"
 #include "CpuTime.h"
 #include "EjectionChain.h"
@@ -32,6 +33,8 @@
 #include "ModbusLink.h"
 #include "PlcAddrMap.h"
 #include "PlcSimulator.h"
+#include "ProductAccount.h"
+#include "ProductReport.h"
 #include "SaveThread.h"
 #include "SimCamera.h"
 #include "StationControl.h"
@@ -52,10 +55,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 long peakRssMb()
@@ -75,6 +81,101 @@ bool layOutSavingStation(const QString &station, const QTemporaryDir &work)
         && QFile::link(QFileInfo(station + "/conf").absoluteFilePath(), work.filePath("conf"))
         && QFile::link(QFileInfo(station + "/bin/alg_jd.jpg").absoluteFilePath(), bin + "/alg_jd.jpg");
 }
+
+// Each verdict, taken on its work thread: how long after its window closed it came, the
+// network's part of that, and how the thread spent the stretch since its previous verdict
+// (on a CPU, runnable but waiting for one, or neither: idle or blocked). Tells a verdict
+// late because inspection fell behind from one late because its thread did not run.
+class VerdictTrace
+{
+public:
+    struct Verdict
+    {
+        double atS, latencyMs, inspectMs, stretchMs, onCpuMs, waitingMs, systemMs, faults;
+        int camera;
+        bool inspected;
+    };
+    void begin()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_verdicts.clear();
+        m_start = ProductAccount::Clock::now();
+        // A stretch starts at a verdict of this rate, not at the last of the one before.
+        for (Last &last : m_last)
+            last = Last();
+    }
+    void add(const ProductReport &r)
+    {
+        const auto now = ProductAccount::Clock::now();
+        const ThreadSchedule sched = threadSchedule();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Last &last = m_last[r.camera & 3];
+        if (last.at != ProductAccount::Clock::time_point())
+            m_verdicts.push_back({seconds(now - m_start),
+                                  ms(now - g_product_account[r.camera & 3].closedAt(r.product)),
+                                  double(r.inspectMs), ms(now - last.at), sched.onCpuMs - last.sched.onCpuMs,
+                                  sched.waitingMs - last.sched.waitingMs, sched.systemMs - last.sched.systemMs,
+                                  double(sched.minorFaults - last.sched.minorFaults), r.camera, r.inspected});
+        last = {now, sched};
+    }
+    // Verdicts after the deadline: when they came and where their stretch went, beside
+    // the medians of all verdicts.
+    void print(double deadlineMs) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<Verdict> late;
+        for (const Verdict &v : m_verdicts)
+            if (v.latencyMs > deadlineMs || !v.inspected)
+                late.push_back(v);
+        const auto line = [](const char *what, const std::vector<Verdict> &vs) {
+            const auto median = [&vs](double Verdict::*field) {
+                std::vector<double> x;
+                for (const Verdict &v : vs)
+                    x.push_back(v.*field);
+                if (x.empty())
+                    return 0.0;
+                std::nth_element(x.begin(), x.begin() + x.size() / 2, x.end());
+                return x[x.size() / 2];
+            };
+            std::printf("    %s %zu: median after the window %.1f ms, network %.1f ms; stretch since the"
+                        " thread's previous verdict %.1f ms: on a CPU %.1f (in the kernel %.1f, page faults %.0f),"
+                        " waiting for one %.1f\n",
+                        what, vs.size(), median(&Verdict::latencyMs), median(&Verdict::inspectMs),
+                        median(&Verdict::stretchMs), median(&Verdict::onCpuMs), median(&Verdict::systemMs),
+                        median(&Verdict::faults), median(&Verdict::waitingMs));
+        };
+        std::printf("  verdicts traced:\n");
+        line("all", m_verdicts);
+        if (late.empty())
+            return;
+        line("late", late);
+        std::printf("    late at (s, camera): ");
+        for (size_t i = 0; i < late.size() && i < 40; ++i)
+            std::printf("%.1f/%d%s ", late[i].atS, late[i].camera, late[i].inspected ? "" : "(uninspected)");
+        std::printf("%s\n", late.size() > 40 ? "..." : "");
+        // The worst, whole.
+        const Verdict worst = *std::max_element(late.begin(), late.end(), [](const Verdict &a, const Verdict &b) {
+            return a.latencyMs < b.latencyMs;
+        });
+        std::printf("    worst: at %.1f s camera %d, %.1f ms after its window, network %.1f ms, stretch %.1f ms:"
+                    " on a CPU %.1f (in the kernel %.1f, page faults %.0f), waiting for one %.1f\n",
+                    worst.atS, worst.camera, worst.latencyMs, worst.inspectMs, worst.stretchMs, worst.onCpuMs,
+                    worst.systemMs, worst.faults, worst.waitingMs);
+    }
+
+private:
+    static double ms(ProductAccount::Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+    static double seconds(ProductAccount::Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+    struct Last
+    {
+        ProductAccount::Clock::time_point at;
+        ThreadSchedule sched;
+    };
+    mutable std::mutex m_mutex;
+    ProductAccount::Clock::time_point m_start;
+    Last m_last[4];
+    std::vector<Verdict> m_verdicts;
+};
 } // namespace
 
 int main(int argc, char *argv[])
@@ -162,6 +263,8 @@ int main(int argc, char *argv[])
         cv::setNumThreads(-1);
     }
     EjectionChain chain(settings);
+    VerdictTrace trace;
+    chain.setReporter([&trace](const ProductReport &r) { trace.add(r); });
     // The station's saving thread on the station's save queue, as the window starts it.
     std::unique_ptr<SaveThread> saver;
     std::atomic<long> written{0}, notWritten{0};
@@ -249,6 +352,7 @@ int main(int argc, char *argv[])
         const long written0 = written, notWritten0 = notWritten;
         const unsigned long long dropped0 = g_save_queue->refused();
         g_save_queue->resetHighWater();
+        trace.begin();
         const double cpu0 = processCpuSeconds(), stolen0 = stolenSeconds();
         const auto wall0 = std::chrono::steady_clock::now();
         const std::vector<EjectionChain::Step> steps = chain.run(rate, seconds * 1000);
@@ -277,6 +381,7 @@ int main(int argc, char *argv[])
         std::printf("  verdict latency (falling edge -> verdict ready): median %.1f ms, p99 %.1f ms,"
                     " max %.1f ms; deadline %.0f ms\n",
                     lat.percentileMs(0.5), lat.percentileMs(0.99), lat.maxMs(), 1.4 * 60000.0 / rate);
+        trace.print(1.4 * 60000.0 / rate);
         if (plcPolled)
             std::printf("  PLC polls %llu, median %.1f ms, max %.1f ms\n",
                         static_cast<unsigned long long>(pollTime.count()), pollTime.percentileMs(0.5),

@@ -2,7 +2,7 @@
 """Trains the station's glue-dot network on generated pictures and writes it in Darknet form.
 
     train.py train   --data DIR[:N][,DIR...] --work DIR [--steps N] [--stop-at S] [--init CKPT|MODEL_DIR] [--lr LR]
-                     [--width W] [--patch] [--input WxH] (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
+                     [--width W] [--patch | --deep] [--input WxH] (resumes from WORK/checkpoint.pt; --init starts from another run's weights, or
                      from a Darknet model folder, whose folded batch norm then stays as it is)
     train.py adapt   --data DIR[,DIR...] --work DIR [--model MODEL_DIR] [--keep DIR[:N][,...]] [--steps N] [--lr LR]
                      [--held-out 0|1] (fine-tunes an installed model on a plant's own labelled pictures: any picture
@@ -69,6 +69,27 @@ PATCH_LAYERS = [
     ("conv", 48, 3, 1),     # 7
     ("head",),              # 8
     ("yolo",),              # 9
+]
+
+
+# Two 3 x 3 layers at each scale from 104 x 104 down and a deeper head: about 2.7 times
+# the work of LAYERS, too slow for the line. It measures whether the network's capacity,
+# not the pictures, limits what it can tell apart.
+DEEP_LAYERS = [
+    ("conv", 16, 3, 2),    # 0: 208
+    ("conv", 32, 3, 2),    # 1: 104
+    ("conv", 32, 3, 1),    # 2: 104
+    ("conv", 64, 3, 2),    # 3: 52
+    ("conv", 64, 3, 1),    # 4: 52
+    ("conv", 128, 3, 2),   # 5: 26
+    ("conv", 128, 3, 1),   # 6: 26
+    ("upsample",),         # 7: 52
+    ("route", -1, 4),      # 8: 128 + 64
+    ("conv", 64, 1, 1),    # 9
+    ("conv", 64, 3, 1),    # 10
+    ("conv", 64, 3, 1),    # 11
+    ("head",),             # 12
+    ("yolo",),             # 13
 ]
 
 
@@ -634,6 +655,7 @@ def main():
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     ap.add_argument("--width", type=float, default=1.0, help="train: the layers from the 52 x 52 map this many times as wide")
     ap.add_argument("--patch", action="store_true", help="train: the network with a 4 x 4 patch stem")
+    ap.add_argument("--deep", action="store_true", help="train: a network of about 2.7 times the work, to measure capacity")
     ap.add_argument("--input", help="train: the network's input WxH (multiples of 32; default 416x416), the anchors "
                     "scaled with it so that they keep their size in the picture")
     ap.add_argument("--model", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "station", "model"),
@@ -647,9 +669,9 @@ def main():
         args.lr = ADAPT_LR if args.mode == "adapt" else LR
     if args.mode == "train":
         global LAYERS
-        if args.patch and args.width != 1:
-            sys.exit("--patch and --width do not go together")
-        LAYERS = PATCH_LAYERS if args.patch else widened(args.width)
+        if (args.patch + args.deep + (args.width != 1)) > 1:
+            sys.exit("--patch, --deep and --width do not go together")
+        LAYERS = PATCH_LAYERS if args.patch else DEEP_LAYERS if args.deep else widened(args.width)
         if args.input:
             set_input(args.input)
         train(args)
