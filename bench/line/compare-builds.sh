@@ -5,8 +5,8 @@
 # RATES: products/min per camera, comma-separated (default 1200,1400,1600,1800,2000);
 # RUNS per build and rate (default 3); SECONDS per run (default 30). A build holds a rate
 # when one of its runs there had no verdict late, no pairing error and no product cut
-# wrongly: a machine shared with others can only add late verdicts (its bursts of slower
-# CPUs count as no steal), so a build's best run is the closest to its own behaviour.
+# wrongly: a machine shared with others only ever adds late verdicts (its host slowing a
+# core shows as no stolen time), so a build's best run is the closest to its own behaviour.
 set -eu
 before=$1
 after=$2

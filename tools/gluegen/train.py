@@ -72,7 +72,7 @@ PATCH_LAYERS = [
 ]
 
 
-# Two 3 x 3 layers at each scale from 104 x 104 down and a deeper head: about 2.7 times
+# Two 3 x 3 layers at each scale from 104 x 104 down and a deeper head: about 3.4 times
 # the work of LAYERS, too slow for the line. It measures whether the network's capacity,
 # not the pictures, limits what it can tell apart.
 DEEP_LAYERS = [
@@ -655,7 +655,7 @@ def main():
     ap.add_argument("--stop-at", type=int, default=0, help="end at this step (the schedule still spans --steps)")
     ap.add_argument("--width", type=float, default=1.0, help="train: the layers from the 52 x 52 map this many times as wide")
     ap.add_argument("--patch", action="store_true", help="train: the network with a 4 x 4 patch stem")
-    ap.add_argument("--deep", action="store_true", help="train: a network of about 2.7 times the work, to measure capacity")
+    ap.add_argument("--deep", action="store_true", help="train: a network of about 3.4 times the work, to measure capacity")
     ap.add_argument("--input", help="train: the network's input WxH (multiples of 32; default 416x416), the anchors "
                     "scaled with it so that they keep their size in the picture")
     ap.add_argument("--model", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "station", "model"),
