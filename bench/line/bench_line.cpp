@@ -279,10 +279,11 @@ int main(int argc, char *argv[])
                     && s.products > 0;
         }
         const DelayStats &lat = chain.verdictLatency();
+        const double deadlineMs = 1.4 * 60000.0 / rate;
         std::printf("  verdict latency (falling edge -> verdict ready): median %.1f ms, p99 %.1f ms,"
                     " max %.1f ms; deadline %.0f ms\n",
-                    lat.percentileMs(0.5), lat.percentileMs(0.99), lat.maxMs(), 1.4 * 60000.0 / rate);
-        trace.print(1.4 * 60000.0 / rate);
+                    lat.percentileMs(0.5), lat.percentileMs(0.99), lat.maxMs(), deadlineMs);
+        trace.print(deadlineMs);
         if (plcPolled)
             std::printf("  PLC polls %llu, median %.1f ms, max %.1f ms\n",
                         static_cast<unsigned long long>(pollTime.count()), pollTime.percentileMs(0.5),
