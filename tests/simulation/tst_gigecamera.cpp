@@ -164,9 +164,10 @@ private slots:
                 if (first < 0)
                     first = product;
                 frames.emplace_back(product, shot);
-                // The first frame of a product: the one two windows earlier is at the ejector.
+                // A product's first whole frame (its first shot's, unless that one lost a
+                // packet): the product two windows earlier is at the ejector.
                 const int64_t meant = product - 2;
-                if (shot == 0 && meant >= first && meant % rejectEvery == 0 && !pulsed.count(meant)) {
+                if (meant >= first && meant % rejectEvery == 0 && !pulsed.count(meant)) {
                     arv_camera_set_boolean(cam, "UserOutputValue", TRUE, nullptr);
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
                     arv_camera_set_boolean(cam, "UserOutputValue", FALSE, nullptr);
