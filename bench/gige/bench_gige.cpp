@@ -18,6 +18,7 @@
 // products not judged, verdicts late or not queued, decided by MISMATCHACT) beside what
 // each camera's ejector saw (bad boxes ejected, missed, good ones ejected, stray pulses).
 #include "AravisCamera.h"
+#include "BenchOptions.h"
 #include "CpuTime.h"
 #include "DelayStats.h"
 #include "LoopbackOnly.h"
@@ -383,6 +384,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     Options o;
+    if (!optionsKnown(argc, argv, {"--seconds", "--ppm", "--cameras", "--shots", "--station"},
+                      "bench_gige [--seconds S] [--ppm R] [--cameras N] [--shots N] [--station 0|1]"))
+        return 2;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         const QString &k = args[i], &v = args[i + 1];
@@ -396,10 +400,6 @@ int main(int argc, char *argv[])
             o.shots = v.toInt();
         else if (k == "--station")
             o.station = v != "0";
-        else {
-            std::fprintf(stderr, "usage: bench_gige [--seconds S] [--ppm R] [--cameras N] [--shots N] [--station 0|1]\n");
-            return 2;
-        }
     }
     if (o.seconds < 1 || o.ppm <= 0 || o.cameras < 1 || o.cameras > 4 || o.shots < 1) {
         std::fprintf(stderr, "bench_gige: seconds >= 1, ppm > 0, 1 to 4 cameras, shots >= 1\n");

@@ -22,6 +22,7 @@
 // model, conf and warm-up picture linked from DIR) that is removed at the end; per rate:
 // images saved, not written, and dropped because the save queue was full. --slow-disk MS
 // makes every image take MS ms longer to write, as a disk that does not keep up.
+#include "BenchOptions.h"
 #include "BenchRecipe.h"
 #include "CpuTime.h"
 #include "EjectionChain.h"
@@ -95,18 +96,13 @@ int main(int argc, char *argv[])
     QString vendor = "HIK";
     QList<int> rates{600, 800, 1000, 1200, 1400};
     const QStringList args = app.arguments();
-    const QStringList known{"--station", "--seconds", "--cameras", "--vendor", "--flat", "--plc",
-                            "--plc-baud", "--ng", "--save", "--slow-disk", "--rates"};
-    // A mistyped option would otherwise run minutes of the defaults and print figures that
-    // look like the ones asked for.
-    for (int i = 1; i < args.size(); i += 2)
-        if (!known.contains(args[i]) || i + 1 == args.size()) {
-            std::fprintf(stderr,
-                         "usage: bench_line [--station DIR] [--seconds S] [--rates 600,800,...] [--cameras N]\n"
-                         "         [--vendor HIK|Basler|Balluff] [--flat 1] [--ng SHARE] [--plc-baud N | --plc off]\n"
-                         "         [--save 0|1|2 [--slow-disk MS]]\n");
-            return 2;
-        }
+    if (!optionsKnown(argc, argv,
+                      {"--station", "--seconds", "--cameras", "--vendor", "--flat", "--plc", "--plc-baud", "--ng",
+                       "--save", "--slow-disk", "--rates"},
+                      "bench_line [--station DIR] [--seconds S] [--rates 600,800,...] [--cameras N]\n"
+                      "         [--vendor HIK|Basler|Balluff] [--flat 1] [--ng SHARE] [--plc-baud N | --plc off]\n"
+                      "         [--save 0|1|2 [--slow-disk MS]]"))
+        return 2;
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == "--station")
             station = args[i + 1];

@@ -9,6 +9,7 @@
 // account; with publishing, messages a second, messages that arrived and were dropped, and
 // CPU: the whole process's, the client thread's, the broker's. Last: whether the line's
 // account with publishing equals the one without, in everything the station decides.
+#include "BenchOptions.h"
 #include "BenchRecipe.h"
 #include "CpuTime.h"
 #include "EjectionChain.h"
@@ -111,6 +112,9 @@ int main(int argc, char *argv[])
     QString station = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
     QString host = QStringLiteral("127.0.0.1");
     int port = 0;
+    if (!optionsKnown(argc, argv, {"--seconds", "--rate", "--rounds", "--station", "--broker"},
+                      "bench_mqtt [--seconds S] [--rate R] [--rounds N] [--station DIR] [--broker HOST:PORT]"))
+        return 2;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == "--seconds")
@@ -124,9 +128,6 @@ int main(int argc, char *argv[])
         else if (args[i] == "--broker") {
             host = args[i + 1].section(QLatin1Char(':'), 0, 0);
             port = args[i + 1].section(QLatin1Char(':'), 1, 1).toInt();
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", qPrintable(args[i]));
-            return 1;
         }
     }
     if (seconds <= 0 || rate <= 0 || rounds <= 0) {

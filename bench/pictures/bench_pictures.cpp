@@ -4,6 +4,7 @@
 // Defaults: 40 products, 5 dots per image, grey. Prints the median, 90th percentile and
 // mean per product, and a digest of every picture drawn: a faster drawing must print the
 // same digest as the one it replaces.
+#include "BenchOptions.h"
 #include "BoxImageGenerator.h"
 
 #include <opencv2/core/utility.hpp>
@@ -33,6 +34,9 @@ int main(int argc, char *argv[])
 {
     int products = 40, dots = 5;
     bool colour = false;
+    if (!optionsKnown(argc, argv, {"--products", "--dots", "--colour"},
+                      "bench_pictures [--products N] [--dots D] [--colour 0|1]"))
+        return 2;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--products"))
             products = std::max(1, std::atoi(argv[i + 1]));

@@ -6,6 +6,7 @@
 // at the end: products, pairing errors (must be 0), products cut wrongly and late, the
 // queues' high-water marks, verdict latency p99, resident memory and files written. The
 // resident memory at the end against the first report says whether anything grows.
+#include "BenchOptions.h"
 #include "BenchRecipe.h"
 #include "EjectionChain.h"
 #include "MatMetaType.h"
@@ -59,6 +60,9 @@ int main(int argc, char *argv[])
     int rate = 1000;
     int reportSeconds = 60;
     QString station = QStringLiteral(GLUEBOX_SOURCE_DIR "/station");
+    if (!optionsKnown(argc, argv, {"--minutes", "--rate", "--report", "--station"},
+                      "bench_soak [--minutes M] [--rate R] [--report S] [--station DIR]"))
+        return 2;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == "--minutes")
