@@ -133,12 +133,13 @@ def score(truth, boxes):
 def measure(test, stage, net, threshold):
     """Both stages' figures on one labelled folder."""
     cuts = (0.1, 0.3, 0.5, 0.7, 0.9)
-    alone, both = np.zeros(3), {c: np.zeros(3) for c in cuts}
+    alone, proposed, both = np.zeros(3), np.zeros(3), {c: np.zeros(3) for c in cuts}
     candidates, count = 0, 0
     for grey, truth, found, scores in pictures(test, stage, threshold):
         count += 1
         candidates += len(found)
         alone += score(truth, found[scores > STATION_THRESHOLD])
+        proposed += score(truth, found)
         if len(found):
             with torch.no_grad():
                 p = torch.sigmoid(net(torch.tensor(np.array([crop(grey, b) for b in found], np.float32)[:, None] / 255.0))
@@ -153,6 +154,7 @@ def measure(test, stage, net, threshold):
 
     print(f"{test}: {count} pictures, {candidates / max(1, count):.1f} candidates a picture at {threshold}")
     line(f"first stage alone at {STATION_THRESHOLD}", alone)
+    line(f"first stage alone at {threshold}", proposed)
     for c in cuts:
         line(f"both stages, the second at {c}", both[c])
 
