@@ -21,6 +21,8 @@ import numpy as np
 import torch
 import torch.nn as nn
 
+from train import read_cfg
+
 CROP = 48        # px of the picture around a candidate's centre; dots are 10 to 41 px
 STATION_THRESHOLD = 0.1
 NMS = 0.4
@@ -58,13 +60,7 @@ class FirstStage:
     def __init__(self, station):
         model = os.path.join(station, "model")
         self.net = cv2.dnn.readNetFromDarknet(os.path.join(model, "jd.cfg"), os.path.join(model, "jd.weights"))
-        size = {}
-        with open(os.path.join(model, "jd.cfg")) as f:
-            for line in f:
-                k, _, v = line.partition("=")
-                if k.strip() in ("width", "height") and k.strip() not in size:
-                    size[k.strip()] = int(v)
-        self.input = (size["width"], size["height"])
+        _, self.input, _ = read_cfg(model)
 
     def candidates(self, image, threshold):
         h, w = image.shape[:2]
@@ -80,19 +76,20 @@ class FirstStage:
         return out, scores[keep] if len(keep) else np.zeros(0)
 
 
-def crop(grey, box):
+def crop(padded, box):
+    """The CROP x CROP square round a box's centre, from a grey picture padded by CROP."""
     cx, cy = int((box[0] + box[2]) / 2), int((box[1] + box[3]) / 2)
-    padded = cv2.copyMakeBorder(grey, CROP, CROP, CROP, CROP, cv2.BORDER_REFLECT)
     return padded[cy + CROP // 2:cy + CROP + CROP // 2, cx + CROP // 2:cx + CROP + CROP // 2]
 
 
 def pictures(folder, stage, threshold):
-    """(name, grey picture, labelled dots, candidates, their scores) for every picture."""
+    """(grey picture padded for crop, labelled dots, candidates, their scores) for every picture."""
     for path in sorted(glob.glob(os.path.join(folder, "pic_*.jpg"))):
         image = cv2.imread(path, cv2.IMREAD_COLOR)
         truth = read_labels(path[:-4] + ".txt", (image.shape[1], image.shape[0]))
         found, scores = stage.candidates(image, threshold)
-        yield cv2.cvtColor(image, cv2.COLOR_BGR2GRAY), truth, found, scores
+        grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
+        yield cv2.copyMakeBorder(grey, CROP, CROP, CROP, CROP, cv2.BORDER_REFLECT), truth, found, scores
 
 
 def block(i, o):
@@ -135,14 +132,14 @@ def measure(test, stage, net, threshold):
     cuts = (0.1, 0.3, 0.5, 0.7, 0.9)
     alone, proposed, both = np.zeros(3), np.zeros(3), {c: np.zeros(3) for c in cuts}
     candidates, count = 0, 0
-    for grey, truth, found, scores in pictures(test, stage, threshold):
+    for padded, truth, found, scores in pictures(test, stage, threshold):
         count += 1
         candidates += len(found)
         alone += score(truth, found[scores > STATION_THRESHOLD])
         proposed += score(truth, found)
         if len(found):
             with torch.no_grad():
-                p = torch.sigmoid(net(torch.tensor(np.array([crop(grey, b) for b in found], np.float32)[:, None] / 255.0))
+                p = torch.sigmoid(net(torch.tensor(np.array([crop(padded, b) for b in found], np.float32)[:, None] / 255.0))
                                   ).squeeze(1).numpy()
         else:
             p = np.zeros(0)
@@ -173,14 +170,14 @@ def main():
     stage = FirstStage(args.station)
 
     crops, labels = [], []
-    for grey, truth, found, _ in pictures(args.train, stage, args.threshold):
+    for padded, truth, found, _ in pictures(args.train, stage, args.threshold):
         for box in truth:
-            crops.append(crop(grey, box))
+            crops.append(crop(padded, box))
             labels.append(1)
         overlap = iou(found, truth).max(1) if len(truth) else np.zeros(len(found))
         for box, o in zip(found, overlap):
             if o < 0.3:  # a box drawn round a dot otherwise is neither
-                crops.append(crop(grey, box))
+                crops.append(crop(padded, box))
                 labels.append(0)
     x = torch.tensor(np.array(crops, np.float32)[:, None] / 255.0)
     y = torch.tensor(labels, dtype=torch.float32)
