@@ -5,7 +5,10 @@
 // (SAVE 1) into a throw-away copy of the station folder. Every S seconds (default 60) and
 // at the end: products, pairing errors (must be 0), products cut wrongly and late, the
 // queues' high-water marks, verdict latency p99, resident memory and files written. The
-// resident memory at the end against the first report says whether anything grows.
+// resident memory at the end against the first report says whether anything grows. Beside
+// them, what the host did to the run: how late the line's own clock woke at worst (a
+// packing machine never waits; the line's thread runs at real-time priority, so over a few
+// ms means the machine held everything up) and the page faults that waited for the disk.
 #include "BenchOptions.h"
 #include "BenchRecipe.h"
 #include "EjectionChain.h"
@@ -22,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +40,13 @@ long residentMb()
         return -1;
     const QList<QByteArray> f = statm.readAll().split(' ');
     return f.size() > 1 ? f[1].toLong() * sysconf(_SC_PAGESIZE) / (1024 * 1024) : -1;
+}
+
+long majorFaults()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_majflt;
 }
 
 bool copyTree(const QString &from, const QString &to)
@@ -98,13 +109,15 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("2 cameras at %d products/min each for %.1f min, NG images saved\n", rate, minutes);
-    std::printf("%6s %9s %8s %4s %4s %11s %10s %8s %7s %7s\n", "min", "products", "pairing", "cut",
-                "late", "queues max", "p99 ms", "rss MB", "files", "failed");
+    std::printf("%6s %9s %8s %4s %4s %11s %10s %8s %7s %7s | %12s %7s\n", "min", "products", "pairing", "cut",
+                "late", "queues max", "p99 ms", "rss MB", "files", "failed", "line late ms", "majflt");
 
     chain.begin(rate);
     QElapsedTimer clock;
     clock.start();
     long firstRss = -1;
+    long faults = majorFaults();
+    chain.station().line().clearTimings();
     auto report = [&](const std::vector<EjectionChain::Step> &steps) {
         int products = 0, pairing = 0, cut = 0, late = 0;
         for (const auto &s : steps) {
@@ -123,11 +136,15 @@ int main(int argc, char *argv[])
         const long rss = residentMb();
         if (firstRss < 0)
             firstRss = rss;
-        std::printf("%6.1f %9d %8d %4d %4d %5d/%-5d %10.1f %8ld %7d %7d\n", clock.elapsed() / 60000.0,
+        const long faultsNow = majorFaults();
+        std::printf("%6.1f %9d %8d %4d %4d %5d/%-5d %10.1f %8ld %7d %7d | %12.1f %7ld\n", clock.elapsed() / 60000.0,
                     products, pairing, cut, late, imageHigh, saveHigh,
-                    chain.verdictLatency().percentileMs(0.99), rss, int(written), int(failed));
+                    chain.verdictLatency().percentileMs(0.99), rss, int(written), int(failed),
+                    chain.station().line().clockLateness().maxMs(), faultsNow - faults);
         std::fflush(stdout);
         chain.verdictLatency().clear();
+        chain.station().line().clearTimings();
+        faults = faultsNow;
         return pairing;
     };
     const qint64 total = qint64(minutes * 60000);
@@ -142,7 +159,8 @@ int main(int argc, char *argv[])
         report(chain.tally());
     }
     const int pairing = report(chain.end());
-    std::printf("queues max: image queues / save queue (of %d); latency: falling edge -> verdict\n",
+    std::printf("queues max: image queues / save queue (of %d); latency: falling edge -> verdict; "
+                "line late: the line's own clock at worst; majflt: page faults that read the disk\n",
                 SyncQueue<FrameRecord>::kCapacity);
     std::printf("resident memory: %ld MB at the first report, %ld MB at the end\n", firstRss,
                 residentMb());
