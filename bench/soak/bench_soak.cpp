@@ -3,12 +3,16 @@
 // Two HIK cameras at R products/min each (default 1,000) for M minutes (default 30), three
 // shots per product, the shipped model, recipe 5|5|5, 10 % bad products, NG images saved
 // (SAVE 1) into a throw-away copy of the station folder. Every S seconds (default 60) and
-// at the end: products, pairing errors (must be 0), products cut wrongly and late, the
+// at the end: products, pairing errors, products cut wrongly and late, the
 // queues' high-water marks, verdict latency p99, resident memory and files written. The
 // resident memory at the end against the first report says whether anything grows. Beside
 // them, what the host did to the run: how late the line's own clock woke at worst (a
 // packing machine never waits; the line's thread runs at real-time priority, so over a few
 // ms means the machine held everything up) and the page faults that waited for the disk.
+// Ends with 2 on a pairing error in a quiet report. One in a report whose line the host
+// held up over half a product period, or in the report after it (the box reaches the
+// ejector two windows on), is counted apart: the simulated cameras' edges carry no time
+// of their own, so a station stalled that long cannot tell that a pulse comes late.
 #include "BenchOptions.h"
 #include "BenchRecipe.h"
 #include "EjectionChain.h"
@@ -118,6 +122,9 @@ int main(int argc, char *argv[])
     long firstRss = -1;
     long faults = majorFaults();
     chain.station().line().clearTimings();
+    const double halfPeriodMs = 30000.0 / rate;
+    int pairingSeen = 0, pairingQuiet = 0, pairingStalled = 0;
+    bool stalledBefore = false;
     auto report = [&](const std::vector<EjectionChain::Step> &steps) {
         int products = 0, pairing = 0, cut = 0, late = 0;
         for (const auto &s : steps) {
@@ -137,15 +144,19 @@ int main(int argc, char *argv[])
         if (firstRss < 0)
             firstRss = rss;
         const long faultsNow = majorFaults();
+        const double lineLateMs = chain.station().line().clockLateness().maxMs();
+        const bool stalled = lineLateMs > halfPeriodMs;
+        ((stalled || stalledBefore) ? pairingStalled : pairingQuiet) += pairing - pairingSeen;
+        pairingSeen = pairing;
+        stalledBefore = stalled;
         std::printf("%6.1f %9d %8d %4d %4d %5d/%-5d %10.1f %8ld %7d %7d | %12.1f %7ld\n", clock.elapsed() / 60000.0,
                     products, pairing, cut, late, imageHigh, saveHigh,
                     chain.verdictLatency().percentileMs(0.99), rss, int(written), int(failed),
-                    chain.station().line().clockLateness().maxMs(), faultsNow - faults);
+                    lineLateMs, faultsNow - faults);
         std::fflush(stdout);
         chain.verdictLatency().clear();
         chain.station().line().clearTimings();
         faults = faultsNow;
-        return pairing;
     };
     const qint64 total = qint64(minutes * 60000);
     // Reports on a fixed schedule, the last one at the end of the run.
@@ -158,11 +169,14 @@ int main(int argc, char *argv[])
             break;
         report(chain.tally());
     }
-    const int pairing = report(chain.end());
+    report(chain.end());
     std::printf("queues max: image queues / save queue (of %d); latency: falling edge -> verdict; "
                 "line late: the line's own clock at worst; majflt: page faults that read the disk\n",
                 SyncQueue<FrameRecord>::kCapacity);
     std::printf("resident memory: %ld MB at the first report, %ld MB at the end\n", firstRss,
                 residentMb());
-    return pairing == 0 ? 0 : 2;
+    std::printf("pairing errors: %d in quiet reports, %d where the host held the line up over %.0f ms (half a "
+                "product) or just after\n",
+                pairingQuiet, pairingStalled, halfPeriodMs);
+    return pairingQuiet == 0 ? 0 : 2;
 }
