@@ -9,10 +9,12 @@
 // them, what the host did to the run: how late the line's own clock woke at worst (a
 // packing machine never waits; the line's thread runs at real-time priority, so over a few
 // ms means the machine held everything up) and the page faults that waited for the disk.
-// Ends with 2 on a pairing error in a quiet report. One in a report whose line the host
-// held up over half a product period, or in the report after it (the box reaches the
-// ejector two windows on), is counted apart: the simulated cameras' edges carry no time
-// of their own, so a station stalled that long cannot tell that a pulse comes late.
+// and the longest a camera's event took from the line's edge until its callback returned
+// (a reject pulse is given in it). Ends with 2 on a pairing error in a quiet report. One
+// in a report where the host held the line's clock or an edge's callback up over half a
+// product period, or in the report after it (the box reaches the ejector two windows on),
+// is counted apart: the simulated cameras' edges carry no time of their own, so a station
+// held up that long cannot tell that its pulse comes late.
 #include "BenchOptions.h"
 #include "BenchRecipe.h"
 #include "EjectionChain.h"
@@ -113,15 +115,22 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("2 cameras at %d products/min each for %.1f min, NG images saved\n", rate, minutes);
-    std::printf("%6s %9s %8s %4s %4s %11s %10s %8s %7s %7s | %12s %7s\n", "min", "products", "pairing", "cut",
-                "late", "queues max", "p99 ms", "rss MB", "files", "failed", "line late ms", "majflt");
+    std::printf("%6s %9s %8s %4s %4s %11s %10s %8s %7s %7s | %12s %12s %7s\n", "min", "products", "pairing",
+                "cut", "late", "queues max", "p99 ms", "rss MB", "files", "failed", "line late ms", "edge late ms",
+                "majflt");
 
     chain.begin(rate);
     QElapsedTimer clock;
     clock.start();
     long firstRss = -1;
     long faults = majorFaults();
-    chain.station().line().clearTimings();
+    SimulatedStation &simulated = chain.station();
+    auto clearTimings = [&] {
+        simulated.line().clearTimings();
+        for (int c = 0; c < simulated.cameraCount(); ++c)
+            simulated.camera(c)->clearTimings();
+    };
+    clearTimings();
     const double halfPeriodMs = 30000.0 / rate;
     int pairingSeen = 0, pairingQuiet = 0, pairingStalled = 0;
     bool stalledBefore = false;
@@ -144,18 +153,21 @@ int main(int argc, char *argv[])
         if (firstRss < 0)
             firstRss = rss;
         const long faultsNow = majorFaults();
-        const double lineLateMs = chain.station().line().clockLateness().maxMs();
-        const bool stalled = lineLateMs > halfPeriodMs;
+        const double lineLateMs = simulated.line().clockLateness().maxMs();
+        double edgeLateMs = 0;
+        for (int c = 0; c < simulated.cameraCount(); ++c)
+            edgeLateMs = std::max(edgeLateMs, simulated.camera(c)->eventHandled().maxMs());
+        const bool stalled = lineLateMs > halfPeriodMs || edgeLateMs > halfPeriodMs;
         ((stalled || stalledBefore) ? pairingStalled : pairingQuiet) += pairing - pairingSeen;
         pairingSeen = pairing;
         stalledBefore = stalled;
-        std::printf("%6.1f %9d %8d %4d %4d %5d/%-5d %10.1f %8ld %7d %7d | %12.1f %7ld\n", clock.elapsed() / 60000.0,
-                    products, pairing, cut, late, imageHigh, saveHigh,
-                    chain.verdictLatency().percentileMs(0.99), rss, int(written), int(failed),
-                    lineLateMs, faultsNow - faults);
+        std::printf("%6.1f %9d %8d %4d %4d %5d/%-5d %10.1f %8ld %7d %7d | %12.1f %12.1f %7ld\n",
+                    clock.elapsed() / 60000.0, products, pairing, cut, late, imageHigh, saveHigh,
+                    chain.verdictLatency().percentileMs(0.99), rss, int(written), int(failed), lineLateMs,
+                    edgeLateMs, faultsNow - faults);
         std::fflush(stdout);
         chain.verdictLatency().clear();
-        chain.station().line().clearTimings();
+        clearTimings();
         faults = faultsNow;
     };
     const qint64 total = qint64(minutes * 60000);
@@ -171,12 +183,13 @@ int main(int argc, char *argv[])
     }
     report(chain.end());
     std::printf("queues max: image queues / save queue (of %d); latency: falling edge -> verdict; "
-                "line late: the line's own clock at worst; majflt: page faults that read the disk\n",
+                "line late: the line's own clock at worst; edge late: a line edge until its callback returned, at "
+                "worst; majflt: page faults that read the disk\n",
                 SyncQueue<FrameRecord>::kCapacity);
     std::printf("resident memory: %ld MB at the first report, %ld MB at the end\n", firstRss,
                 residentMb());
-    std::printf("pairing errors: %d in quiet reports, %d where the host held the line up over %.0f ms (half a "
-                "product) or just after\n",
+    std::printf("pairing errors: %d in quiet reports, %d where the host held the line or an edge up over %.0f ms "
+                "(half a product) or just after\n",
                 pairingQuiet, pairingStalled, halfPeriodMs);
     return pairingQuiet == 0 ? 0 : 2;
 }

@@ -389,6 +389,7 @@ void SimCamera::callbackLoop()
         lock.unlock();
         m_eventWait.add(std::chrono::duration<double, std::milli>(Clock::now() - task.posted).count());
         task.run();
+        m_eventHandled.add(std::chrono::duration<double, std::milli>(Clock::now() - task.posted).count());
         lock.lock();
         m_busy = false;
         m_taskDone.notify_all();
@@ -452,6 +453,7 @@ void SimCamera::clearTimings()
 {
     m_grabWait.clear();
     m_eventWait.clear();
+    m_eventHandled.clear();
     m_edgesWithUngrabbedFrames = 0;
 }
 

@@ -138,10 +138,12 @@ public:
     void plugIn();
 
     // Where the time goes, for benchmarks: how long a frame waited in the camera before
-    // the station grabbed it, how long an event waited for the callback thread, and how
-    // many falling edges found frames of their window still in the camera (ungrabbed).
+    // the station grabbed it, how long an event waited for the callback thread and until
+    // its callback returned (a pulse given in it has gone out by then), and how many
+    // falling edges found frames of their window still in the camera (ungrabbed).
     const DelayStats &grabWait() const { return m_grabWait; }
     const DelayStats &eventWait() const { return m_eventWait; }
+    const DelayStats &eventHandled() const { return m_eventHandled; }
     uint64_t edgesWithUngrabbedFrames() const { return m_edgesWithUngrabbedFrames; }
     int framesBuffered() const;
     void clearTimings();
@@ -211,5 +213,6 @@ private:
 
     DelayStats m_grabWait;
     DelayStats m_eventWait;
+    DelayStats m_eventHandled;
     std::atomic<uint64_t> m_edgesWithUngrabbedFrames{0};
 };
