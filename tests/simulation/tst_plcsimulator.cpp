@@ -380,7 +380,8 @@ void TstPlcSimulator::program()
     QRegularExpression deviceLine(QStringLiteral("PLC device: (\\S+)\n"));
     QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput(), deviceLine.match(QString::fromLocal8Bit(out)).hasMatch()), 10000);
     const QString device = deviceLine.match(QString::fromLocal8Bit(out)).captured(1);
-    QVERIFY(out.contains("QUANTITY=110"));
+    // The settings may come in a later read than the device line.
+    QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput(), out.contains("QUANTITY=110")), 10000);
     QCOMPARE(QFileInfo(link).symLinkTarget(), device);
 
     ModbusLink plc;
