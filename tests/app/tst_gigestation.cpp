@@ -273,9 +273,8 @@ private slots:
             QVERIFY2(compared >= 100 && int(picturesAgainstTruth.size()) <= std::max(3, compared / 33), where);
             if (fault == Fault::PacketLoss && c == 0)
                 QVERIFY2(frames[c].incomplete > 0 && frames[c].cutShort > frames[c].incomplete / 3, where);
-            else // none lost on purpose; yet the simulated cameras send from this process, beside
-                 // the detector, and on a busy two-core host a sender held off mid-frame past the
-                 // frame retention now and then leaves a frame broken (1 in 669 seen once)
+            else // none lost on purpose, yet a frame now and then comes broken (1 of 669 once on CI;
+                 // see DEVELOPERS.md on the held-up row)
                 QVERIFY2(frames[c].incomplete <= frames[c].frames / 200, where);
         }
     }
