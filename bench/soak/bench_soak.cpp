@@ -8,9 +8,9 @@
 // resident memory at the end against the first report says whether anything grows. Beside
 // them, what the host did to the run: how late the line's own clock woke at worst (a
 // packing machine never waits; the line's thread runs at real-time priority, so over a few
-// ms means the machine held everything up) and the page faults that waited for the disk.
-// and the longest a camera's event took from the line's edge until its callback returned
-// (a reject pulse is given in it). Ends with 2 on a pairing error in a quiet report. One
+// ms means the machine held everything up), the longest a camera's event took from the
+// line's edge until its callback returned (a reject pulse is given in it), and the page
+// faults that waited for the disk. Ends with 2 on a pairing error in a quiet report. One
 // in a report where the host held the line's clock or an edge's callback up over half a
 // product period, or in the report after it (the box reaches the ejector two windows on),
 // is counted apart: the simulated cameras' edges carry no time of their own, so a station
